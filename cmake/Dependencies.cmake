@@ -1,0 +1,17 @@
+# Only Debian packages: nothing is downloaded at configure or build time.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
+pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+if(TALVERIN_TESTS)
+  find_package(GTest REQUIRED)
+  # Tests only: libogg judges our own Ogg framing and checksum.
+  pkg_check_modules(OGG REQUIRED IMPORTED_TARGET ogg)
+endif()
+if(TALVERIN_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "Runtime/Result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace talverin {
+
+// The user defaults: one loose JSON value per key. Every member may be called from any thread.
+class DefaultsStore {
+public:
+    virtual ~DefaultsStore() = default;
+
+    // The stored value, or nothing when the key has none.
+    virtual std::optional<nlohmann::json> get(const std::string& key) const = 0;
+    // Whether the key has a value.
+    virtual bool contains(const std::string& key) const = 0;
+    // Stores the value. A store with a file has written it there when this returns, or has
+    // logged why it could not; the value is kept either way.
+    virtual void set(const std::string& key, nlohmann::json value) = 0;
+    // Removes the key's value, if it has one.
+    virtual void remove(const std::string& key) = 0;
+};
+
+// Held in memory only; for tests and for the command-line modes.
+class DefaultsStoreMemory final : public DefaultsStore {
+public:
+    std::optional<nlohmann::json> get(const std::string& key) const override;
+    bool contains(const std::string& key) const override;
+    void set(const std::string& key, nlohmann::json value) override;
+    void remove(const std::string& key) override;
+
+private:
+    mutable std::mutex m_mutex;
+    nlohmann::json m_values = nlohmann::json::object();
+};
+
+enum class DefaultsFileError {
+    InvalidJson, // the bytes are not JSON, or there are none
+    NotAnObject, // valid JSON, but not an object of keys
+};
+
+// One JSON object in a file, normally $XDG_CONFIG_HOME/Talverin/defaults.json. Each change
+// replaces the file atomically, so a crash or a kill leaves either the old or the new file.
+class DefaultsStoreFile final : public DefaultsStore {
+public:
+    using LogFunction = std::function<void(const std::string&)>;
+
+    // Loads the file. A file that cannot be read or parsed is set aside beside it (as
+    // defaults.corrupt.json) and the store starts empty; a missing file is simply empty.
+    // Log lines go to logFunction, which becomes onLog, or else to standard error.
+    explicit DefaultsStoreFile(std::filesystem::path file, LogFunction logFunction = {});
+
+    // Where the application keeps its defaults.
+    static std::filesystem::path defaultPath();
+    // The parser the loader uses: the object of keys, or why the bytes are not one.
+    static Result<nlohmann::json, DefaultsFileError> parse(std::string_view bytes);
+
+    std::optional<nlohmann::json> get(const std::string& key) const override;
+    bool contains(const std::string& key) const override;
+    void set(const std::string& key, nlohmann::json value) override;
+    void remove(const std::string& key) override;
+
+    // Receives each log line, on the thread that caused it. Replace it only before the store
+    // is shared with other threads.
+    LogFunction onLog;
+
+private:
+    void load();
+    void removeLeftoverTempFiles() const;
+    void setAside(const std::string& reason);
+    // Writes the values as they are now unless a later writer already has.
+    void persist(std::uint64_t generation);
+    // Replaces the file with these bytes; answers why when it could not.
+    std::optional<std::string> replaceFile(const std::string& bytes) const;
+    void log(const std::string& line) const;
+
+    const std::filesystem::path m_file;
+    // m_mutex guards the values and is held only briefly; m_writeMutex orders the writers so
+    // that readers never wait for the disk.
+    mutable std::mutex m_mutex;
+    std::mutex m_writeMutex;
+    nlohmann::json m_values = nlohmann::json::object();
+    // Every change counts up m_generation; m_savedGeneration is the last one known on disk.
+    std::uint64_t m_generation = 0;
+    std::uint64_t m_savedGeneration = 0;
+    // False when a corrupt file could not be set aside: it must not be overwritten.
+    bool m_mayWrite = true;
+};
+
+} // namespace talverin

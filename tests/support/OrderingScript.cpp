@@ -1,0 +1,30 @@
+#include "support/OrderingScript.h"
+
+#include "Runtime/MainQueue.h"
+
+namespace talverin::test {
+
+void scheduleOrderingScript(std::vector<std::string>& trace) {
+    auto mark = [&trace](std::string name) { return [&trace, name] { trace.push_back(name); }; };
+    MainQueue::post(mark("p1"));
+    // A zero-delay timer made after a post runs after it, and before a later post.
+    MainQueue::after(0, mark("t0"));
+    MainQueue::post(mark("p2"));
+    MainQueue::after(0.02, [&trace, mark] {
+        trace.push_back("t20");
+        MainQueue::post(mark("t20-post"));
+        MainQueue::after(0, mark("t20-after0"));
+    });
+    MainQueue::after(0.01, mark("t10"));
+    MainQueue::post([&trace, mark] {
+        trace.push_back("p3");
+        MainQueue::post(mark("p3-post"));
+        MainQueue::after(0.01, mark("p3-t10"));
+    });
+}
+
+std::vector<std::string> expectedOrder() {
+    return {"p1", "t0", "p2", "p3", "p3-post", "t10", "p3-t10", "t20", "t20-post", "t20-after0"};
+}
+
+} // namespace talverin::test
