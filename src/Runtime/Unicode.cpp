@@ -111,19 +111,6 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Creating a break iterator loads and copies its rules, so each thread keeps one.
-icu::BreakIterator* characterIterator() {
-    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status))
-            made.reset();
-        return made;
-    }();
-    return iterator.get();
-}
-
 const icu::Normalizer2* nfcNormalizer() {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
@@ -194,7 +181,7 @@ std::size_t Unicode::graphemeCount(std::string_view text) {
     }
     std::string storage;
     text = wellFormed(text, storage);
-    icu::BreakIterator* iterator = characterIterator();
+    icu::BreakIterator* iterator = Unicode::characterBreakIterator();
     UErrorCode status = U_ZERO_ERROR;
     UText utext = UTEXT_INITIALIZER;
     utext_openUTF8(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
@@ -302,6 +289,25 @@ std::string Unicode::toUtf8(std::u16string_view text) {
         appendUtf8(out, U_IS_SURROGATE(c) ? 0xFFFD : static_cast<char32_t>(c));
     }
     return out;
+}
+
+// Creating a break iterator loads its rules, so one prototype is made, once, and each thread
+// keeps its own clone. Making the prototype under a C++ static also orders ICU's lazily built
+// data before every thread that reads it, which the thread sanitizer cannot see inside the
+// uninstrumented library.
+icu::BreakIterator* Unicode::characterBreakIterator() {
+    static const std::unique_ptr<const icu::BreakIterator> prototype = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        static const icu::Locale& root = icu::Locale::getRoot();
+        std::unique_ptr<icu::BreakIterator> made(
+            icu::BreakIterator::createCharacterInstance(root, status));
+        if (U_FAILURE(status))
+            made.reset();
+        return made;
+    }();
+    thread_local std::unique_ptr<icu::BreakIterator> iterator(
+        prototype != nullptr ? prototype->clone() : nullptr);
+    return iterator.get();
 }
 
 } // namespace talverin

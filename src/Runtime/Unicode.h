@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include <unicode/brkiter.h>
+
 namespace talverin {
 
 // Text helpers over ICU. Every std::string in the program is UTF-8; every function here accepts
@@ -11,6 +13,10 @@ namespace talverin {
 // that comes back is always well-formed.
 class Unicode {
 public:
+    // The calling thread's character (extended grapheme cluster) break iterator of the root
+    // locale, or null when ICU has none. Break iterators are not safe to share.
+    static icu::BreakIterator* characterBreakIterator();
+
     // User-perceived characters: extended grapheme clusters of the root locale.
     static std::size_t graphemeCount(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "TalverinCore/TextCharacters.h"
 
+#include "Runtime/Unicode.h"
+
 #include <memory>
 #include <string>
 
@@ -17,24 +19,6 @@ namespace {
 const icu::Locale& rootLocale() {
     static const icu::Locale& root = icu::Locale::getRoot();
     return root;
-}
-
-// Creating a break iterator loads its rules, so one prototype is made, once, and each thread
-// keeps its own clone (a break iterator is not safe to share). Making the prototype under a
-// C++ static also orders ICU's lazily built data before every thread that reads it, which the
-// thread sanitizer cannot see inside the uninstrumented library.
-icu::BreakIterator* characterIterator() {
-    static const std::unique_ptr<const icu::BreakIterator> prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(
-            icu::BreakIterator::createCharacterInstance(rootLocale(), status));
-        if (U_FAILURE(status))
-            made.reset();
-        return made;
-    }();
-    thread_local std::unique_ptr<icu::BreakIterator> iterator(
-        prototype != nullptr ? prototype->clone() : nullptr);
-    return iterator.get();
 }
 
 // A read-only alias of the view, without copying; it must not outlive the view's text.
@@ -67,7 +51,7 @@ bool isCased(std::u16string_view character) {
 std::u16string_view TextCharacters::first(std::u16string_view text) {
     if (text.empty())
         return {};
-    icu::BreakIterator* iterator = characterIterator();
+    icu::BreakIterator* iterator = Unicode::characterBreakIterator();
     if (iterator == nullptr)
         return text.substr(0, U16_IS_LEAD(text[0]) && text.size() > 1 ? 2 : 1);
     icu::UnicodeString source = alias(text);
@@ -81,7 +65,7 @@ std::u16string_view TextCharacters::first(std::u16string_view text) {
 std::u16string_view TextCharacters::last(std::u16string_view text) {
     if (text.empty())
         return {};
-    icu::BreakIterator* iterator = characterIterator();
+    icu::BreakIterator* iterator = Unicode::characterBreakIterator();
     if (iterator == nullptr) {
         const bool pair =
             text.size() > 1 && U16_IS_TRAIL(text.back()) && U16_IS_LEAD(text[text.size() - 2]);
