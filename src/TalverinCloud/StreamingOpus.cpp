@@ -1,5 +1,6 @@
 #include "TalverinCloud/StreamingOpus.h"
 
+#include "Runtime/Bundle.h"
 #include "Runtime/MainQueue.h"
 #include "TalverinCloud/OggOpus.h"
 #include "TalverinCloud/OpusPacketEncoder.h"
@@ -11,16 +12,12 @@
 namespace talverin {
 namespace {
 
-// FIXME: the application's bundle identifier belongs with the bundle's information
-// (Info.json); until that is read at run time, this is the one place that names it.
-constexpr const char* bundleIdentifier = "app.talverin.Talverin";
-
 // 15 s at 16 kHz: ordinary dictations never regrow the sample store.
 constexpr std::size_t reservedSamples = 240'000;
 constexpr std::uint32_t framesPerPacket = 320;
 
 std::string queueLabel() {
-    return std::string(bundleIdentifier) + ".opus";
+    return Bundle::main().identifier() + ".opus";
 }
 
 std::string finishLine(double seconds, std::size_t bytes, const std::string& label, double ms) {
