@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace talverin {
+
+// The file operations of the history store, on POSIX calls so that every failure keeps its
+// errno: the store's log lines name it. Each answers 0 or an errno value.
+class HistoryFile {
+public:
+    HistoryFile() = delete;
+
+    struct Contents {
+        std::string bytes;
+        int error = 0; // ENOENT when there is no file yet
+    };
+
+    // The whole file. Anything but a regular file is refused (EISDIR for a folder, EINVAL for
+    // the rest), so that a pipe or a device in its place can neither block nor flood the launch.
+    static Contents read(const std::filesystem::path& file);
+
+    // Replaces the file so that a crash or a power loss at any moment leaves either the old file
+    // or the new one, whole, and no other user can read the bytes at any time: the folder (and
+    // any missing parent) is made with mode 0700, the bytes go to a temporary file beside the
+    // target that is created with mode 0600 and O_EXCL, reach the disk with fsync, and take the
+    // target's place with rename.
+    static int replace(const std::filesystem::path& file, std::string_view bytes);
+
+    // Removes the temporary files that a save killed before its rename left beside the file.
+    static void removeLeftovers(const std::filesystem::path& file);
+
+    // Moves the file to `corrupt` in the same folder, first removing an older one there.
+    // Failures are ignored.
+    static void setAside(const std::filesystem::path& file, const std::filesystem::path& corrupt);
+
+    // The errno value as its symbolic name and number, such as "ENOSPC 28".
+    static std::string describe(int error);
+};
+
+} // namespace talverin
