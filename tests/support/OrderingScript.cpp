@@ -10,10 +10,11 @@ void scheduleOrderingScript(std::vector<std::string>& trace) {
     // A zero-delay timer made after a post runs after it, and before a later post.
     MainQueue::after(0, mark("t0"));
     MainQueue::post(mark("p2"));
-    MainQueue::after(0.02, [&trace, mark] {
-        trace.push_back("t20");
-        MainQueue::post(mark("t20-post"));
-        MainQueue::after(0, mark("t20-after0"));
+    // Far enough out that a loaded machine still runs p3 and its timer before it.
+    MainQueue::after(0.5, [&trace, mark] {
+        trace.push_back("t500");
+        MainQueue::post(mark("t500-post"));
+        MainQueue::after(0, mark("t500-after0"));
     });
     MainQueue::after(0.01, mark("t10"));
     MainQueue::post([&trace, mark] {
@@ -24,7 +25,8 @@ void scheduleOrderingScript(std::vector<std::string>& trace) {
 }
 
 std::vector<std::string> expectedOrder() {
-    return {"p1", "t0", "p2", "p3", "p3-post", "t10", "p3-t10", "t20", "t20-post", "t20-after0"};
+    return {"p1",  "t0",     "p2",        "p3",        "p3-post",
+            "t10", "p3-t10", "t500", "t500-post", "t500-after0"};
 }
 
 } // namespace talverin::test
