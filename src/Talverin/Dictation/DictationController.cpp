@@ -13,7 +13,7 @@ DictationController::DictationController(std::shared_ptr<Services> services)
       m_router(std::make_shared<BufferRouter>(m_services->liveDraft, m_timing.levelInterval)) {
     assert(m_services->keyTap && m_services->mic && m_services->liveDraft && m_services->context &&
            m_services->inserter && m_services->dictate && m_services->pill && m_services->sounds &&
-           m_services->ducker);
+           m_services->ducker && m_services->permissions && m_services->languageRecognizer);
 }
 
 DictationController::~DictationController() {

@@ -3,17 +3,23 @@
 #include "Runtime/Future.h"
 #include "Runtime/Task.h"
 #include "Talverin/Dictation/BufferRouter.h"
+#include "Talverin/Dictation/DictationLog.h"
 #include "Talverin/Dictation/DictationSession.h"
 #include "Talverin/Dictation/DictationTiming.h"
 #include "Talverin/Dictation/Services.h"
 #include "TalverinCore/CapturedClip.h"
 #include "TalverinCore/DictationContext.h"
+#include "TalverinCore/DictationMode.h"
+#include "TalverinCore/HistoryItem.h"
+#include "TalverinCore/InsertOutcome.h"
 #include "TalverinCore/KeyCancelReason.h"
 #include "TalverinCore/MicError.h"
 #include "TalverinCore/PillState.h"
 #include "TalverinCore/ScreenGeometry.h"
 #include "TalverinCore/Settings.h"
+#include "TalverinCore/WireTryDictationResult.h"
 
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -34,9 +40,11 @@ public:
     using Timing = DictationTiming;
     using Session = DictationSession;
     using Phase = DictationPhase;
-    // The record of one dictation that reached the inserter, handed to onDictated; the
-    // completion defines it.
-    struct Dictated;
+    // The record of one dictation that reached the inserter, whatever the inserter answered.
+    struct Dictated {
+        HistoryItem item;                   // its history entry
+        Wire::TryDictationResult tryResult; // the same dictation as the try-it step shows it
+    };
 
     explicit DictationController(std::shared_ptr<Services> services);
     ~DictationController();
@@ -56,7 +64,7 @@ public:
     // True when a session's pill is first shown, false when a session ends.
     std::function<void(bool active)> onActive = [](bool) {};
     // One record per answer of the inserter.
-    std::function<void(const Dictated& dictated)> onDictated;
+    std::function<void(const Dictated& dictated)> onDictated = [](const Dictated&) {};
     // An inserted text and its field, for the correction watch.
     std::function<void(const std::string& text, const DictationContext& context)>
         onInsertedForLearning = [](const std::string&, const DictationContext&) {};
@@ -78,6 +86,9 @@ public:
     // Main thread. Shows a result state and hides it after its hold time, unless the pill was
     // given anything else meanwhile.
     void showResult(const PillState& state, std::optional<Rect> frame);
+    // Main thread. Inserts a text from the history again into the focused field, as it stands:
+    // no text rules, no mode, no history record. It may run while a dictation is in progress.
+    Future<InsertOutcome> insertAgain(std::string text);
 
     // Main thread. A dictation runs, from its press until it has finished; a muted secure
     // hold counts until its key is released.
@@ -127,7 +138,37 @@ private:
     void finish(SessionRef s, bool tap);
     Task<void> complete(SessionRef s, bool tap, double releasedAt,
                         std::optional<Future<CapturedClip>> ending);
-    void done(SessionRef s, const std::string& line);
+    DictationLog startLog(SessionRef s, double releasedAt, double endSeconds,
+                          const CapturedClip& clip, std::optional<double> firstTime) const;
+    void endWithoutSpeech(SessionRef s, bool tap, const Settings& current, DictationLog log);
+    void endAtSecureField(SessionRef s, bool tap, std::optional<Rect> frame, DictationLog log);
+    Future<DictationContext> contextOf(SessionRef s);
+    Task<void> awaitTarget();
+    void done(SessionRef s, const DictationLog& log);
+    Task<void> insertAgainFlow(std::string text, Promise<InsertOutcome> answer);
+
+    // Recognition: what one dictation's text is, and where it came from.
+    struct Recognized {
+        enum class Source {
+            cloud,
+            draft, // the live draft's text, also when the language guard chose it
+        };
+        std::string text; // before trimming and the text rules
+        std::string raw;  // the raw transcript, for the history
+        Source source = Source::draft;
+        std::optional<PillState> failure; // the dictation ends with this pill, inserting nothing
+        std::optional<PillState> note;    // shown in place of the inserted state
+        std::string cloud;                // the cloud's outcome for the log line
+        std::optional<std::int64_t> cloudMs;
+        std::optional<std::int64_t> serverMs;
+        std::optional<std::int64_t> flushMs;
+        std::optional<std::int64_t> draftMs;
+    };
+    Task<Recognized> recognize(SessionRef s, DictationContext context, DictationMode mode,
+                               Settings settings);
+    static Dictated dictated(const Recognized& recognized, const std::string& text,
+                             const DictationContext& context, DictationMode mode,
+                             const InsertOutcome& outcome, const DictationLog& log);
 
     // Helpers.
     void setPhase(Phase phase);

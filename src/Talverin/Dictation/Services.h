@@ -3,6 +3,7 @@
 #include "Talverin/Dictation/ClipEncoding.h"
 #include "Talverin/Dictation/DictationTiming.h"
 #include "Talverin/Dictation/Ducking.h"
+#include "Talverin/Dictation/LanguageRecognizing.h"
 #include "Talverin/Dictation/PermissionWatching.h"
 #include "Talverin/Dictation/SoundPlaying.h"
 #include "TalverinCore/ContextReading.h"
@@ -58,6 +59,9 @@ struct Services {
         return std::vector<Wire::Microphone>();
     };
     std::shared_ptr<PermissionWatching> permissions;
+    // Names the dominant language of a text, for the guard against English answers to
+    // Russian speech.
+    std::shared_ptr<LanguageRecognizing> languageRecognizer;
     // Whether secure event input is on. X11 has no such thing: password fields are known by
     // their accessibility role alone, so on Linux this is always off.
     std::function<bool()> secureInput = [] { return false; };

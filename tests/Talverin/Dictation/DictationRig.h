@@ -10,12 +10,15 @@
 #include "fakes/DictatingFake.h"
 #include "fakes/DuckingFake.h"
 #include "fakes/KeyTappingFake.h"
+#include "fakes/LanguageRecognizingFake.h"
 #include "fakes/LiveDraftingFake.h"
 #include "fakes/MicCapturingFake.h"
 #include "fakes/PermissionWatchingFake.h"
 #include "fakes/PillPresentingFake.h"
 #include "fakes/SoundPlayingFake.h"
 #include "fakes/TextInsertingFake.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -24,6 +27,38 @@
 #include <vector>
 
 namespace talverin::test {
+
+// The encoder as the controller sees it: the counting fake inside, a finish that takes
+// `latency` seconds of the world (the worker is blocked meanwhile, as the real finish blocks
+// it), and a check that the finish never runs on the main queue.
+class TimedEncoder final : public ClipEncoding {
+public:
+    TimedEncoder(std::shared_ptr<ClipEncodingFake> inner, double latency,
+                 std::function<void()> onFinish)
+        : m_inner(std::move(inner)), m_latency(latency), m_onFinish(std::move(onFinish)) {}
+
+    void append(const MicBuffer& buffer) override { m_inner->append(buffer); }
+    std::vector<std::uint8_t> finish() override {
+        if (MainQueue::isCurrent())
+            ADD_FAILURE() << "the encoder's finish blocks its caller and belongs on a worker";
+        if (m_onFinish)
+            m_onFinish();
+        if (m_latency > 0) {
+            auto* world = dynamic_cast<VirtualWorld*>(Runtime::current());
+            Promise<Done> over;
+            MainQueue::after(m_latency, [over] { over.resolve(Done{}); });
+            while (!over.isResolved() && world && world->stepNext()) {
+            }
+        }
+        return m_inner->finish();
+    }
+    void cancel() override { m_inner->cancel(); }
+
+private:
+    std::shared_ptr<ClipEncodingFake> m_inner;
+    double m_latency;
+    std::function<void()> m_onFinish;
+};
 
 // A dictation controller on the virtual world, wired to a fake of every service, with the
 // shell's callbacks and the log lines recorded. Time starts at T0; a test schedules what the
@@ -43,7 +78,16 @@ struct DictationRig {
     std::shared_ptr<DuckingFake> ducker = std::make_shared<DuckingFake>();
     std::shared_ptr<PermissionWatchingFake> permissions =
         std::make_shared<PermissionWatchingFake>();
+    std::shared_ptr<LanguageRecognizingFake> recognizer =
+        std::make_shared<LanguageRecognizingFake>();
     std::vector<std::shared_ptr<ClipEncodingFake>> encoders; // every one handed out
+    // What the bundle's encoders do: whether it hands them out at all, how long their finish
+    // takes, and what runs when it begins.
+    bool handOutEncoders = true;
+    double flushLatency = 0;
+    std::function<void()> onFlush;
+    // What reached the shell's onDictated, in order.
+    std::vector<DictationController::Dictated> dictated;
     std::shared_ptr<Services> services;
     std::unique_ptr<DictationController> controller;
 
@@ -70,10 +114,14 @@ struct DictationRig {
         services->sounds = sounds;
         services->ducker = ducker;
         services->permissions = permissions;
+        services->languageRecognizer = recognizer;
         services->makeEncoder = [this] {
+            if (!handOutEncoders)
+                return std::shared_ptr<ClipEncoding>();
             auto encoder = std::make_shared<ClipEncodingFake>();
             encoders.push_back(encoder);
-            return std::shared_ptr<ClipEncoding>(encoder);
+            return std::shared_ptr<ClipEncoding>(
+                std::make_shared<TimedEncoder>(encoder, flushLatency, onFlush));
         };
         if (prepare)
             prepare(*services);
@@ -95,6 +143,13 @@ struct DictationRig {
         c.onBusy = [this](bool busy) { shell.record("onBusy", busy ? "true" : "false"); };
         c.onMicFailed = [this](const MicError& error) {
             shell.record("onMicFailed", error.description());
+        };
+        c.onDictated = [this](const DictationController::Dictated& record) {
+            shell.record("onDictated", record.item.clean);
+            dictated.push_back(record);
+        };
+        c.onInsertedForLearning = [this](const std::string& text, const DictationContext&) {
+            shell.record("onInsertedForLearning", text);
         };
         CoreLog::setSink([this](const std::string& line) { lines.record("line", line); });
         c.start();

@@ -178,10 +178,12 @@ void apply(DictationRig& rig, Input input) {
     }
 }
 
+// A finished hold or hands-free dictation whose clip held no speech: the silence pill.
 const std::string kHold500 =
-    "Dictation: not completed, hold 500 ms, pill 130 ms, context 0 ms, clip 0 ms, end 0 ms";
-const std::string kHandsFree500 = "Dictation: not completed, hands-free, hold 500 ms, pill 130 ms, "
+    "Dictation: silence, hold 500 ms, pill 130 ms, context 0 ms, clip 0 ms, end 0 ms";
+const std::string kHandsFree500 = "Dictation: silence, hands-free, hold 500 ms, pill 130 ms, "
                                   "context 0 ms, clip 0 ms, end 0 ms";
+const Lines kSilencePill = {"setMicrophoneName Fake Microphone", "show silence"};
 const Lines kEnded = {"onBusy false", "onActive false"};
 
 const Cell kCells[] = {
@@ -232,7 +234,7 @@ const Cell kCells[] = {
      Input::release,
      Kind::idle,
      {kHold500},
-     {"setHolding false", "hide"},
+     {"setHolding false", "setMicrophoneName Fake Microphone", "show silence"},
      {"end 150"},
      {},
      kEnded},
@@ -296,7 +298,7 @@ const Cell kCells[] = {
      Setup::tapWait,
      Input::waitExpires,
      Kind::idle,
-     {"Dictation: not completed, hold 480 ms, pill 130 ms, context 0 ms, clip 0 ms, end 0 ms"},
+     {"Dictation: tap, hold 480 ms, pill 130 ms, context 0 ms, clip 0 ms, end 0 ms"},
      {"hide"},
      {"end 0"},
      {},
@@ -351,7 +353,7 @@ const Cell kCells[] = {
      Input::stopKey,
      Kind::idle,
      {"Dictation: hands-free stopped (key) after 300 ms", kHandsFree500},
-     {"hide"},
+     kSilencePill,
      {"end 150"},
      {"setHandsFree false"},
      kEnded},
@@ -365,7 +367,7 @@ const Cell kCells[] = {
      Input::stopButton,
      Kind::idle,
      {"Dictation: hands-free stopped (button) after 300 ms", kHandsFree500},
-     {"hide"},
+     kSilencePill,
      {"end 150"},
      {"setHandsFree false"},
      kEnded},

@@ -94,7 +94,8 @@ struct Walk {
         };
         CoreLog::setSink([this](const std::string& line) {
             auto starts = [&line](const char* prefix) { return line.rfind(prefix, 0) == 0; };
-            completions += starts("Dictation: not completed");
+            // Only a completion's line carries the clip.
+            completions += starts("Dictation: ") && line.find(", clip ") != std::string::npos;
             cancellations += starts("Dictation: cancelled (");
             mutes += starts("Dictation: secure field at key-down: muted");
             micFailures += starts("Dictation: the mic did not start");

@@ -290,7 +290,8 @@ TEST(LiveWords, ReachThePillThroughTheTailWhileListeningAndAreDroppedAfterwards)
     rig.at(T0 + 0.2, [&rig] { rig.liveDraft->sendPartial("hello world"); });
     rig.releaseAt(T0 + 0.5);
     rig.runTo(T0 + 1);
-    EXPECT_EQ(rig.shownKinds(), (Lines{"listening", "listening"}));
+    // The clip held no speech, so the completion ends with the silence pill.
+    EXPECT_EQ(rig.shownKinds(), (Lines{"listening", "listening", "silence"}));
     EXPECT_EQ(rig.pill->shown()[1].state, PillState::listening("…world", 0));
     EXPECT_NEAR(rig.pill->shown()[1].time - T0, 0.2, 1e-9);
     // After the release the session is finishing: later words change nothing.
@@ -361,8 +362,9 @@ TEST(ContextArrival, ALateReadIsTimedEvenWhenTheSessionIsFinishing) {
     rig.releaseAt(T0 + 0.4);
     rig.at(T0 + 0.8, [&stop] { stop.resolve(CapturedClip::empty()); });
     rig.runTo(T0 + 1);
-    EXPECT_EQ(rig.shownKinds(), Lines{"listening"}) << "no move, no refusal while finishing";
-    EXPECT_EQ(rig.logLines(), Lines{"Dictation: not completed, hold 400 ms, pill 130 ms, "
+    EXPECT_EQ(rig.shownKinds(), (Lines{"listening", "silence"}))
+        << "no move, no refusal while finishing";
+    EXPECT_EQ(rig.logLines(), Lines{"Dictation: silence, hold 400 ms, pill 130 ms, "
                                     "context 600 ms, clip 0 ms, end 400 ms"});
 }
 
