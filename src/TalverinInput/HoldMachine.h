@@ -74,6 +74,8 @@ public:
     const Key& key() const { return m_key; }
     bool isKeyDown() const { return m_key.state != Key::State::up; }
     bool isPressed() const { return m_key.state == Key::State::pressed; }
+    // Whether a probe reading has seen the key down since it was last up.
+    bool probeSawDown() const { return m_probeSawDown; }
 
     bool operator==(const HoldMachine&) const = default;
 

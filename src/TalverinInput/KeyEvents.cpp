@@ -31,10 +31,14 @@ double uptime(std::uint64_t timestamp, double now, Timebase timebase) {
 double uptimeOfServerTime(std::uint32_t serverMillis, double now) {
     // Both clocks are CLOCK_MONOTONIC; the server's wraps every 49.7 days, so only the
     // signed 32-bit difference from now is meaningful.
-    const auto nowMillis = static_cast<std::uint32_t>(
-        static_cast<std::uint64_t>(std::llround(now * 1000)) & 0xffffffffu);
-    const auto difference = static_cast<std::int32_t>(serverMillis - nowMillis);
-    return clamp(now + difference / 1000.0, now);
+    const std::int64_t nowMillis = std::llround(now * 1000);
+    const auto difference = static_cast<std::int32_t>(
+        serverMillis - static_cast<std::uint32_t>(static_cast<std::uint64_t>(nowMillis) &
+                                                  0xffffffffu));
+    // The reading is the server's own millisecond, not `now` moved by whole milliseconds:
+    // `now`'s fraction would differ from event to event and could put two events of the same
+    // millisecond, or of neighbouring ones, out of order.
+    return clamp(static_cast<double>(nowMillis + difference) / 1000.0, now);
 }
 
 } // namespace talverin::EventClock

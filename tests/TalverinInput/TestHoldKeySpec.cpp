@@ -106,5 +106,14 @@ TEST(EventClock, ServerTimeIsTheSignedDifferenceFromNow) {
     EXPECT_DOUBLE_EQ(EventClock::uptimeOfServerTime(100u - 40'000u, now), now) << "stale";
 }
 
+TEST(EventClock, ServerTimesKeepTheirOrderWhenTheyAreRead) {
+    // A release and the next press in the same millisecond, the press read 0.8 ms later: both
+    // are that millisecond, never the press before the release.
+    const std::uint32_t millis = 5'000'821;
+    EXPECT_DOUBLE_EQ(EventClock::uptimeOfServerTime(millis, 5000.8211), 5000.821);
+    EXPECT_DOUBLE_EQ(EventClock::uptimeOfServerTime(millis, 5000.8219), 5000.821);
+    EXPECT_DOUBLE_EQ(EventClock::uptimeOfServerTime(millis - 1, 5000.8219), 5000.820);
+}
+
 } // namespace
 } // namespace talverin
