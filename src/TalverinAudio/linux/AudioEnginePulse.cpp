@@ -1,0 +1,347 @@
+#include "TalverinAudio/linux/AudioEnginePulse.h"
+
+#include "Runtime/MainQueue.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace talverin {
+
+namespace {
+
+using Event = PulseConnection::Event;
+using Lock = PulseConnection::Lock;
+
+struct SourceReply : PulseConnection::Call {
+    using Call::Call;
+    std::optional<pa_source_info> info; // its pointers are not kept
+    std::string name;
+};
+
+void readSource(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
+    auto* reply = static_cast<SourceReply*>(userdata);
+    if (eol < 0) {
+        reply->finish(pa_context_errno(context));
+    } else if (eol > 0 || !info) {
+        reply->finish();
+    } else {
+        reply->info = *info;
+        reply->name = info->name ? info->name : "";
+    }
+}
+
+void corked(pa_stream* stream, int success, void* userdata) {
+    auto* call = static_cast<PulseConnection::Call*>(userdata);
+    int error = success ? 0 : pa_context_errno(pa_stream_get_context(stream));
+    call->finish(success || error ? error : PA_ERR_UNKNOWN);
+}
+
+} // namespace
+
+struct AudioEnginePulse::Callbacks {
+    static void state(pa_stream* stream, void* userdata) {
+        auto* self = static_cast<AudioEnginePulse*>(userdata);
+        if (stream != self->m_stream)
+            return;
+        self->m_connection->signal();
+        auto state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            self->m_running = false;
+            self->reportChange();
+        }
+    }
+
+    static void moved(pa_stream* stream, void* userdata) {
+        auto* self = static_cast<AudioEnginePulse*>(userdata);
+        if (stream == self->m_stream)
+            self->reportChange();
+    }
+
+    static void read(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
+        auto* self = static_cast<AudioEnginePulse*>(userdata);
+        if (stream == self->m_stream)
+            self->onRead(stream);
+    }
+
+    static void source(pa_context* /*context*/, const pa_source_info* info, int eol,
+                       void* userdata) {
+        auto* self = static_cast<AudioEnginePulse*>(userdata);
+        if (eol == 0 && info) {
+            self->onSourceInfo(info);
+            return;
+        }
+        if (self->m_sourceQuery) {
+            pa_operation_unref(self->m_sourceQuery);
+            self->m_sourceQuery = nullptr;
+        }
+    }
+};
+
+AudioEnginePulse::AudioEnginePulse(std::shared_ptr<PulseConnection> connection)
+    : m_connection(std::move(connection)) {
+    m_observer = m_connection->addObserver([this](const Event& event) { onEvent(event); });
+}
+
+AudioEnginePulse::~AudioEnginePulse() {
+    m_connection->removeObserver(m_observer);
+    Lock lock(*m_connection);
+    if (m_sourceQuery) {
+        pa_operation_cancel(m_sourceQuery);
+        pa_operation_unref(m_sourceQuery);
+        m_sourceQuery = nullptr;
+    }
+    destroyStream();
+}
+
+std::int32_t AudioEnginePulse::selectDevice(const InputDevice& device) {
+    SourceReply reply(*m_connection);
+    int status = m_connection->perform(reply, [&](pa_context* context) {
+        return pa_context_get_source_info_by_index(context, device.id, readSource, &reply);
+    });
+    if (status != 0)
+        return status;
+    // The index of a source that was removed may not name another one, but check anyway.
+    if (!reply.info || reply.name != device.uid)
+        return PA_ERR_NOENTITY;
+    Lock lock(*m_connection);
+    m_source =
+        Source{reply.info->index, reply.name, reply.info->sample_spec, reply.info->channel_map};
+    return 0;
+}
+
+std::optional<AudioFormat> AudioEnginePulse::inputFormat() {
+    Lock lock(*m_connection);
+    if (!m_source || !pa_sample_spec_valid(&m_source->spec))
+        return std::nullopt;
+    return AudioFormat{static_cast<double>(m_source->spec.rate),
+                       static_cast<int>(m_source->spec.channels)};
+}
+
+void AudioEnginePulse::installTap(std::uint32_t frames, AudioFormat format, Tap tap) {
+    Lock lock(*m_connection);
+    m_tapFrames = frames;
+    m_tapFormat = format;
+    m_tap = std::move(tap);
+}
+
+void AudioEnginePulse::removeTap() {
+    Lock lock(*m_connection);
+    m_tap = nullptr;
+}
+
+void AudioEnginePulse::prepare() {
+    pa_stream* stream = nullptr;
+    {
+        Lock lock(*m_connection);
+        if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY && !m_reported)
+            return;
+        destroyStream();
+        pa_context* context = m_connection->readyContext();
+        if (!context || !m_source || m_tapFormat.channels <= 0 || !(m_tapFormat.sampleRate > 0))
+            return;
+
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(m_tapFormat.sampleRate),
+                            static_cast<std::uint8_t>(m_tapFormat.channels)};
+        pa_channel_map map = m_source->map;
+        if (map.channels != spec.channels)
+            pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        stream = pa_stream_new(context, "Dictation", &spec, &map);
+        if (!stream)
+            return;
+        pa_stream_set_state_callback(stream, Callbacks::state, this);
+        pa_stream_set_read_callback(stream, Callbacks::read, this);
+        pa_stream_set_moved_callback(stream, Callbacks::moved, this);
+        // Small fragments: with the server's default buffering, blocks arrive seconds apart.
+        pa_buffer_attr attr;
+        std::memset(&attr, 0xff, sizeof attr);
+        attr.fragsize = static_cast<std::uint32_t>(m_tapFrames * pa_frame_size(&spec));
+        auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+            PA_STREAM_INTERPOLATE_TIMING);
+        m_stream = stream;
+        m_reported = false;
+        m_running = false;
+        if (pa_stream_connect_record(stream, m_source->name.c_str(), &attr, flags) < 0) {
+            // The stream stays failed; start() reports it.
+            return;
+        }
+    }
+    m_connection->waitUntil(
+        [&] { return m_stream != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING; },
+        PulseConnection::deadlineIn(PulseConnection::waitLimit));
+}
+
+int AudioEnginePulse::cork(bool paused) {
+    pa_stream* stream = nullptr;
+    {
+        Lock lock(*m_connection);
+        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+            return streamError();
+        stream = m_stream;
+    }
+    PulseConnection::Call call(*m_connection);
+    return m_connection->perform(
+        call, [&](pa_context*) { return pa_stream_cork(stream, paused ? 1 : 0, corked, &call); });
+}
+
+void AudioEnginePulse::refreshTiming() {
+    pa_stream* stream = nullptr;
+    {
+        Lock lock(*m_connection);
+        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+            return;
+        stream = m_stream;
+    }
+    PulseConnection::Call call(*m_connection);
+    m_connection->perform(
+        call, [&](pa_context*) { return pa_stream_update_timing_info(stream, corked, &call); });
+}
+
+Result<void, AudioEngineError> AudioEnginePulse::start() {
+    {
+        Lock lock(*m_connection);
+        if (m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+            return {};
+    }
+    if (int status = cork(false); status != 0)
+        return fail(AudioEngineError{errorDomain, status});
+    refreshTiming();
+    Lock lock(*m_connection);
+    m_running = true;
+    m_nextTime.reset();
+    return {};
+}
+
+void AudioEnginePulse::pause() {
+    cork(true);
+    Lock lock(*m_connection);
+    m_running = false;
+}
+
+void AudioEnginePulse::stop() {
+    Lock lock(*m_connection);
+    destroyStream();
+}
+
+bool AudioEnginePulse::isRunning() const {
+    Lock lock(*m_connection);
+    return m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+}
+
+void AudioEnginePulse::setOnConfigurationChange(std::function<void()> onChange) {
+    Lock lock(*m_connection);
+    m_onConfigurationChange = std::move(onChange);
+}
+
+void AudioEnginePulse::destroyStream() {
+    m_running = false;
+    if (!m_stream)
+        return;
+    pa_stream* stream = m_stream;
+    m_stream = nullptr;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
+    auto state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    m_connection->signal();
+}
+
+void AudioEnginePulse::reportChange() {
+    if (m_reported)
+        return;
+    m_reported = true;
+    if (m_onConfigurationChange)
+        m_onConfigurationChange();
+}
+
+int AudioEnginePulse::streamError() const {
+    int error = 0;
+    if (m_stream)
+        error = pa_context_errno(pa_stream_get_context(m_stream));
+    else
+        error = m_connection->lastError();
+    return error != 0 ? error : PA_ERR_BADSTATE;
+}
+
+void AudioEnginePulse::onEvent(const Event& event) {
+    if (!m_source || !m_stream || m_reported || event.index != m_source->index)
+        return;
+    if (event.kind == Event::Kind::sourceRemoved) {
+        reportChange();
+    } else if (event.kind == Event::Kind::sourceChanged) {
+        // Most changes are volume, suspension or streams coming and going: only a different
+        // sample spec counts, so look at the source again.
+        if (m_sourceQuery) {
+            if (pa_operation_get_state(m_sourceQuery) == PA_OPERATION_RUNNING)
+                return;
+            pa_operation_unref(m_sourceQuery);
+            m_sourceQuery = nullptr;
+        }
+        if (pa_context* context = m_connection->readyContext())
+            m_sourceQuery = pa_context_get_source_info_by_index(context, m_source->index,
+                                                                Callbacks::source, this);
+    }
+}
+
+void AudioEnginePulse::onSourceInfo(const pa_source_info* info) {
+    if (!m_source || info->index != m_source->index)
+        return;
+    if (info->sample_spec.rate != m_source->spec.rate ||
+        info->sample_spec.channels != m_source->spec.channels)
+        reportChange();
+}
+
+std::optional<double> AudioEnginePulse::latencyTime(pa_stream* stream) const {
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream, &latency, &negative) != 0 || negative)
+        return std::nullopt;
+    double seconds = static_cast<double>(latency) / PA_USEC_PER_SEC;
+    // Between timing updates the latency is interpolated, and it has been seen to come out
+    // absurd: such a value is no timing at all.
+    if (seconds > maxLatency)
+        return std::nullopt;
+    return Clock::uptime() - seconds;
+}
+
+void AudioEnginePulse::onRead(pa_stream* stream) {
+    const AudioFormat format = m_tapFormat;
+    const std::size_t frameBytes = sizeof(float) * static_cast<std::size_t>(format.channels);
+    while (pa_stream_readable_size(stream) > 0) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            return;
+        const double duration =
+            static_cast<double>(bytes / frameBytes) / static_cast<double>(format.sampleRate);
+        if (!data) {
+            // A hole in the recording: nothing to copy, but the time goes on.
+            pa_stream_drop(stream);
+            if (m_nextTime)
+                *m_nextTime += duration;
+            continue;
+        }
+        // The first sample of what is buffered was captured one stream latency ago. The
+        // latency wanders by tens of milliseconds between the server's timing updates while
+        // the sample clock does not, so after the first block of a run the blocks follow on
+        // by their length, unless the latency says that the stream has jumped.
+        std::optional<double> measured = latencyTime(stream);
+        std::optional<double> time = m_nextTime ? m_nextTime : measured;
+        if (measured && time && std::abs(*measured - *time) > maxDrift)
+            time = measured;
+        m_nextTime = time ? std::optional<double>(*time + duration) : std::nullopt;
+
+        std::vector<float> samples(bytes / frameBytes * static_cast<std::size_t>(format.channels));
+        std::memcpy(samples.data(), data, samples.size() * sizeof(float));
+        pa_stream_drop(stream);
+        if (m_tap && !samples.empty())
+            m_tap(AudioBlock(format, std::move(samples)), time);
+    }
+}
+
+} // namespace talverin

@@ -1,0 +1,153 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct pa_context;
+struct pa_operation;
+struct pa_threaded_mainloop;
+
+namespace talverin {
+
+// The process's one connection to the sound server (PulseAudio, or PipeWire's server for the
+// same protocol), on libpulse's threaded mainloop. The microphone, the device list, the output
+// ducker and the sounds share it. When the server goes away the connection tries again every
+// few seconds, and says so to its observers when it is back.
+//
+// Threads: the mainloop's thread runs every libpulse callback, with the mainloop lock held.
+// Callbacks only copy and post; they never wait for a queue of ours. Other threads take the
+// lock (Lock) to touch libpulse objects, and wait for answers without holding it, each wait
+// bounded (perform, waitUntil).
+class PulseConnection {
+public:
+    // The longest any caller waits for one answer of the server.
+    static constexpr double waitLimit = 2.0;
+    // How long after losing the server the next connection attempt starts.
+    static constexpr double retryInterval = 2.0;
+
+    // What observers are told, on the mainloop's thread with the lock held.
+    struct Event {
+        enum class Kind {
+            sourceAdded,
+            sourceRemoved,
+            sourceChanged, // any change of a source, its volume and suspension included
+            defaultSourceChanged,
+            connected, // ready for requests, for the first time or again
+            disconnected,
+        };
+        Kind kind;
+        std::uint32_t index = 0; // the source's index, for the source events
+    };
+    using Observer = std::function<void(const Event&)>;
+    using ObserverID = std::uint64_t;
+
+    // Holds the mainloop lock while it lives. Recursive: the lock may already be held, as it
+    // is inside every callback.
+    class Lock {
+    public:
+        explicit Lock(const PulseConnection& connection);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* m_mainloop;
+    };
+
+    // One answer that a waiting thread expects from an operation's callback.
+    class Call {
+    public:
+        explicit Call(PulseConnection& connection) : m_connection(connection) {}
+        // From the operation's callback: the answer is complete, with 0 or an error code.
+        void finish(int status = 0);
+        bool isDone() const { return m_done; }
+        int status() const { return m_status; }
+        PulseConnection& connection() { return m_connection; }
+
+    private:
+        friend class PulseConnection;
+        PulseConnection& m_connection;
+        bool m_done = false; // under the mainloop lock
+        int m_status = 0;
+    };
+
+    // The process's connection, made and started on first use.
+    static std::shared_ptr<PulseConnection> shared();
+
+    PulseConnection();
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    // Any thread. Observers are called on the mainloop's thread and must only copy and post.
+    ObserverID addObserver(Observer observer);
+    // Any thread but the mainloop's. No call of the observer starts after it returns.
+    void removeObserver(ObserverID id);
+
+    // With the lock held: the context while it is ready for requests, else null.
+    pa_context* readyContext() const;
+    // With the lock held: the latest error of the connection, a libpulse error code.
+    int lastError() const;
+
+    // Any thread but the mainloop's, without the lock. Waits until the connection is ready,
+    // at most until the deadline; answers whether it is. A connection that is down answers
+    // false at once; one that is being made is waited for.
+    using Deadline = std::chrono::steady_clock::time_point;
+    bool waitReady(Deadline deadline);
+    static Deadline deadlineIn(double seconds);
+
+    // Any thread but the mainloop's, without the lock. Issues one operation with `start`,
+    // under the lock and on the ready context, then waits until its callback finishes `call`,
+    // the context stops being ready, or `limit` seconds pass. Answers 0 or a libpulse error
+    // code (PA_ERR_TIMEOUT when the server did not answer in time). Afterwards no callback of
+    // the operation runs, so `call` and what it points to may go.
+    int perform(Call& call, const std::function<pa_operation*(pa_context*)>& start,
+                double limit = waitLimit);
+
+    // Any thread but the mainloop's, without the lock. Re-checks `ready` under the lock every
+    // time the mainloop signals, until it answers true or the deadline passes; answers the
+    // last check.
+    bool waitUntil(const std::function<bool()>& ready, Deadline deadline);
+    // The mainloop's thread (or with the lock held): wakes the waiting threads.
+    void signal();
+
+    pa_threaded_mainloop* mainloop() const { return m_mainloop; }
+
+private:
+    enum class State { connecting, ready, down };
+
+    // The libpulse callbacks, which call the members below with the lock held.
+    struct Callbacks;
+    friend struct Callbacks;
+
+    void connect();
+    void scheduleRetry();
+    void retry();
+    void onState(pa_context* context);
+    void onDefaultSource(const char* name, bool announce);
+    void notify(const Event& event);
+
+    pa_threaded_mainloop* m_mainloop = nullptr;
+    // Under the mainloop lock.
+    pa_context* m_context = nullptr;
+    State m_state = State::down;
+    int m_error = 0;
+    void* m_retry = nullptr; // the pending retry's pa_time_event
+    std::string m_defaultSource;
+    std::map<ObserverID, Observer> m_observers;
+    ObserverID m_nextObserver = 1;
+
+    // Wakes the threads that wait for an answer. Taken by the mainloop's thread only for the
+    // moment of a signal, never while anyone waits on it for long.
+    std::mutex m_waitMutex;
+    std::condition_variable m_wake;
+    std::uint64_t m_signals = 0;
+};
+
+} // namespace talverin

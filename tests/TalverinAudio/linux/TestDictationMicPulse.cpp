@@ -1,0 +1,214 @@
+// labels: pulse
+// resource-lock: pulse-server
+#include "TalverinAudio/DictationMic.h"
+
+#include "PulseTestSupport.h"
+#include "Runtime/MainQueue.h"
+#include "TalverinAudio/linux/AudioSystemPulse.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace talverin {
+namespace {
+
+using test::shell;
+using test::shellLine;
+using test::waitFor;
+
+// Dictations against the session's sound server: what is played into a virtual sink comes
+// back out of its virtual microphone, in real time.
+class DictationMicPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::serverRuns())
+            GTEST_SKIP() << "no sound server";
+        mic->setOnBuffer([this](const MicBuffer&) { ++buffers; });
+        mic->setOnDevicesChange([this] { ++deviceChanges; });
+    }
+
+    void TearDown() override {
+        mic.reset();
+        for (const auto& module : modules)
+            shell("pactl unload-module " + module + " >/dev/null 2>&1");
+    }
+
+    std::string loadModule(const std::string& arguments) {
+        std::string module = shellLine("pactl load-module " + arguments);
+        EXPECT_FALSE(module.empty()) << arguments;
+        modules.push_back(module);
+        return module;
+    }
+
+    void unloadModule(const std::string& module) {
+        shell("pactl unload-module " + module);
+        std::erase(modules, module);
+    }
+
+    // The first line that matches `pattern` completely, waiting up to `seconds` for it.
+    std::string awaitLine(const std::string& pattern, double seconds = 3) {
+        std::regex re(pattern);
+        std::string found;
+        waitFor(
+            [&] {
+                for (const auto& line : log.all())
+                    if (std::regex_match(line, re)) {
+                        found = line;
+                        return true;
+                    }
+                return false;
+            },
+            seconds);
+        if (found.empty()) {
+            std::string lines;
+            for (const auto& line : log.all())
+                lines += "\n  " + line;
+            ADD_FAILURE() << "no line like: " << pattern << "\nlines:" << lines;
+        }
+        return found;
+    }
+
+    std::optional<CapturedClip> awaitClip(const Future<CapturedClip>& clip, double seconds = 3) {
+        waitFor([&] { return clip.isReady(); }, seconds);
+        return clip.peek();
+    }
+
+    test::ThreadEventLoop loop;
+    test::LogLines log;
+    test::TempDir dir;
+    std::atomic<int> buffers = 0;
+    std::atomic<int> deviceChanges = 0;
+    std::vector<std::string> modules;
+    std::unique_ptr<DictationMic> mic = std::make_unique<DictationMic>(
+        std::make_shared<AudioSystemPulse>(PulseConnection::shared()), [] { return true; });
+};
+
+struct SpeechSource {
+    std::string name;
+    std::optional<std::string> deviceID;
+    std::string sink;
+    int rate;
+    int channels;
+    std::string reason;
+};
+
+void PrintTo(const SpeechSource& s, std::ostream* os) {
+    *os << s.name;
+}
+
+class DictationMicPulseSpeech : public DictationMicPulse,
+                                public ::testing::WithParamInterface<SpeechSource> {};
+
+TEST_P(DictationMicPulseSpeech, SpokenWordsGiveAClipWithSpeechOfTheRightLength) {
+    if (!test::haveProgram("espeak-ng") || !test::haveProgram("sox"))
+        GTEST_SKIP() << "espeak-ng and sox make the speech";
+    const auto& source = GetParam();
+    auto speech = test::makeSpeech(dir.path(), "Hello world, this is a dictation test.");
+    mic->setDeviceID(source.deviceID);
+    ASSERT_TRUE(mic->prewarm());
+
+    const double t0 = Clock::uptime();
+    ASSERT_TRUE(mic->begin());
+    ASSERT_EQ(shell("paplay -d " + source.sink + " '" + speech.string() + "'"), 0);
+    const double release = Clock::uptime();
+    auto clip = awaitClip(mic->end(300));
+    ASSERT_TRUE(clip);
+
+    EXPECT_TRUE(clip->speechDetected());
+    const std::string rate = std::to_string(source.rate);
+    const std::string ch = std::to_string(source.channels);
+    std::smatch first;
+    std::string firstLine = awaitLine("mic: first block \\d+ ms after begin \\(captured at "
+                                      "\\+(-?\\d+) ms, \\d+ frames at " +
+                                      rate + " Hz\\)");
+    ASSERT_TRUE(std::regex_match(firstLine, first, std::regex(".*at \\+(-?\\d+) ms,.*")));
+    // The clip runs from the first captured sample to the release plus the post-roll, in
+    // samples at 16 kHz: anything but 16 kHz mono would not fit.
+    const double firstSample = t0 + std::stod(first[1].str()) / 1000;
+    const double expectedMs = (release + 0.3 - firstSample) * 1000;
+    const double blockMs = 1000.0 * DictationMic::tapFrames / source.rate;
+    EXPECT_NEAR(static_cast<double>(clip->durationMs()), expectedMs, blockMs);
+    EXPECT_EQ(clip->durationMs(), std::llround(clip->pcm16kMono().size() / 16.0));
+    EXPECT_GT(buffers, 0);
+
+    awaitLine("mic: prewarm: prepared virtual input \\(" + source.reason + "\\), " + rate +
+              " Hz, " + ch + " ch, in \\d+ ms");
+    awaitLine("mic: begin \\d+ ms");
+    awaitLine("mic: clip \\d+ ms, speech yes \\(\\d+ of \\d+ frames\\), \\d+ blocks, ended by "
+              "post-roll \\d+ ms after release");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, DictationMicPulseSpeech,
+    ::testing::Values(SpeechSource{"mono16k", std::nullopt, "vspk", 16000, 1, "systemDefault"},
+                      SpeechSource{"stereo48k", "vmic48", "vspk48", 48000, 2, "requested"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(DictationMicPulse, SilenceGivesAClipWithoutSpeech) {
+    ASSERT_TRUE(mic->prewarm());
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, 3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    auto clip = awaitClip(mic->end(200));
+    ASSERT_TRUE(clip);
+    EXPECT_FALSE(clip->speechDetected());
+    EXPECT_GT(clip->durationMs(), 800);
+    awaitLine("mic: clip \\d+ ms, speech no \\(0 of \\d+ frames\\), \\d+ blocks, ended by "
+              "post-roll \\d+ ms after release");
+}
+
+TEST_F(DictationMicPulse, ANewSourceAndItsRemovalRebuildForTheDevices) {
+    mic->setDeviceID("tlvnull");
+    ASSERT_TRUE(mic->prewarm());
+    awaitLine("mic: prewarm: prepared virtual input \\(systemDefault, picked device missing\\), "
+              "16000 Hz, 1 ch, in \\d+ ms");
+
+    auto module = loadModule("module-null-source source_name=tlvnull rate=22050 channels=1");
+    awaitLine("mic: devices: prepared virtual input \\(requested\\), 22050 Hz, 1 ch, in \\d+ ms");
+    EXPECT_GT(deviceChanges, 0);
+    EXPECT_EQ(mic->activeDevice()->uid, "tlvnull");
+
+    unloadModule(module);
+    awaitLine("mic: devices: prepared virtual input \\(systemDefault, picked device missing\\), "
+              "16000 Hz, 1 ch, in \\d+ ms");
+    EXPECT_EQ(mic->activeDevice()->uid, "vmic");
+}
+
+TEST_F(DictationMicPulse, ASourceRemovedWhileRecordingEndsTheClipAndItsReturnIsRebuilt) {
+    auto module = loadModule("module-null-source source_name=tlvrate rate=44100 channels=2");
+    mic->setDeviceID("tlvrate");
+    ASSERT_TRUE(mic->prewarm());
+    awaitLine("mic: prewarm: prepared virtual input \\(requested\\), 44100 Hz, 2 ch, in \\d+ ms");
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 3; }, 3));
+
+    // The source goes away and comes back with another rate and channel count.
+    unloadModule(module);
+    awaitLine("mic: engine configuration changed during a capture");
+    loadModule("module-null-source source_name=tlvrate rate=22050 channels=1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    auto clip = awaitClip(mic->end(300));
+    ASSERT_TRUE(clip);
+    EXPECT_GT(clip->durationMs(), 0);
+    // The server may move the recording to another source (the clip then ends by its
+    // post-roll) or end it (by the deadline).
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by (post-roll|deadline) \\d+ ms after "
+              "release");
+    awaitLine("mic: after capture: prepared virtual input \\(requested\\), 22050 Hz, 1 ch, in "
+              "\\d+ ms");
+
+    int before = buffers;
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 3; }, 3));
+    clip = awaitClip(mic->end(100));
+    ASSERT_TRUE(clip);
+    EXPECT_GT(clip->durationMs(), 100);
+}
+
+} // namespace
+} // namespace talverin

@@ -1,0 +1,163 @@
+// labels: pulse
+#include "TalverinAudio/DictationMic.h"
+
+#include "PulseTestSupport.h"
+#include "Runtime/MainQueue.h"
+#include "TalverinAudio/linux/AudioSystemPulse.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+namespace talverin {
+namespace {
+
+using test::shell;
+using test::waitFor;
+
+// A sound server of the test's own, in its own runtime folder, so that the test may kill it
+// without disturbing any other test.
+class PrivateServer {
+public:
+    PrivateServer() {
+        char pattern[] = "/tmp/tlvpulse.XXXXXX";
+        if (char* made = mkdtemp(pattern))
+            m_folder = made;
+        // Everything the test runs, the microphone included, talks to this server only.
+        setenv("PULSE_SERVER", ("unix:" + m_folder + "/native").c_str(), 1);
+    }
+
+    ~PrivateServer() {
+        kill(SIGTERM);
+        shell("rm -rf '" + m_folder + "'");
+    }
+
+    bool start() {
+        std::string command = "PULSE_RUNTIME_PATH='" + m_folder +
+                              "' pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit "
+                              "--use-pid-file=no --log-target=file:'" +
+                              m_folder +
+                              "/pa.log' "
+                              "--load=module-native-protocol-unix "
+                              "--load='module-null-sink sink_name=vspk rate=16000 channels=1' "
+                              "--load='module-remap-source master=vspk.monitor source_name=vmic' "
+                              ">/dev/null 2>&1 & echo $!";
+        m_pid = std::atoi(test::shellLine(command).c_str());
+        if (m_pid <= 0 || !waitFor([] { return test::serverRuns(); }, 5))
+            return false;
+        shell("pactl set-default-source vmic");
+        // Keeps the null sink rendering in small blocks, so new recordings get data at once.
+        m_keeper = std::atoi(test::shellLine("pacat --record -d vspk.monitor --latency-msec=20 "
+                                             ">/dev/null 2>&1 & echo $!")
+                                 .c_str());
+        return true;
+    }
+
+    void kill(int signal) {
+        if (m_keeper > 0)
+            ::kill(m_keeper, SIGTERM);
+        if (m_pid > 0) {
+            ::kill(m_pid, signal);
+            waitFor([this] { return ::kill(m_pid, 0) != 0; }, 5);
+        }
+        m_pid = m_keeper = 0;
+    }
+
+private:
+    std::string m_folder;
+    int m_pid = 0;
+    int m_keeper = 0;
+};
+
+class DictationMicPulseRestart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("pulseaudio") || !test::haveProgram("pactl"))
+            GTEST_SKIP() << "no PulseAudio";
+        mic = std::make_unique<DictationMic>(
+            std::make_shared<AudioSystemPulse>(PulseConnection::shared()), [] { return true; });
+        mic->setOnBuffer([this](const MicBuffer&) { ++buffers; });
+    }
+
+    void TearDown() override { mic.reset(); }
+
+    bool hasLine(const std::string& pattern) {
+        std::regex re(pattern);
+        for (const auto& line : log.all())
+            if (std::regex_match(line, re))
+                return true;
+        return false;
+    }
+
+    void awaitLine(const std::string& pattern, double seconds) {
+        if (waitFor([&] { return hasLine(pattern); }, seconds))
+            return;
+        std::string lines;
+        for (const auto& line : log.all())
+            lines += "\n  " + line;
+        ADD_FAILURE() << "no line like: " << pattern << "\nlines:" << lines;
+    }
+
+    PrivateServer server;
+    test::ThreadEventLoop loop;
+    test::LogLines log;
+    std::atomic<int> buffers = 0;
+    std::unique_ptr<DictationMic> mic;
+};
+
+TEST_F(DictationMicPulseRestart, TheMicSurvivesNoServerAndAServerThatDiesMidCapture) {
+    // No server yet: the preparation fails at once, and the microphone prepares by itself
+    // once a server appears.
+    auto started = Clock::uptime();
+    auto prewarmed = mic->prewarm();
+    ASSERT_FALSE(prewarmed);
+    EXPECT_EQ(prewarmed.error(), MicError::noInput());
+    EXPECT_LT(Clock::uptime() - started, 0.5);
+    awaitLine("mic: prewarm: no input device", 1);
+    ASSERT_TRUE(server.start());
+    awaitLine("mic: devices: prepared virtual input \\(systemDefault\\), 16000 Hz, 1 ch, in "
+              "\\d+ ms",
+              PulseConnection::retryInterval + 5);
+    log.clear();
+
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, 5));
+
+    server.kill(SIGKILL);
+    awaitLine("mic: engine configuration changed during a capture", 3);
+    auto clip = mic->end(300);
+    ASSERT_TRUE(waitFor([&] { return clip.isReady(); }, 2)) << "the clip never ended";
+    EXPECT_GT(clip.peek()->durationMs(), 0);
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release", 1);
+    awaitLine("mic: after capture: no input device left", 3);
+    EXPECT_EQ(mic->deviceName(), std::nullopt);
+
+    // Without a server a dictation fails at once.
+    started = Clock::uptime();
+    auto begun = mic->begin();
+    ASSERT_FALSE(begun);
+    EXPECT_EQ(begun.error(), MicError::noInput());
+    EXPECT_LT(Clock::uptime() - started, 0.5);
+    awaitLine("mic: begin: no input device", 1);
+
+    // The server comes back: the connection finds it and the microphone prepares again.
+    ASSERT_TRUE(server.start());
+    awaitLine("mic: devices: prepared virtual input \\(systemDefault\\), 16000 Hz, 1 ch, in "
+              "\\d+ ms",
+              PulseConnection::retryInterval + 5);
+    int before = buffers;
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 5; }, 5));
+    auto again = mic->end(100);
+    ASSERT_TRUE(waitFor([&] { return again.isReady(); }, 2));
+    EXPECT_GT(again.peek()->durationMs(), 50);
+    // A fresh server may deliver the post-roll late; either end is a working microphone.
+    awaitLine("mic: clip \\d+ ms, .*, ended by (post-roll|deadline) \\d+ ms after release", 1);
+}
+
+} // namespace
+} // namespace talverin
