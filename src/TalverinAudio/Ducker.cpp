@@ -1,0 +1,243 @@
+#include "TalverinAudio/Ducker.h"
+
+#include "TalverinAudio/Ramp.h"
+#include "TalverinCore/CoreLog.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace talverin {
+
+namespace {
+
+bool differs(float a, float b) {
+    return std::fabs(a - b) > Ducker::tolerance;
+}
+
+std::string formatVolume(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
+    return text;
+}
+
+} // namespace
+
+float Ducker::clampVolume(float volume, float original) {
+    // Servers allow volumes above 1: an original above it is given back as it was, but never
+    // above the server's own maximum.
+    float ceiling = std::min(std::max(1.0f, original), maxVolume);
+    if (!(volume >= 0))
+        return 0;
+    return std::min(volume, ceiling);
+}
+
+Ducker::Ducker(std::shared_ptr<OutputVolume> output, std::function<bool()> isPlaying,
+               std::shared_ptr<DefaultsStore> defaults, double fadeDownDuration,
+               double fadeUpDuration)
+    : m_output(std::move(output)), m_isPlaying(std::move(isPlaying)),
+      m_defaults(std::move(defaults)), m_fadeDownDuration(fadeDownDuration),
+      m_fadeUpDuration(fadeUpDuration), m_queue("ducker") {
+    m_queue.async([this] { recoverPending(); });
+}
+
+Ducker::~Ducker() = default;
+
+void Ducker::duck() {
+    m_queue.async([this] { duckNow(); });
+}
+
+void Ducker::restore() {
+    m_queue.async([this] { restoreNow(true); });
+}
+
+void Ducker::restoreImmediately() {
+    m_queue.sync([this] { restoreNow(false); });
+}
+
+Ducker::State Ducker::state() {
+    return m_queue.syncValue([this] { return m_state; });
+}
+
+Ducker::Session* Ducker::session() {
+    if (auto* ducked = std::get_if<Ducked>(&m_state))
+        return &ducked->session;
+    if (auto* restoring = std::get_if<Restoring>(&m_state))
+        return &restoring->session;
+    return nullptr;
+}
+
+void Ducker::duckNow() {
+    if (std::holds_alternative<Ducked>(m_state))
+        return;
+    if (!m_isPlaying || !m_isPlaying()) {
+        CoreLog::write("ducker: nothing plays");
+        return;
+    }
+
+    std::optional<Session> resumed;
+    if (auto* restoring = std::get_if<Restoring>(&m_state)) {
+        auto current = m_output->volume(restoring->session.device);
+        if (current && !differs(*current, restoring->session.written))
+            resumed = restoring->session;
+    }
+
+    OutputVolume::DeviceId device = 0;
+    std::optional<std::string> uid;
+    float v = 0;
+    if (resumed) {
+        // A duck during the fade up lowers towards a quarter of the first duck's original,
+        // not of the partly raised volume.
+        device = resumed->device;
+        uid = resumed->uid;
+        v = resumed->original;
+    } else {
+        auto defaultDevice = m_output->defaultDevice();
+        std::optional<float> volume;
+        if (defaultDevice)
+            volume = m_output->volume(*defaultDevice);
+        if (!volume) {
+            CoreLog::write("ducker: the output has no volume control");
+            return;
+        }
+        device = *defaultDevice;
+        v = *volume;
+        if (m_output->isOutputMuted(device).value_or(false))
+            return;
+        if (v < tolerance)
+            return;
+        uid = m_output->uid(device);
+    }
+
+    ++m_generation;
+    float c = m_output->volume(device).value_or(v);
+    Session session{device, uid, v, c};
+    m_state = Ducked{session};
+    float target = std::clamp(v * level, 0.0f, std::max(v, 0.0f));
+    // The record holds the volume as it is before any write, so that a crash at any point of
+    // the fade leaves a record whose "written" matches the device.
+    savePending(session, c);
+    CoreLog::write("ducker: " + formatVolume(c) + " \u2192 " + formatVolume(target));
+    startFade(Ramp::values(c, target, m_fadeDownDuration, rampStep));
+}
+
+void Ducker::restoreNow(bool fade) {
+    Session* current = session();
+    if (!current || (fade && std::holds_alternative<Restoring>(m_state)))
+        return;
+    Session s = *current;
+    ++m_generation;
+
+    auto volume = m_output->volume(s.device);
+    if (!volume) {
+        m_state = Idle{};
+        removePending();
+        return;
+    }
+    if (differs(*volume, s.written)) {
+        CoreLog::write("ducker: the volume was changed meanwhile: kept");
+        m_state = Idle{};
+        removePending();
+        return;
+    }
+    if (fade) {
+        s.written = *volume;
+        m_state = Restoring{s};
+        startFade(Ramp::values(*volume, s.original, m_fadeUpDuration, rampStep));
+        return;
+    }
+    write(s.original, s);
+    m_state = Idle{};
+    removePending();
+}
+
+void Ducker::startFade(std::vector<float> values) {
+    step(std::move(values), 0, m_generation);
+}
+
+void Ducker::step(std::vector<float> values, std::size_t index, std::uint64_t generation) {
+    Session* s = session();
+    if (generation != m_generation || !s)
+        return;
+
+    auto current = m_output->volume(s->device);
+    if (current && differs(*current, s->written)) {
+        CoreLog::write("ducker: the volume was changed during the fade: kept");
+        m_state = Idle{};
+        removePending();
+        return;
+    }
+    write(values[index], *s);
+    s->written = m_output->volume(s->device).value_or(values[index]);
+
+    if (index + 1 < values.size()) {
+        // Every step, down and up, records the volume actually reached, so that a crash in
+        // the middle of a fade is still recognised and undone by the next launch.
+        savePending(*s, s->written);
+        m_queue.after(rampStep, [this, values = std::move(values), index, generation]() mutable {
+            step(std::move(values), index + 1, generation);
+        });
+        return;
+    }
+    if (std::holds_alternative<Ducked>(m_state)) {
+        savePending(*s, s->written);
+    } else {
+        m_state = Idle{};
+        removePending();
+    }
+}
+
+void Ducker::write(float volume, const Session& session) {
+    if (auto result = m_output->setVolume(clampVolume(volume, session.original), session.device);
+        !result)
+        CoreLog::write("ducker: " + result.error().description());
+}
+
+void Ducker::savePending(const Session& session, float written) {
+    if (!m_defaults || !session.uid)
+        return;
+    m_defaults->set(pendingKey, nlohmann::json{{"uid", *session.uid},
+                                               {"original", session.original},
+                                               {"written", written}});
+}
+
+void Ducker::removePending() {
+    if (m_defaults)
+        m_defaults->remove(pendingKey);
+}
+
+void Ducker::recoverPending() {
+    if (!m_defaults)
+        return;
+    auto record = m_defaults->get(pendingKey);
+    if (!record || !record->is_object())
+        return;
+    // Before the server answers, no device can be found: the record waits for it instead of
+    // being dropped as if its device were gone. A duck meanwhile replaces the record, and
+    // then this recovery has nothing left to do.
+    if (!m_output->isReachable()) {
+        m_queue.after(recoveryRetry, [this] { recoverPending(); });
+        return;
+    }
+    m_defaults->remove(pendingKey);
+
+    auto uid = record->find("uid");
+    auto original = record->find("original");
+    auto written = record->find("written");
+    if (uid == record->end() || !uid->is_string() || original == record->end() ||
+        !original->is_number() || written == record->end() || !written->is_number())
+        return;
+    auto device = m_output->device(uid->get<std::string>());
+    if (!device)
+        return;
+    auto volume = m_output->volume(*device);
+    float originalVolume = original->get<float>();
+    if (!volume || differs(*volume, written->get<float>()))
+        return;
+    if (!std::isfinite(originalVolume))
+        return;
+    write(originalVolume, Session{*device, uid->get<std::string>(), originalVolume, 0});
+    CoreLog::write("ducker: restored the volume a previous run left ducked");
+}
+
+} // namespace talverin
