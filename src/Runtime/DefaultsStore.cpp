@@ -1,6 +1,7 @@
 #include "Runtime/DefaultsStore.h"
 
 #include "Runtime/Paths.h"
+#include "Runtime/PrivateFile.h"
 
 #include <cerrno>
 #include <system_error>
@@ -35,50 +36,6 @@ void logToStandardError(const std::string& line) {
     const int savedErrno = errno;
     writeAll(STDERR_FILENO, line + "\n");
     errno = savedErrno;
-}
-
-struct ReadResult {
-    std::string bytes;
-    int error = 0;
-};
-
-ReadResult readWholeFile(const std::filesystem::path& file) {
-    ReadResult result;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = errno;
-        return result;
-    }
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            result.bytes.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            result.error = errno;
-            break;
-        }
-    }
-    ::close(fd);
-    return result;
-}
-
-std::filesystem::path folderOf(const std::filesystem::path& file) {
-    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-}
-
-// A rename only lasts through a power cut once the folder's own entry has reached the disk.
-std::optional<std::string> syncFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errnoText(errno);
-    std::optional<std::string> failure;
-    if (::fsync(fd) != 0)
-        failure = errnoText(errno);
-    ::close(fd);
-    return failure;
 }
 
 } // namespace
@@ -180,7 +137,7 @@ void DefaultsStoreFile::remove(const std::string& key) {
 
 void DefaultsStoreFile::load() {
     removeLeftoverTempFiles();
-    ReadResult read = readWholeFile(m_file);
+    PrivateFile::Contents read = PrivateFile::read(m_file);
     if (read.error == ENOENT || read.error == ENOTDIR)
         return;
     if (read.error != 0) {
@@ -197,13 +154,7 @@ void DefaultsStoreFile::load() {
 
 void DefaultsStoreFile::removeLeftoverTempFiles() const {
     // A write that was killed before its rename leaves its temporary file behind.
-    const std::string prefix = m_file.filename().string() + ".tmp.";
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folderOf(m_file), error), end; !error && it != end;
-         it.increment(error)) {
-        if (it->path().filename().string().starts_with(prefix))
-            ::unlink(it->path().c_str());
-    }
+    PrivateFile::removeLeftovers(m_file);
 }
 
 void DefaultsStoreFile::setAside(const std::string& reason) {
@@ -249,27 +200,13 @@ void DefaultsStoreFile::persist(std::uint64_t generation) {
 }
 
 std::optional<std::string> DefaultsStoreFile::replaceFile(const std::string& bytes) const {
-    const std::filesystem::path folder = folderOf(m_file);
+    // Made here first so that a folder that cannot be made is named in the log line.
+    const auto folder = m_file.has_parent_path() ? m_file.parent_path() : std::filesystem::path(".");
     if (auto made = Paths::ensurePrivateDir(folder); !made)
         return made.message();
-    std::string tempPath = (folder / (m_file.filename().string() + ".tmp.XXXXXX")).string();
-    // mkostemp opens with O_CREAT | O_EXCL and mode 0600: nothing existing is followed or
-    // reused, and no other user can read the values while they are written.
-    const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
-    if (fd < 0)
-        return errnoText(errno);
-    int error = 0;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(tempPath.c_str(), m_file.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(tempPath.c_str());
+    if (const int error = PrivateFile::replace(m_file, bytes); error != 0)
         return errnoText(error);
-    }
-    return syncFolder(folder);
+    return std::nullopt;
 }
 
 void DefaultsStoreFile::log(const std::string& line) const {

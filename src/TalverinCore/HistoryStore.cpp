@@ -3,7 +3,7 @@
 #include "Runtime/Paths.h"
 #include "Runtime/Unicode.h"
 #include "TalverinCore/CoreLog.h"
-#include "TalverinCore/HistoryFile.h"
+#include "Runtime/PrivateFile.h"
 #include "TalverinCore/WordCount.h"
 
 #include <algorithm>
@@ -73,8 +73,8 @@ HistoryStore::HistoryStore(std::filesystem::path url) : m_url(std::move(url)) {
 HistoryStore::~HistoryStore() = default;
 
 void HistoryStore::load() {
-    HistoryFile::removeLeftovers(m_url);
-    const HistoryFile::Contents contents = HistoryFile::read(m_url);
+    PrivateFile::removeLeftovers(m_url);
+    const PrivateFile::Contents contents = PrivateFile::read(m_url);
     if (contents.error == ENOENT)
         return;
     if (contents.error != 0) {
@@ -82,13 +82,13 @@ void HistoryStore::load() {
         // its place). Starting empty and saving would replace every item the user has.
         m_saveBlocked = true;
         CoreLog::write("History: could not read " + m_url.filename().string() + " (" +
-                       HistoryFile::describe(contents.error) +
+                       PrivateFile::describe(contents.error) +
                        "): kept as it is, nothing is saved this run");
         return;
     }
     auto decoded = decodeFile(contents.bytes);
     if (!decoded) {
-        HistoryFile::setAside(m_url, m_url.parent_path() / corruptName);
+        PrivateFile::setAside(m_url, m_url.parent_path() / corruptName);
         CoreLog::write("History: the file did not decode (" +
                        std::to_string(contents.bytes.size()) +
                        " bytes): set aside, starting empty");
@@ -116,8 +116,8 @@ void HistoryStore::save() {
                            std::to_string(static_cast<int>(bytes.error())) + ")");
             return;
         }
-        if (const int error = HistoryFile::replace(url, *bytes); error != 0)
-            CoreLog::write("History: save failed (" + HistoryFile::describe(error) + ")");
+        if (const int error = PrivateFile::replace(url, *bytes); error != 0)
+            CoreLog::write("History: save failed (" + PrivateFile::describe(error) + ")");
     });
 }
 

@@ -5,7 +5,7 @@
 #include "Runtime/ThreadQueues.h"
 #include "Runtime/VirtualWorld.h"
 #include "TalverinCore/CoreLog.h"
-#include "TalverinCore/HistoryFile.h"
+#include "Runtime/PrivateFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -305,8 +305,8 @@ TEST_F(HistoryStoreTest, AFailedSaveIsLoggedWithTheErrnoNameAndKeepsTheItems) {
     store.flush();
     EXPECT_EQ(log.take(), std::vector<std::string>{"History: save failed (ENOTDIR 20)"});
     EXPECT_EQ(idsOf(store.items()), std::vector<std::string>{"a"});
-    EXPECT_EQ(HistoryFile::describe(28), "ENOSPC 28");
-    EXPECT_EQ(HistoryFile::describe(13), "EACCES 13");
+    EXPECT_EQ(PrivateFile::describe(28), "ENOSPC 28");
+    EXPECT_EQ(PrivateFile::describe(13), "EACCES 13");
 }
 
 TEST_F(HistoryStoreTest, EachSaveWritesTheItemsAsTheyWereWhenItWasQueued) {

@@ -1,4 +1,4 @@
-#include "TalverinCore/HistoryFile.h"
+#include "Runtime/PrivateFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -60,7 +60,7 @@ int makePrivateFolder(const std::filesystem::path& folder) {
 
 } // namespace
 
-HistoryFile::Contents HistoryFile::read(const std::filesystem::path& file) {
+PrivateFile::Contents PrivateFile::read(const std::filesystem::path& file) {
     Contents contents;
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -95,7 +95,7 @@ HistoryFile::Contents HistoryFile::read(const std::filesystem::path& file) {
     return contents;
 }
 
-int HistoryFile::replace(const std::filesystem::path& file, std::string_view bytes) {
+int PrivateFile::replace(const std::filesystem::path& file, std::string_view bytes) {
     const std::filesystem::path folder = folderOf(file);
     if (const int error = makePrivateFolder(folder); error != 0)
         return error;
@@ -128,7 +128,7 @@ int HistoryFile::replace(const std::filesystem::path& file, std::string_view byt
     return 0;
 }
 
-void HistoryFile::removeLeftovers(const std::filesystem::path& file) {
+void PrivateFile::removeLeftovers(const std::filesystem::path& file) {
     const std::string prefix = file.filename().string() + std::string(temporarySuffix);
     std::error_code error;
     for (std::filesystem::directory_iterator it(folderOf(file), error), end; !error && it != end;
@@ -138,13 +138,13 @@ void HistoryFile::removeLeftovers(const std::filesystem::path& file) {
     }
 }
 
-void HistoryFile::setAside(const std::filesystem::path& file,
+void PrivateFile::setAside(const std::filesystem::path& file,
                            const std::filesystem::path& corrupt) {
     ::unlink(corrupt.c_str());
     ::rename(file.c_str(), corrupt.c_str());
 }
 
-std::string HistoryFile::describe(int error) {
+std::string PrivateFile::describe(int error) {
     const char* name = ::strerrorname_np(error);
     return std::string(name != nullptr ? name : "errno") + " " + std::to_string(error);
 }

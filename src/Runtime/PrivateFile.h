@@ -6,11 +6,12 @@
 
 namespace talverin {
 
-// The file operations of the history store, on POSIX calls so that every failure keeps its
-// errno: the store's log lines name it. Each answers 0 or an errno value.
-class HistoryFile {
+// Files that only this user may read and that are replaced whole (the history, the defaults),
+// on POSIX calls so that every failure keeps its errno: the callers' log lines name it. Each
+// answers 0 or an errno value.
+class PrivateFile {
 public:
-    HistoryFile() = delete;
+    PrivateFile() = delete;
 
     struct Contents {
         std::string bytes;
