@@ -58,16 +58,7 @@ void appendQuoted(std::u16string& out, std::u16string_view word) {
 }
 
 std::unique_ptr<icu::RegexPattern> compileInsensitive(std::u16string_view expression) {
-    if (expression.size() > INT32_MAX)
-        return nullptr;
-    UParseError where;
-    UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString source(expression.data(), static_cast<int32_t>(expression.size()));
-    std::unique_ptr<icu::RegexPattern> pattern(
-        icu::RegexPattern::compile(source, UREGEX_CASE_INSENSITIVE, where, status));
-    if (U_FAILURE(status))
-        return nullptr;
-    return pattern;
+    return TextCharacters::compile(expression, UREGEX_CASE_INSENSITIVE);
 }
 
 std::u16string_view viewOf(const icu::UnicodeString& text) {

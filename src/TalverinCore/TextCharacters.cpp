@@ -2,6 +2,7 @@
 
 #include "Runtime/Unicode.h"
 
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -119,6 +120,20 @@ std::u16string TextCharacters::lower(std::u16string_view text) {
     icu::UnicodeString mapped(text.data(), static_cast<int32_t>(text.size()));
     mapped.toLower(rootLocale());
     return owned(mapped);
+}
+
+std::unique_ptr<icu::RegexPattern> TextCharacters::compile(std::u16string_view expression,
+                                                           std::uint32_t flags) {
+    if (expression.size() > INT32_MAX)
+        return nullptr;
+    UParseError where;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString source(expression.data(), static_cast<int32_t>(expression.size()));
+    std::unique_ptr<icu::RegexPattern> pattern(
+        icu::RegexPattern::compile(source, flags, where, status));
+    if (U_FAILURE(status))
+        return nullptr;
+    return pattern;
 }
 
 } // namespace talverin

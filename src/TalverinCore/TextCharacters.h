@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string_view>
+
+#include <unicode/regex.h>
 
 namespace talverin {
 
@@ -29,6 +33,11 @@ public:
     // Full case mapping in the root locale; the length may change.
     static std::u16string upper(std::u16string_view text);
     static std::u16string lower(std::u16string_view text);
+
+    // The compiled expression, or null when it does not compile. A pattern may be shared by
+    // threads; each use makes its own matcher.
+    static std::unique_ptr<icu::RegexPattern> compile(std::u16string_view expression,
+                                                      std::uint32_t flags = 0);
 };
 
 } // namespace talverin

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "TalverinCore/TextCharacters.h"
+
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -18,17 +20,8 @@ namespace {
 // Compiled once for the life of the process; a pattern may be shared by threads, each call
 // makes its own matcher.
 const icu::RegexPattern* wordPattern() {
-    static const std::unique_ptr<icu::RegexPattern> pattern = [] {
-        UParseError where;
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString source(WordCorrections::word.data(),
-                                        static_cast<int32_t>(WordCorrections::word.size()));
-        std::unique_ptr<icu::RegexPattern> made(
-            icu::RegexPattern::compile(source, 0, where, status));
-        if (U_FAILURE(status))
-            made.reset();
-        return made;
-    }();
+    static const std::unique_ptr<icu::RegexPattern> pattern =
+        TextCharacters::compile(WordCorrections::word);
     return pattern.get();
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "TalverinCore/TextCharacters.h"
+
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
@@ -14,17 +16,8 @@ namespace {
 // Compiled once for the life of the process; a pattern may be shared by threads, each call
 // makes its own matcher.
 const icu::RegexPattern* wordPattern() {
-    static const std::unique_ptr<icu::RegexPattern> pattern = [] {
-        UParseError where;
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString source(WordCount::regex.data(),
-                                        static_cast<int32_t>(WordCount::regex.size()));
-        std::unique_ptr<icu::RegexPattern> made(
-            icu::RegexPattern::compile(source, 0, where, status));
-        if (U_FAILURE(status))
-            made.reset();
-        return made;
-    }();
+    static const std::unique_ptr<icu::RegexPattern> pattern =
+        TextCharacters::compile(WordCount::regex);
     return pattern.get();
 }
 

@@ -275,7 +275,7 @@ void AudioEnginePulse::onEvent(const Event& event) {
         reportChange();
     } else if (event.kind == Event::Kind::sourceChanged) {
         // Most changes are volume, suspension or streams coming and going: only a different
-        // sample spec counts, so look at the source again.
+        // rate or channel count counts, so look at the source again.
         if (m_sourceQuery) {
             if (pa_operation_get_state(m_sourceQuery) == PA_OPERATION_RUNNING)
                 return;
