@@ -43,6 +43,11 @@ public:
                                                          std::function<void()> onChange) = 0;
     // Any thread. No call of that listener comes after it returns.
     virtual void removeListener(ListenerID id) = 0;
+    // Any thread. Whether the device's input is muted or its volume is at zero; false when
+    // that cannot be read.
+    virtual bool isInputMuted(std::uint32_t id) = 0;
+    // Any thread. Whether another process holds the device for itself alone.
+    virtual bool isHeldByOtherProcess(std::uint32_t id) = 0;
     // Any thread. A new engine on no device yet; none when the system cannot make one.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
 };

@@ -126,17 +126,6 @@ Future<CapturedClip> DictationMic::end(int postRollMs) {
     return promise.future();
 }
 
-void DictationMic::beginLevelCheck(ReadingCallback /*onReading*/) {
-    std::lock_guard lock(m_lock);
-    ++m_checkGeneration;
-    // FIXME: the level check is not built yet; no reading is delivered.
-}
-
-void DictationMic::endLevelCheck() {
-    std::lock_guard lock(m_lock);
-    ++m_checkGeneration;
-}
-
 std::optional<DevicePolicy::Choice> DictationMic::chooseDevice() {
     auto requested = deviceID();
     auto devices = AudioDevices::inputs(*m_system);
@@ -256,8 +245,9 @@ Result<void, MicError> DictationMic::startCapture(double t0) {
 void DictationMic::captureEnded() {
     if (m_core->isCapturing())
         return;
-    if (checkWaitsForCapture()) {
+    if (m_check && m_check->id == checkGeneration()) {
         // The level check asked for during the capture keeps the engine running.
+        m_check->waiting = false;
         startCheckEngine();
         return;
     }
@@ -359,6 +349,224 @@ void DictationMic::configurationChanged(std::uint64_t engineSerial) {
     } else {
         log("engine configuration keeps changing: rebuilt at the next begin");
         checkLost(MicError::engine("configuration"));
+    }
+}
+
+// The level check.
+
+std::int64_t DictationMic::checkGeneration() const {
+    std::lock_guard lock(m_lock);
+    return m_checkGeneration;
+}
+
+void DictationMic::beginLevelCheck(ReadingCallback onReading) {
+    std::int64_t id = 0;
+    {
+        std::lock_guard lock(m_lock);
+        id = ++m_checkGeneration;
+    }
+    post([this, id, onReading = std::move(onReading)]() mutable {
+        startCheck(id, std::move(onReading));
+    });
+}
+
+void DictationMic::endLevelCheck() {
+    {
+        std::lock_guard lock(m_lock);
+        ++m_checkGeneration;
+    }
+    post([this] {
+        // A check that carries the current generation was begun after this end.
+        if (!m_check || m_check->id == checkGeneration())
+            return;
+        log("level check ended (" + std::to_string(m_check->readings) + " readings)");
+        clearCheck(true);
+    });
+}
+
+void DictationMic::startCheck(std::int64_t id, ReadingCallback onReading) {
+    if (id != checkGeneration())
+        return; // a later begin or end overtook it
+    const double now = Clock::uptime();
+    if (m_check && !m_check->failure && !m_check->waiting && m_meter->isActive() && m_engine &&
+        m_engine->isRunning()) {
+        // Take over the running check: its window and its count go on.
+        m_check->id = id;
+        m_check->onReading = std::move(onReading);
+        m_check->nextRetry = 0;
+        m_check->loggedReason.reset();
+        return;
+    }
+    m_check =
+        Check{.id = id, .onReading = std::move(onReading), .window = LevelWindow::startingAt(now)};
+    startCheckTimer();
+    if (m_core->isCapturing()) {
+        m_check->waiting = true;
+        log("level check waits for the capture to end");
+        return;
+    }
+    startCheckEngine();
+}
+
+void DictationMic::startCheckTimer() {
+    if (m_checkTimer)
+        return;
+    const std::uint64_t timer = ++m_checkTimerSerial;
+    m_checkTimer = timer;
+    scheduleCheckTick(timer, Clock::uptime() + MicCheck::interval);
+}
+
+void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
+    m_control.after(std::max(0.0, due - Clock::uptime()), [this, timer, due] {
+        if (m_closed || m_checkTimer != timer)
+            return;
+        checkTick();
+        if (m_closed || m_checkTimer != timer)
+            return;
+        // A queue that fell behind skips the ticks it missed instead of catching up.
+        double next = due + MicCheck::interval;
+        const double now = Clock::uptime();
+        while (next <= now)
+            next += MicCheck::interval;
+        scheduleCheckTick(timer, next);
+    });
+}
+
+void DictationMic::checkTick() {
+    if (!m_check) {
+        clearCheck(false);
+        return;
+    }
+    if (m_check->id != checkGeneration()) {
+        clearCheck(true);
+        return;
+    }
+    if (m_check->waiting)
+        return;
+
+    const double now = Clock::uptime();
+    MicCheckReading reading{0, m_check->failure};
+    if (!m_check->failure)
+        reading = m_check->window.tick(
+            now, m_meter->drain(),
+            [this](const LevelWindow::Evidence& evidence) { return diagnose(evidence); });
+    ++m_check->readings;
+
+    if (!reading.reason && m_check->loggedReason)
+        log("level check: hearing input");
+    else if (reading.reason && m_check->loggedReason != reading.reason)
+        log("level check: quiet (" + std::string(toString(*reading.reason)) + ")");
+    m_check->loggedReason = reading.reason;
+
+    // Called outside every lock; the callback must not wait for this queue.
+    if (m_check->id == checkGeneration() && m_check->onReading) {
+        auto onReading = m_check->onReading;
+        onReading(reading);
+    }
+    if (m_check && m_check->failure && now >= m_check->nextRetry)
+        startCheckEngine();
+}
+
+std::optional<InputDevice> DictationMic::checkedDevice() {
+    if (m_prepared)
+        return m_prepared->device;
+    auto choice = chooseDevice();
+    return choice ? std::optional<InputDevice>(choice->device) : std::nullopt;
+}
+
+bool DictationMic::isMuted(std::uint32_t id) {
+    return m_system->isInputMuted(id);
+}
+
+bool DictationMic::isHoggedByOther(std::uint32_t id) {
+    return m_system->isHeldByOtherProcess(id);
+}
+
+MicSilenceReason DictationMic::diagnose(const LevelWindow::Evidence& evidence) {
+    LevelWindow::DeviceFacts facts;
+    if (auto device = checkedDevice()) {
+        facts.exists = true;
+        auto inputs = AudioDevices::inputs(*m_system);
+        facts.present = std::any_of(inputs.begin(), inputs.end(), [&](const InputDevice& d) {
+            return d.id == device->id && d.uid == device->uid;
+        });
+        // The device is asked only for what decides the reason.
+        facts.muted = facts.present && isMuted(device->id);
+        facts.hoggedByOther = facts.present && !facts.muted && isHoggedByOther(device->id);
+    }
+    return LevelWindow::diagnoseFrom(facts, evidence);
+}
+
+MicSilenceReason DictationMic::startFailure(const MicError& error) {
+    if (error.kind() == MicError::Kind::noInput)
+        return MicSilenceReason::noInput;
+    if (error.kind() == MicError::Kind::notAuthorized)
+        return MicSilenceReason::unknown;
+    auto device = checkedDevice();
+    if (!device)
+        return MicSilenceReason::noInput;
+    return isMuted(device->id) ? MicSilenceReason::muted : MicSilenceReason::busy;
+}
+
+void DictationMic::startCheckEngine() {
+    if (!m_check)
+        return;
+    const double t = Clock::uptime();
+    auto failed = [&](const MicError& error) {
+        m_meter->deactivate();
+        MicSilenceReason reason = startFailure(error);
+        if (m_check->failure != reason)
+            log("level check: no engine (" + std::string(toString(reason)) + "; " +
+                error.description() + ")");
+        m_check->failure = reason;
+        m_check->nextRetry = t + MicCheck::silenceWindow;
+    };
+
+    if (auto prepared = prepare("level check", false); !prepared)
+        return failed(prepared.error());
+    if (!m_engine)
+        return failed(MicError::noInput());
+    if (!m_engine->isRunning()) {
+        if (auto started = m_engine->start(); !started)
+            return failed(MicError::engine(describe(started.error())));
+    }
+    m_meter->activate();
+    const bool wasFailing = m_check->failure.has_value();
+    m_check->window = LevelWindow::startingAt(t);
+    m_check->failure.reset();
+    log(wasFailing ? "level check running again" : "level check started");
+}
+
+void DictationMic::checkLost(const MicError& error) {
+    if (!m_check || m_check->waiting)
+        return;
+    m_meter->deactivate();
+    MicSilenceReason reason = startFailure(error);
+    if (m_check->failure != reason)
+        log("level check: engine lost (" + std::string(toString(reason)) + ")");
+    m_check->failure = reason;
+    m_check->nextRetry = Clock::uptime() + MicCheck::silenceWindow;
+}
+
+void DictationMic::checkFollowsEngine() {
+    if (!m_check || m_check->waiting || !m_engine)
+        return;
+    if (m_engine->isRunning() && m_meter->isActive() && !m_check->failure)
+        return;
+    if (m_core->isCapturing())
+        return;
+    startCheckEngine();
+}
+
+void DictationMic::clearCheck(bool pause) {
+    if (!m_check && !m_checkTimer)
+        return;
+    m_check.reset();
+    m_checkTimer.reset();
+    m_meter->deactivate();
+    if (pause && m_engine && m_engine->isRunning() && !m_core->isCapturing()) {
+        m_engine->pause();
+        m_core->markPaused(Clock::uptime());
     }
 }
 

@@ -7,6 +7,7 @@
 #include "TalverinAudio/DevicePolicy.h"
 #include "TalverinAudio/InputDevice.h"
 #include "TalverinAudio/LevelMeter.h"
+#include "TalverinAudio/LevelWindow.h"
 #include "TalverinCore/MicCapturing.h"
 
 #include <cstdint>
@@ -84,14 +85,37 @@ private:
     // Posts `job` to the control queue; it does nothing once the service is closing.
     void post(std::function<void()> job);
 
-    // The level check's hooks.
-    // FIXME: the level check is not built yet; until it is, no check ever exists and these
-    // do nothing.
-    bool checkWaitsForCapture() const { return false; }
-    void checkLost(const MicError& /*error*/) {}
-    void checkFollowsEngine() {}
-    void clearCheck(bool /*pause*/) {}
-    void startCheckEngine() {}
+    // The level check of the settings pages: readings every MicCheck::interval from the
+    // dictation engine, outside any capture. Everything here runs on the control queue.
+    struct Check {
+        std::int64_t id = 0; // the check generation it was started with
+        ReadingCallback onReading;
+        LevelWindow window;
+        std::optional<MicSilenceReason> failure; // set while the engine cannot run
+        double nextRetry = 0;                    // when a failed engine start is tried again
+        bool waiting = false;                    // waits for a running capture to end
+        int readings = 0;
+        std::optional<MicSilenceReason> loggedReason; // named by the last quiet line
+    };
+
+    // Any thread.
+    std::int64_t checkGeneration() const;
+    void startCheck(std::int64_t id, ReadingCallback onReading);
+    void startCheckTimer();
+    void scheduleCheckTick(std::uint64_t timer, double due);
+    void checkTick();
+    MicSilenceReason diagnose(const LevelWindow::Evidence& evidence);
+    // The silence reason of an engine that cannot run.
+    MicSilenceReason startFailure(const MicError& error);
+    // The prepared device, or the one a preparation would choose.
+    std::optional<InputDevice> checkedDevice();
+    bool isMuted(std::uint32_t id);
+    bool isHoggedByOther(std::uint32_t id);
+    // The hooks the engine's life calls; each does nothing while no check exists.
+    void checkLost(const MicError& error);
+    void checkFollowsEngine();
+    void clearCheck(bool pause);
+    void startCheckEngine();
 
     // Guards the four fields below it, each only for one read or write.
     mutable std::mutex m_lock;
@@ -116,6 +140,9 @@ private:
     std::vector<AudioSystem::ListenerID> m_listeners;
     std::uint64_t m_rebuildToken = 0;
     std::vector<double> m_configRebuilds;
+    std::optional<Check> m_check;
+    std::optional<std::uint64_t> m_checkTimer; // the running timer's serial
+    std::uint64_t m_checkTimerSerial = 0;
     bool m_closed = false;
 
     // The control queue runs every engine operation and every rebuild. prewarm() and begin()

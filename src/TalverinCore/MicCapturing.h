@@ -45,7 +45,8 @@ public:
     // Main thread. Starts the level check: one reading every MicCheck::interval, delivered on
     // the microphone's control queue, never on the main thread.
     virtual void beginLevelCheck(ReadingCallback onReading) = 0;
-    // Main thread. Stops the level check; no reading arrives after it.
+    // Main thread. Stops the level check: once the control queue has taken the stop up, no
+    // further reading arrives (one it is delivering at that moment still may).
     virtual void endLevelCheck() = 0;
 };
 

@@ -35,6 +35,7 @@ TEST(DictationMicThreads, DictatesWhileBlocksAndChangesArriveFromOtherThreads) {
     auto mic = std::make_unique<DictationMic>(system, [] { return true; });
     std::atomic<int> buffers = 0;
     std::atomic<int> changes = 0;
+    std::atomic<int> readings = 0;
     mic->setOnBuffer([&](const MicBuffer&) { ++buffers; });
     mic->setOnDevicesChange([&] { ++changes; });
     ASSERT_TRUE(mic->prewarm());
@@ -73,8 +74,15 @@ TEST(DictationMicThreads, DictatesWhileBlocksAndChangesArriveFromOtherThreads) {
         if (i % 6 == 0)
             mic->setOnBuffer([&](const MicBuffer&) { ++buffers; });
         if (i % 5 == 0) {
-            mic->beginLevelCheck([](const MicCheckReading&) {});
+            mic->beginLevelCheck([&](const MicCheckReading&) { ++readings; });
             mic->endLevelCheck();
+        }
+        if (i % 5 == 2) {
+            // A check that runs while blocks arrive, taken over, and ended by the dictation.
+            mic->beginLevelCheck([&](const MicCheckReading&) { ++readings; });
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            mic->beginLevelCheck([&](const MicCheckReading&) { ++readings; });
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
         }
         if (!mic->begin())
             continue;
@@ -94,6 +102,7 @@ TEST(DictationMicThreads, DictatesWhileBlocksAndChangesArriveFromOtherThreads) {
     systemThread.join();
     EXPECT_GT(clips, 30);
     EXPECT_GT(buffers, 0);
+    EXPECT_GT(readings, 0);
     EXPECT_EQ(system->listenerCount(), 0u);
 }
 

@@ -1,5 +1,6 @@
 #include "fakes/AudioSystemFake.h"
 
+#include <string>
 #include <utility>
 
 namespace talverin::test {
@@ -156,6 +157,34 @@ void AudioSystemFake::setDefaultInput(std::optional<std::uint32_t> id) {
 void AudioSystemFake::setShape(std::uint32_t id, InputShape shape) {
     std::lock_guard lock(m_mutex);
     m_shapes[id] = shape;
+}
+
+bool AudioSystemFake::isInputMuted(std::uint32_t id) {
+    log.record("muted", std::to_string(id));
+    std::lock_guard lock(m_mutex);
+    return m_muted.contains(id);
+}
+
+bool AudioSystemFake::isHeldByOtherProcess(std::uint32_t id) {
+    log.record("held", std::to_string(id));
+    std::lock_guard lock(m_mutex);
+    return m_held.contains(id);
+}
+
+void AudioSystemFake::setMuted(std::uint32_t id, bool muted) {
+    std::lock_guard lock(m_mutex);
+    if (muted)
+        m_muted.insert(id);
+    else
+        m_muted.erase(id);
+}
+
+void AudioSystemFake::setHeldByOther(std::uint32_t id, bool held) {
+    std::lock_guard lock(m_mutex);
+    if (held)
+        m_held.insert(id);
+    else
+        m_held.erase(id);
 }
 
 void AudioSystemFake::setListError(std::optional<CoreAudioError> error) {

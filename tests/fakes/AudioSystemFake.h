@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ public:
     Result<ListenerID, std::int32_t> addListener(Property property,
                                                  std::function<void()> onChange) override;
     void removeListener(ListenerID id) override;
+    bool isInputMuted(std::uint32_t id) override;
+    bool isHeldByOtherProcess(std::uint32_t id) override;
     std::unique_ptr<AudioEngine> makeEngine() override;
 
     // The system's state; a change is announced only by announce().
@@ -56,6 +59,9 @@ public:
     // A device's shape, which is also the input format its engines report.
     void setShape(std::uint32_t id, InputShape shape);
     void setListError(std::optional<CoreAudioError> error);
+    // The device facts the level check reads ("muted <id>" and "held <id>" in the log).
+    void setMuted(std::uint32_t id, bool muted);
+    void setHeldByOther(std::uint32_t id, bool held);
 
     // Scripts: the coming selectDevice() statuses, start() failures (none: success) and
     // listener installations; nothing scripted means success.
@@ -91,6 +97,8 @@ private:
     std::optional<std::uint32_t> m_default;
     std::map<std::uint32_t, InputShape> m_shapes;
     std::optional<CoreAudioError> m_listError;
+    std::set<std::uint32_t> m_muted;
+    std::set<std::uint32_t> m_held;
     std::deque<std::int32_t> m_selects;
     std::deque<std::optional<AudioEngineError>> m_starts;
     std::map<Property, std::int32_t> m_listenerFailures;

@@ -1,6 +1,7 @@
 #include "TalverinAudio/linux/AudioSystemPulse.h"
 
 #include "TalverinAudio/linux/AudioEnginePulse.h"
+#include "TalverinAudio/linux/InputMutePulse.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -81,6 +82,14 @@ AudioSystemPulse::~AudioSystemPulse() {
     std::lock_guard lock(m_mutex);
     for (const auto& [id, observer] : m_listeners)
         m_connection->removeObserver(observer);
+}
+
+bool AudioSystemPulse::isInputMuted(std::uint32_t id) {
+    return InputMutePulse::isMuted(*m_connection, id);
+}
+
+bool AudioSystemPulse::isHeldByOtherProcess(std::uint32_t id) {
+    return InputMutePulse::isHoggedByOther(id);
 }
 
 InputDevice::Transport AudioSystemPulse::transportFor(const char* bus, const char* formFactor) {

@@ -27,6 +27,8 @@ public:
     Result<ListenerID, std::int32_t> addListener(Property property,
                                                  std::function<void()> onChange) override;
     void removeListener(ListenerID id) override;
+    bool isInputMuted(std::uint32_t id) override;
+    bool isHeldByOtherProcess(std::uint32_t id) override;
     std::unique_ptr<AudioEngine> makeEngine() override;
 
     // The transport of a source from its "device.bus" and "device.form_factor" properties

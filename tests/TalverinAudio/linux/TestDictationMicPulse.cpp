@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <fstream>
+#include <mutex>
+#include <numbers>
 #include <regex>
 #include <string>
 #include <vector>
@@ -208,6 +213,57 @@ TEST_F(DictationMicPulse, ASourceRemovedWhileRecordingEndsTheClipAndItsReturnIsR
     clip = awaitClip(mic->end(100));
     ASSERT_TRUE(clip);
     EXPECT_GT(clip->durationMs(), 100);
+}
+
+// The level check on the server's own sources: a source of zeros is "no input", the same
+// source muted is "muted" (read from the server), and a tone played into the virtual sink is
+// heard through its microphone.
+TEST_F(DictationMicPulse, TheLevelCheckNamesASilentAndAMutedSourceAndHearsATone) {
+    loadModule("module-null-source source_name=tlvcheck rate=16000 channels=1");
+    std::mutex mutex;
+    std::vector<MicCheckReading> readings;
+    auto collect = [&](const MicCheckReading& reading) {
+        std::lock_guard lock(mutex);
+        readings.push_back(reading);
+    };
+    mic->setDeviceID("tlvcheck");
+    mic->beginLevelCheck(collect);
+    awaitLine("mic: level check started");
+    awaitLine("mic: level check: quiet \\(noInput\\)", 4);
+    ASSERT_EQ(shell("pactl set-source-mute tlvcheck 1"), 0);
+    awaitLine("mic: level check: quiet \\(muted\\)", 4);
+    mic->endLevelCheck();
+    awaitLine("mic: level check ended \\(\\d+ readings\\)");
+
+    // Three seconds of a 440 Hz tone at half scale, as 32-bit floats at 16 kHz.
+    const auto tone = dir.path() / "tone.raw";
+    {
+        std::ofstream out(tone, std::ios::binary);
+        for (int i = 0; i < 48000; ++i) {
+            float sample =
+                0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * i / 16000));
+            out.write(reinterpret_cast<const char*>(&sample), sizeof sample);
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        readings.clear();
+    }
+    mic->setDeviceID(std::nullopt);
+    mic->beginLevelCheck(collect);
+    ASSERT_EQ(shell("pacat --playback -d vspk --format=float32le --rate=16000 --channels=1 '" +
+                    tone.string() + "' &"),
+              0);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::lock_guard lock(mutex);
+            return std::any_of(readings.begin(), readings.end(), [](const MicCheckReading& r) {
+                return r.level > LevelMeter::speechLevel && !r.reason;
+            });
+        },
+        4));
+    mic->endLevelCheck();
+    shell("pkill -f 'pacat --playback -d vspk --format=float32le' >/dev/null 2>&1");
 }
 
 } // namespace
