@@ -114,9 +114,6 @@ void Ducker::duckNow() {
     Session session{device, uid, v, c};
     m_state = Ducked{session};
     float target = std::clamp(v * level, 0.0f, std::max(v, 0.0f));
-    // The record holds the volume as it is before any write, so that a crash at any point of
-    // the fade leaves a record whose "written" matches the device.
-    savePending(session, c);
     CoreLog::write("ducker: " + formatVolume(c) + " \u2192 " + formatVolume(target));
     startFade(Ramp::values(c, target, m_fadeDownDuration, rampStep));
 }
@@ -152,6 +149,11 @@ void Ducker::restoreNow(bool fade) {
 }
 
 void Ducker::startFade(std::vector<float> values) {
+    // Before any write the record holds the volume as it is and the first value about to be
+    // written, so that a crash at any point of the fade leaves a record the next launch
+    // recognises.
+    if (Session* s = session(); s && !values.empty())
+        savePending(*s, s->written, values.front());
     step(std::move(values), 0, m_generation);
 }
 
@@ -171,9 +173,10 @@ void Ducker::step(std::vector<float> values, std::size_t index, std::uint64_t ge
     s->written = m_output->volume(s->device).value_or(values[index]);
 
     if (index + 1 < values.size()) {
-        // Every step, down and up, records the volume actually reached, so that a crash in
-        // the middle of a fade is still recognised and undone by the next launch.
-        savePending(*s, s->written);
+        // Every step, down and up, records the volume actually reached and the next value,
+        // so that a crash in the middle of a fade, even between a write and this record, is
+        // still recognised and undone by the next launch.
+        savePending(*s, s->written, values[index + 1]);
         m_queue.after(rampStep, [this, values = std::move(values), index, generation]() mutable {
             step(std::move(values), index + 1, generation);
         });
@@ -193,12 +196,14 @@ void Ducker::write(float volume, const Session& session) {
         CoreLog::write("ducker: " + result.error().description());
 }
 
-void Ducker::savePending(const Session& session, float written) {
+void Ducker::savePending(const Session& session, float written, std::optional<float> writing) {
     if (!m_defaults || !session.uid)
         return;
-    m_defaults->set(pendingKey, nlohmann::json{{"uid", *session.uid},
-                                               {"original", session.original},
-                                               {"written", written}});
+    nlohmann::json record{
+        {"uid", *session.uid}, {"original", session.original}, {"written", written}};
+    if (writing)
+        record["writing"] = *writing;
+    m_defaults->set(pendingKey, std::move(record));
 }
 
 void Ducker::removePending() {
@@ -232,7 +237,13 @@ void Ducker::recoverPending() {
         return;
     auto volume = m_output->volume(*device);
     float originalVolume = original->get<float>();
-    if (!volume || differs(*volume, written->get<float>()))
+    if (!volume)
+        return;
+    // The device may also be at the value a step was writing when the run ended.
+    auto writing = record->find("writing");
+    bool inFlight = writing != record->end() && writing->is_number() &&
+                    !differs(*volume, writing->get<float>());
+    if (differs(*volume, written->get<float>()) && !inFlight)
         return;
     if (!std::isfinite(originalVolume))
         return;

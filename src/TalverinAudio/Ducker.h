@@ -84,7 +84,9 @@ private:
     void startFade(std::vector<float> values);
     void step(std::vector<float> values, std::size_t index, std::uint64_t generation);
     void recoverPending();
-    void savePending(const Session& session, float written);
+    // `writing`: the value the fade writes next, when one is in flight.
+    void savePending(const Session& session, float written,
+                     std::optional<float> writing = std::nullopt);
     void removePending();
     // Writes the volume, clamped, to the session's device; a failure is logged.
     void write(float volume, const Session& session);

@@ -135,15 +135,22 @@ TEST_F(DuckerTest, FadesDownInTwelveStepsAndBackInTwenty) {
 }
 
 // A crash at any moment of a fade must leave a record that the next launch recognises: the
-// first record holds the volume before any write, and every step rewrites "written" with
-// the volume read back after it.
+// first record holds the volume before any write, every step rewrites "written" with the
+// volume read back after it, and "writing" names the value the next step writes, for a crash
+// between that write and its record.
 TEST_F(DuckerTest, TheRecordFollowsTheDeviceAtEveryStepDownAndUp) {
     Ducker& d = make();
+    std::optional<float> announced;
     auto check = [&] {
         auto r = record();
         ASSERT_TRUE(r);
         EXPECT_NEAR((*r)["written"].get<float>(), volume(), 1e-6);
         EXPECT_NEAR((*r)["original"].get<float>(), 0.8f, 1e-6);
+        if (announced)
+            EXPECT_NEAR(*announced, volume(), 1e-6) << "the step wrote what the record named";
+        announced.reset();
+        if (r->contains("writing"))
+            announced = (*r)["writing"].get<float>();
     };
     d.duck();
     world.runReady();
@@ -152,8 +159,10 @@ TEST_F(DuckerTest, TheRecordFollowsTheDeviceAtEveryStepDownAndUp) {
         world.stepNext();
         check();
     }
+    EXPECT_FALSE(announced) << "nothing is in flight once the fade down ends";
     d.restore();
     world.runReady();
+    check();
     for (int i = 0; i < 18; ++i) {
         world.stepNext();
         check();
@@ -341,6 +350,20 @@ TEST_F(DuckerTest, RecoversOnlyWhenTheSameDeviceStillHasTheWrittenVolume) {
               true},
              {"moved since",
               {{"uid", "alsa_output.speakers"}, {"original", 0.9}, {"written", 0.3}},
+              0.8f,
+              false},
+             {"a step in flight",
+              {{"uid", "alsa_output.speakers"},
+               {"original", 0.9},
+               {"written", 0.85},
+               {"writing", 0.8}},
+              0.9f,
+              true},
+             {"moved from both",
+              {{"uid", "alsa_output.speakers"},
+               {"original", 0.9},
+               {"written", 0.85},
+               {"writing", 0.75}},
               0.8f,
               false},
              {"other device", {{"uid", "usb"}, {"original", 0.9}, {"written", 0.8}}, 0.8f, false},
