@@ -38,7 +38,7 @@ Ducker::Ducker(std::shared_ptr<OutputVolume> output, std::function<bool()> isPla
     : m_output(std::move(output)), m_isPlaying(std::move(isPlaying)),
       m_defaults(std::move(defaults)), m_fadeDownDuration(fadeDownDuration),
       m_fadeUpDuration(fadeUpDuration), m_queue("ducker") {
-    m_queue.async([this] { recoverPending(); });
+    m_queue.async([this] { recoverWhenReachable(); });
 }
 
 Ducker::~Ducker() = default;
@@ -74,6 +74,11 @@ void Ducker::duckNow() {
         CoreLog::write("ducker: nothing plays");
         return;
     }
+    // A record a previous run left is dealt with before this duck replaces it with its own:
+    // otherwise the old original would be lost, and the next try of the recovery would take
+    // the new record for the old one and undo this duck.
+    if (!m_recovered)
+        m_recovered = recoverPending();
 
     std::optional<Session> resumed;
     if (auto* restoring = std::get_if<Restoring>(&m_state)) {
@@ -211,19 +216,24 @@ void Ducker::removePending() {
         m_defaults->remove(pendingKey);
 }
 
-void Ducker::recoverPending() {
+void Ducker::recoverWhenReachable() {
+    if (m_recovered)
+        return; // a duck has done it meanwhile
+    m_recovered = recoverPending();
+    if (!m_recovered)
+        m_queue.after(recoveryRetry, [this] { recoverWhenReachable(); });
+}
+
+bool Ducker::recoverPending() {
     if (!m_defaults)
-        return;
+        return true;
     auto record = m_defaults->get(pendingKey);
     if (!record || !record->is_object())
-        return;
+        return true;
     // Before the server answers, no device can be found: the record waits for it instead of
-    // being dropped as if its device were gone. A duck meanwhile replaces the record, and
-    // then this recovery has nothing left to do.
-    if (!m_output->isReachable()) {
-        m_queue.after(recoveryRetry, [this] { recoverPending(); });
-        return;
-    }
+    // being dropped as if its device were gone.
+    if (!m_output->isReachable())
+        return false;
     m_defaults->remove(pendingKey);
 
     auto uid = record->find("uid");
@@ -231,24 +241,25 @@ void Ducker::recoverPending() {
     auto written = record->find("written");
     if (uid == record->end() || !uid->is_string() || original == record->end() ||
         !original->is_number() || written == record->end() || !written->is_number())
-        return;
+        return true;
     auto device = m_output->device(uid->get<std::string>());
     if (!device)
-        return;
+        return true;
     auto volume = m_output->volume(*device);
     float originalVolume = original->get<float>();
     if (!volume)
-        return;
+        return true;
     // The device may also be at the value a step was writing when the run ended.
     auto writing = record->find("writing");
     bool inFlight = writing != record->end() && writing->is_number() &&
                     !differs(*volume, writing->get<float>());
     if (differs(*volume, written->get<float>()) && !inFlight)
-        return;
+        return true;
     if (!std::isfinite(originalVolume))
-        return;
+        return true;
     write(originalVolume, Session{*device, uid->get<std::string>(), originalVolume, 0});
     CoreLog::write("ducker: restored the volume a previous run left ducked");
+    return true;
 }
 
 } // namespace talverin

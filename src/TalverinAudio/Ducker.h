@@ -83,7 +83,10 @@ private:
     void restoreNow(bool fade);
     void startFade(std::vector<float> values);
     void step(std::vector<float> values, std::size_t index, std::uint64_t generation);
-    void recoverPending();
+    // Asks again every recoveryRetry seconds until the record could be looked at.
+    void recoverWhenReachable();
+    // False when the sound server cannot be asked yet: the record then stays.
+    bool recoverPending();
     // `writing`: the value the fade writes next, when one is in flight.
     void savePending(const Session& session, float written,
                      std::optional<float> writing = std::nullopt);
@@ -99,6 +102,9 @@ private:
     double m_fadeUpDuration;
     State m_state = Idle{};
     std::uint64_t m_generation = 0;
+    // Whether a record of a previous run has been looked at. Until then no duck may write its
+    // own record over it.
+    bool m_recovered = false;
     // Last, so that it is destroyed first: its pending fade steps die with it and a running
     // step finishes while the fields it uses still exist.
     SerialQueue m_queue;

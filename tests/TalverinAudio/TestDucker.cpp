@@ -398,5 +398,33 @@ TEST_F(DuckerTest, RecoveryWaitsForTheSoundServer) {
     EXPECT_FALSE(record());
 }
 
+// The server comes up and the user dictates before the recovery asks again: the volume a
+// crash left low is given back first, and the duck lowers from it. The record of the new duck
+// is not taken for the old one.
+TEST_F(DuckerTest, ADuckBeforeTheRecoveryRetriesRecoversFirst) {
+    defaults->set(Ducker::pendingKey,
+                  {{"uid", "alsa_output.speakers"}, {"original", 0.8}, {"written", 0.2}});
+    output->devices[speakers].volume = 0.2f;
+    output->reachable = false;
+    Ducker& d = make();
+    output->reachable = true;
+    d.duck();
+    world.runReady();
+    for (int i = 0; i < 11; ++i)
+        world.stepNext(); // the fade down ends before the recovery's next try
+    EXPECT_EQ(volume(), 0.2f);
+    EXPECT_EQ(logs(),
+              (std::vector<std::string>{"ducker: restored the volume a previous run left ducked",
+                                        "ducker: 0.80 \u2192 0.20"}));
+    world.advance(2 * Ducker::recoveryRetry);
+    EXPECT_EQ(volume(), 0.2f) << "the recovery does not undo the running duck";
+    ASSERT_TRUE(record());
+    EXPECT_NEAR((*record())["original"].get<float>(), 0.8f, 1e-6);
+    d.restore();
+    finishFades();
+    EXPECT_EQ(volume(), 0.8f);
+    EXPECT_FALSE(record());
+}
+
 } // namespace
 } // namespace talverin
