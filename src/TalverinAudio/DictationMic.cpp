@@ -420,15 +420,15 @@ void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
     m_control.after(std::max(0.0, due - Clock::uptime()), [this, timer, due] {
         if (m_closed || m_checkTimer != timer)
             return;
-        checkTick();
-        if (m_closed || m_checkTimer != timer)
-            return;
-        // A queue that fell behind skips the ticks it missed instead of catching up.
+        // The next tick is set before this one runs, so that nothing the tick does can stop
+        // the timer; a tick that drops the check makes it a no-op. A queue that fell behind
+        // skips the ticks it missed.
         double next = due + MicCheck::interval;
         const double now = Clock::uptime();
         while (next <= now)
             next += MicCheck::interval;
         scheduleCheckTick(timer, next);
+        checkTick();
     });
 }
 

@@ -100,6 +100,7 @@ private:
 
     // Any thread.
     std::int64_t checkGeneration() const;
+    // The control queue, as everything below.
     void startCheck(std::int64_t id, ReadingCallback onReading);
     void startCheckTimer();
     void scheduleCheckTick(std::uint64_t timer, double due);

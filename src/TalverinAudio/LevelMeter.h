@@ -11,7 +11,7 @@ namespace talverin {
 // Shared between the engine's thread, which measures and adds, and the control queue, which
 // switches it on and off and drains what the blocks left. The lock is held only to read the
 // switch and to add one block's result; measuring happens outside it.
-class LevelMeter {
+class LevelMeter final {
 public:
     using Drained = LevelWindow::Drained;
 

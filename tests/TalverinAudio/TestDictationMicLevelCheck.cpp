@@ -374,5 +374,17 @@ TEST_F(LevelCheck, ALostEngineIsReportedOnceAndFollowedWhenTheDeviceReturns) {
     EXPECT_GT(recentLevel(), LevelMeter::speechLevel);
 }
 
+TEST_F(LevelCheck, ABeginWithoutPermissionStillEndsTheCheck) {
+    beginCheck();
+    feed(0.5, loud);
+    const auto heard = readings.size();
+    authorized = false;
+    ASSERT_FALSE(mic->begin());
+    feed(1, loud);
+    EXPECT_EQ(readings.size(), heard);
+    EXPECT_FALSE(system->latestEngine().running) << "the next tick pauses the idle engine";
+    EXPECT_EQ(world.pending(), 0u) << "no timer is left running";
+}
+
 } // namespace
 } // namespace talverin
