@@ -12,7 +12,13 @@ namespace talverin {
 KeyTap::KeyTap(HoldKey holdKey, System system) : m_holdKey(holdKey), m_system(std::move(system)) {}
 
 KeyTap::~KeyTap() {
+    const std::shared_ptr<TapSession> session = m_session;
     tearDown();
+    // The tap thread calls the trust check and posts to the main queue, and it owns an X
+    // connection: none of that may outlive the key tap. A cancelled session answers at its
+    // next loop round, so this waits only for a trust check that is under way.
+    if (session)
+        session->waitUntilEnded(TapSession::startTimeout);
 }
 
 void KeyTap::setHoldKey(HoldKey key) {

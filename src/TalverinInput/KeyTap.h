@@ -35,7 +35,7 @@ public:
 
     // No session, no observer, nothing logged.
     KeyTap(HoldKey holdKey, System system);
-    // Cancels the session and removes the sleep observer.
+    // Cancels the session, waits for its thread to end and removes the sleep observer.
     ~KeyTap() override;
     KeyTap(const KeyTap&) = delete;
     KeyTap& operator=(const KeyTap&) = delete;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -40,6 +41,27 @@ std::string captureText(const KeyCaptureResult& result) {
     }
     return "?";
 }
+
+// A source that takes a while to let go of its connection, as an X connection may.
+class SlowClosingSource final : public KeySource {
+public:
+    explicit SlowClosingSource(std::unique_ptr<KeySource> source) : m_source(std::move(source)) {}
+    bool open() override { return m_source->open(); }
+    void close() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m_source->close();
+    }
+    void wait(double timeout) override { m_source->wait(timeout); }
+    void wake() override { m_source->wake(); }
+    void drain(const std::function<void(const TapEvent&)>& deliver) override {
+        m_source->drain(deliver);
+    }
+    bool isKeyDown(std::int64_t keyCode) override { return m_source->isKeyDown(keyCode); }
+    void enable() override { m_source->enable(); }
+
+private:
+    std::unique_ptr<KeySource> m_source;
+};
 
 class KeyTapTest : public ::testing::Test {
 protected:
@@ -111,6 +133,21 @@ TEST_F(KeyTapTest, ASecondStartIsANoOp) {
     EXPECT_TRUE(tap->isRunning());
     EXPECT_EQ(keyboard.opens(), 1);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"KeyTap: started (rightOption)"});
+}
+
+TEST_F(KeyTapTest, DestroyingTheTapEndsItsThreadFirst) {
+    tap = std::make_unique<KeyTap>(
+        HoldKey::rightOption,
+        KeyTap::System{[this] { return trusted.load(); },
+                       [this]() -> std::unique_ptr<KeySource> {
+                           return std::make_unique<SlowClosingSource>(keyboard.makeSource());
+                       },
+                       {}, workspace});
+    ASSERT_TRUE(tap->start());
+    tap.reset();
+    // The thread would otherwise go on calling the trust check and posting to a main queue
+    // that may be gone with the key tap, and keep its X connection open.
+    EXPECT_EQ(keyboard.closes(), 1);
 }
 
 TEST_F(KeyTapTest, StartFailuresSayWhy) {
