@@ -43,24 +43,13 @@ std::string captureText(const KeyCaptureResult& result) {
 }
 
 // A source that takes a while to let go of its connection, as an X connection may.
-class SlowClosingSource final : public KeySource {
+class SlowClosingSource final : public test::ForwardingKeySource {
 public:
-    explicit SlowClosingSource(std::unique_ptr<KeySource> source) : m_source(std::move(source)) {}
-    bool open() override { return m_source->open(); }
+    using ForwardingKeySource::ForwardingKeySource;
     void close() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         m_source->close();
     }
-    void wait(double timeout) override { m_source->wait(timeout); }
-    void wake() override { m_source->wake(); }
-    void drain(const std::function<void(const TapEvent&)>& deliver) override {
-        m_source->drain(deliver);
-    }
-    bool isKeyDown(std::int64_t keyCode) override { return m_source->isKeyDown(keyCode); }
-    void enable() override { m_source->enable(); }
-
-private:
-    std::unique_ptr<KeySource> m_source;
 };
 
 class KeyTapTest : public ::testing::Test {
@@ -136,13 +125,14 @@ TEST_F(KeyTapTest, ASecondStartIsANoOp) {
 }
 
 TEST_F(KeyTapTest, DestroyingTheTapEndsItsThreadFirst) {
-    tap = std::make_unique<KeyTap>(
-        HoldKey::rightOption,
-        KeyTap::System{[this] { return trusted.load(); },
-                       [this]() -> std::unique_ptr<KeySource> {
-                           return std::make_unique<SlowClosingSource>(keyboard.makeSource());
-                       },
-                       {}, workspace});
+    tap = std::make_unique<KeyTap>(HoldKey::rightOption,
+                                   KeyTap::System{[this] { return trusted.load(); },
+                                                  [this]() -> std::unique_ptr<KeySource> {
+                                                      return std::make_unique<SlowClosingSource>(
+                                                          keyboard.makeSource());
+                                                  },
+                                                  {},
+                                                  workspace});
     ASSERT_TRUE(tap->start());
     tap.reset();
     // The thread would otherwise go on calling the trust check and posting to a main queue

@@ -58,28 +58,18 @@ protected:
     }
 
     // The X11 source, counted so that the test knows when the tap thread has let go of it.
-    class CountedSource final : public KeySource {
+    class CountedSource final : public test::ForwardingKeySource {
     public:
         CountedSource(std::unique_ptr<KeySource> source, std::shared_ptr<std::atomic<int>> live)
-            : m_source(std::move(source)), m_live(std::move(live)) {
+            : ForwardingKeySource(std::move(source)), m_live(std::move(live)) {
             ++*m_live;
         }
         ~CountedSource() override {
             m_source.reset();
             --*m_live;
         }
-        bool open() override { return m_source->open(); }
-        void close() override { m_source->close(); }
-        void wait(double timeout) override { m_source->wait(timeout); }
-        void wake() override { m_source->wake(); }
-        void drain(const std::function<void(const TapEvent&)>& deliver) override {
-            m_source->drain(deliver);
-        }
-        bool isKeyDown(std::int64_t keyCode) override { return m_source->isKeyDown(keyCode); }
-        void enable() override { m_source->enable(); }
 
     private:
-        std::unique_ptr<KeySource> m_source;
         std::shared_ptr<std::atomic<int>> m_live;
     };
 
