@@ -61,6 +61,18 @@ std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* da
     return n;
 }
 
+// curl sends a request again when the kept-alive connection it went over turns out closed
+// (the server's idle timeout met our request); the body is then read again from the start.
+int seekBody(void* data, curl_off_t offset, int origin) {
+    auto* transfer = static_cast<Transfer*>(data);
+    if (origin != SEEK_SET || offset < 0 ||
+        static_cast<std::size_t>(offset) > transfer->request.body.size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    transfer->uploaded = static_cast<std::size_t>(offset);
+    transfer->uploadEnd.reset();
+    return CURL_SEEKFUNC_OK;
+}
+
 std::size_t readHeader(char*, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     if (!transfer->firstAnswerByte)
@@ -277,6 +289,8 @@ void HttpTransportCurl::Engine::begin(std::unique_ptr<Transfer> transfer) {
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
         curl_easy_setopt(easy, CURLOPT_READDATA, transfer.get());
+        curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, seekBody);
+        curl_easy_setopt(easy, CURLOPT_SEEKDATA, transfer.get());
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(request.body.size()));
         if (request.method != "POST")

@@ -81,6 +81,25 @@ TEST_F(HttpTransportCurlTest, ACancelledTransferIsDroppedAtOnce) {
         world, [&] { return server.stats()["dropped"] == 1; }, 3));
 }
 
+// A kept-alive connection that the server closed is found out only when a request goes over
+// it; curl then sends the request again on a new connection, and the body must be read again
+// from its beginning.
+TEST_F(HttpTransportCurlTest, ARequestOnAConnectionTheServerClosedIsSentAgainWithItsBody) {
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(sendNow(request("GET", "/auth/v1/health"))));
+    server.script({{"POST /auth/v1/signup", {{{"close", true}}}}});
+    auto signup = request("POST", "/auth/v1/signup");
+    signup.headers.push_back({"content-type", "application/json"});
+    signup.body = {'{', '"', 'd', 'a', 't', 'a', '"', ':', '{', '}', '}'};
+    const auto reply = sendNow(signup);
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(reply))
+        << std::get<NetFailure>(reply).word();
+    EXPECT_EQ(std::get<HttpResponse>(reply).status, 200);
+    const auto stats = server.stats();
+    EXPECT_EQ(stats["calls"]["POST /auth/v1/signup"], 2);
+    EXPECT_EQ(stats["connections"], 2);
+    EXPECT_EQ(stats["problems"], Json::array());
+}
+
 TEST_F(HttpTransportCurlTest, FailuresAreClassified) {
     server.script({{"GET /auth/v1/health", {{{"delay", 3}}}}});
     auto slow = request("GET", "/auth/v1/health");
