@@ -37,6 +37,14 @@ StreamingOpus::StreamingOpus() : StreamingOpus(OggOpus::randomSerial(), true) {}
 
 StreamingOpus::~StreamingOpus() = default;
 
+void StreamingOpus::append(const MicBuffer& buffer) {
+    if (buffer.samples().empty())
+        return;
+    // A block's samples are shared and never change, so the queue holds on to the block
+    // itself instead of copying its audio on the audio thread.
+    m_queue.async([this, buffer] { feed(buffer.samples()); });
+}
+
 void StreamingOpus::append(std::span<const float> samples) {
     if (samples.empty())
         return;

@@ -4,6 +4,7 @@
 #include "TalverinCloud/EncodedClip.h"
 #include "TalverinCloud/OpusFrameEncoder.h"
 #include "TalverinCloud/OpusFrameEncoderLibopus.h"
+#include "TalverinCore/MicBuffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,7 @@ public:
 
     // Any thread (the microphone's audio thread). Hands 16 kHz mono samples to the queue and
     // returns at once; no samples schedules nothing.
+    void append(const MicBuffer& buffer);
     void append(std::span<const float> samples);
     void append(std::vector<float>&& samples);
     // Any thread but the queue's own. Waits until every block appended before it has been

@@ -123,10 +123,12 @@ TEST_F(StreamingOpusTest, EmptyBlocksScheduleNothing) {
     world.runUntilIdle();
     stream.append(std::span<const float>());
     stream.append(std::vector<float>());
+    stream.append(MicBuffer({}, 0, 0));
     EXPECT_EQ(world.pending(), 0u);
     stream.append(std::vector<float>{0.1f, 0.2f});
-    EXPECT_EQ(world.pending(), 1u);
-    EXPECT_EQ(stream.sampleCount(), 2);
+    stream.append(MicBuffer({0.3f, 0.4f, 0.5f}, 0.5f, 1.0));
+    EXPECT_EQ(world.pending(), 2u);
+    EXPECT_EQ(stream.sampleCount(), 5);
 }
 
 TEST_F(StreamingOpusTest, StreamingFailuresFallBackToOnePassAtRelease) {

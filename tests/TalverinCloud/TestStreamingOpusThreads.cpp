@@ -46,8 +46,14 @@ TEST(StreamingOpusThreads, BlocksFromTheAudioThreadFinishedFromAnotherLoseNothin
 
     std::atomic<bool> appended{false};
     std::thread audio([&] {
-        for (std::size_t block = 0; block < 200; ++block)
-            stream.append(std::span(samples).subspan(block * 256, 256));
+        // Half the blocks come as the microphone hands them over, half as plain samples.
+        for (std::size_t block = 0; block < 200; ++block) {
+            const auto part = std::span(samples).subspan(block * 256, 256);
+            if (block % 2 == 0)
+                stream.append(MicBuffer({part.begin(), part.end()}, 0.5f, 0));
+            else
+                stream.append(part);
+        }
         appended.store(true);
     });
     EncodedClip clip;
