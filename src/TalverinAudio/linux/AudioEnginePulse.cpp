@@ -205,11 +205,19 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
         if (m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
             return {};
     }
+    {
+        // Blocks arrive as soon as the stream is uncorked, before the server's fresh timing
+        // does: they must not follow on from where the previous run stopped, which would date
+        // them back to the last pause and drop them as audio of no capture.
+        Lock lock(*m_connection);
+        m_nextTime.reset();
+    }
     if (int status = cork(false); status != 0)
         return fail(AudioEngineError{errorDomain, status});
     refreshTiming();
     Lock lock(*m_connection);
     m_running = true;
+    // The run's sample count starts again from the fresh timing.
     m_nextTime.reset();
     return {};
 }
