@@ -2,6 +2,7 @@
 
 #include "Runtime/EventLoop.h"
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,14 +28,24 @@ public:
     void sync(Job job) { m_backend->sync(std::move(job)); }
     bool isCurrent() const { return m_backend->isCurrent(); }
 
-    // sync() that hands back the job's value.
+    // sync() that hands back the job's value. A job that throws leaves no value to hand back,
+    // so its exception is caught on the queue and rethrown here, to the caller that asked.
     template <typename F> auto syncValue(F&& f) -> std::invoke_result_t<F> {
         using T = std::invoke_result_t<F>;
         if constexpr (std::is_void_v<T>) {
             sync(std::forward<F>(f));
         } else {
+            std::exception_ptr error;
             std::optional<T> out;
-            sync([&] { out.emplace(f()); });
+            sync([&] {
+                try {
+                    out.emplace(f());
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            });
+            if (error)
+                std::rethrow_exception(error);
             return std::move(*out);
         }
     }

@@ -1,5 +1,6 @@
 #include "Runtime/ThreadQueues.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -24,6 +25,15 @@ void runGuarded(const std::string& label, Job& job) {
 
 } // namespace
 
+std::int64_t delayMicroseconds(double seconds) {
+    // Far enough for any timer, and near enough that the steady clock's nanoseconds added to
+    // the current time still fit in 64 bits.
+    constexpr double longest = 1e15;
+    if (!(seconds > 0))
+        return 0;
+    return std::llround(std::min(seconds * 1e6, longest));
+}
+
 ThreadSerialQueue::ThreadSerialQueue(std::string label)
     : m_label(std::move(label)), m_thread([this] { loop(); }) {}
 
@@ -47,7 +57,7 @@ void ThreadSerialQueue::schedule(Due due, Job job) {
 void ThreadSerialQueue::async(Job job) { schedule(std::chrono::steady_clock::now(), std::move(job)); }
 
 void ThreadSerialQueue::after(double seconds, Job job) {
-    auto delay = std::chrono::microseconds(std::llround(std::max(seconds, 0.0) * 1e6));
+    auto delay = std::chrono::microseconds(delayMicroseconds(seconds));
     schedule(std::chrono::steady_clock::now() + delay, std::move(job));
 }
 

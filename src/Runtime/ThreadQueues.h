@@ -15,6 +15,11 @@
 
 namespace talverin {
 
+// The delay of an after() in whole microseconds, never negative. A delay too long for the
+// clocks to count (an infinite one included) waits about thirty years instead of wrapping
+// round to a time in the past, where it would run at once; one that is not a number runs now.
+std::int64_t delayMicroseconds(double seconds);
+
 // A serial queue on a thread of its own. Timers wait on the steady clock, which is the
 // uptime clock on Linux.
 class ThreadSerialQueue final : public SerialQueueBackend {

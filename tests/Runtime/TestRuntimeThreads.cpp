@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <future>
+#include <limits>
 #include <memory>
 #include <random>
 #include <thread>
@@ -153,6 +154,16 @@ TEST(ThreadSerialQueue, RunsInOrderSyncsAndTimers) {
         if (v >= 3)
             timers.push_back(v);
     EXPECT_EQ(timers, (std::vector<int>{3, 4}));
+}
+
+// Delays beyond what the clock can count once overflowed into the past and ran at once.
+TEST(ThreadSerialQueue, ATimerTooFarAwayToCountNeverRunsEarly) {
+    ThreadSerialQueue queue("test.far-timers");
+    std::atomic<int> ran{0};
+    for (double seconds : {std::numeric_limits<double>::infinity(), 1e300, 1e13})
+        queue.after(seconds, [&] { ran.fetch_add(1); });
+    queue.sync([] {});
+    EXPECT_EQ(ran.load(), 0);
 }
 
 TEST(ThreadWorkerPool, RunsEveryJobAndFinishesThemBeforeItGoesAway) {

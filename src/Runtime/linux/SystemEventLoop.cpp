@@ -141,8 +141,7 @@ SystemEventLoop::~SystemEventLoop() {
 void SystemEventLoop::post(Job job) { m_impl->add(monotonicMicros(), std::move(job)); }
 
 void SystemEventLoop::after(double seconds, Job job) {
-    auto delay = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1e6));
-    m_impl->add(monotonicMicros() + delay, std::move(job));
+    m_impl->add(monotonicMicros() + delayMicroseconds(seconds), std::move(job));
 }
 
 // GLib's "owner" of a context is only set during an iteration, so compare thread ids.

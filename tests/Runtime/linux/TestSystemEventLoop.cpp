@@ -11,6 +11,9 @@
 
 #include <glib.h>
 
+#include <limits>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace talverin {
@@ -39,6 +42,17 @@ TEST_F(SystemEventLoopTest, TimersNeverRunEarly) {
     MainQueue::after(0.0505, [&] { ranAt = loop.uptime(); });
     ASSERT_TRUE(loop.runUntil([&] { return ranAt > 0; }, 5));
     EXPECT_GE(ranAt - start, 0.0505);
+}
+
+TEST_F(SystemEventLoopTest, ATimerTooFarAwayToCountNeverRunsEarly) {
+    int ran = 0;
+    for (double seconds : {std::numeric_limits<double>::infinity(), 1e300, 1e13})
+        MainQueue::after(seconds, [&] { ++ran; });
+    bool posted = false;
+    MainQueue::after(0.01, [&] { posted = true; });
+    ASSERT_TRUE(loop.runUntil([&] { return posted; }, 5));
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(loop.pending(), 3u);
 }
 
 Task<void> resumeAndRecord(Future<int> future, std::thread::id* where, int* value) {
@@ -77,6 +91,18 @@ TEST_F(SystemEventLoopTest, SerialQueuesAndWorkersPostBackToTheMainThread) {
     }
     ASSERT_TRUE(loop.runUntil([&] { return backOnMain == 100; }, 5));
     EXPECT_EQ(offMain.load(), 100);
+}
+
+TEST_F(SystemEventLoopTest, SyncValueHandsAJobsExceptionToItsCallerInsteadOfAnEmptyValue) {
+    SerialQueue queue("test.glib-throwing");
+    EXPECT_THROW(queue.syncValue([]() -> std::string { throw std::runtime_error("job failure"); }),
+                 std::runtime_error);
+    // From inside the queue the job runs inline, and the same holds.
+    queue.sync([&] {
+        EXPECT_THROW(queue.syncValue([]() -> std::string { throw std::runtime_error("inline"); }),
+                     std::runtime_error);
+    });
+    EXPECT_EQ(queue.syncValue([] { return std::string("still serving"); }), "still serving");
 }
 
 TEST_F(SystemEventLoopTest, AJobThatThrowsDoesNotStopTheQueue) {
