@@ -89,6 +89,19 @@ void HistoryStore::load() {
     auto decoded = decodeFile(contents.bytes);
     if (!decoded) {
         PrivateFile::setAside(m_url, m_url.parent_path() / corruptName);
+        // When the move failed the damaged file is still the only copy of the user's history,
+        // and the next save would replace it; keep it and save nothing, as for a file that
+        // cannot be read.
+        std::error_code error;
+        if (std::filesystem::symlink_status(m_url, error).type() !=
+            std::filesystem::file_type::not_found) {
+            m_saveBlocked = true;
+            CoreLog::write("History: the file did not decode (" +
+                           std::to_string(contents.bytes.size()) +
+                           " bytes) and could not be set aside: kept as it is, nothing is saved "
+                           "this run");
+            return;
+        }
         CoreLog::write("History: the file did not decode (" +
                        std::to_string(contents.bytes.size()) +
                        " bytes): set aside, starting empty");

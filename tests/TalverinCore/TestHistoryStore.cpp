@@ -181,6 +181,32 @@ TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeIsSetAsideAndTheNextSaveStartsFre
     }
 }
 
+TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeAndCannotBeSetAsideIsKeptAndNothingIsSaved) {
+    // A folder with something in it under the set-aside name can be neither removed nor
+    // replaced, so the damaged file stays where it is: the only copy of the history.
+    const fs::path corrupt = url.parent_path() / "history.corrupt.json";
+    fs::create_directories(corrupt);
+    writeFile(corrupt / "keep.txt", "precious");
+    const std::string bytes = R"({"items":[{"id":"precious"}])";
+    writeFile(url, bytes);
+    {
+        HistoryStore store(url);
+        EXPECT_TRUE(store.items().empty());
+        EXPECT_EQ(log.take(),
+                  std::vector<std::string>{"History: the file did not decode (" +
+                                           std::to_string(bytes.size()) +
+                                           " bytes) and could not be set aside: kept as it is, "
+                                           "nothing is saved this run"});
+        store.append(makeItem("a", at(0)));
+        store.clear();
+        store.flush();
+        EXPECT_EQ(log.take(), std::vector<std::string>{
+                                  "History: not saved (the file could not be read at launch)"});
+    }
+    EXPECT_EQ(readFile(url), bytes);
+    EXPECT_EQ(readFile(corrupt / "keep.txt"), "precious");
+}
+
 // The file exists but cannot be read: it must survive the run untouched.
 void expectKeptAndNeverSaved(HistoryStore& store, LogLines& log, const std::string& reason) {
     EXPECT_TRUE(store.items().empty());
