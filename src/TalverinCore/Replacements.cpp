@@ -19,9 +19,12 @@ namespace talverin {
 namespace {
 
 // The boundaries keep the case-insensitive flag off: under it ICU closes every set over case,
-// which for the letter and number categories costs tens of milliseconds per copy.
-constexpr std::u16string_view leadingBoundary = u"(?-i:(?<![\\p{L}\\p{N}]))";
-constexpr std::u16string_view trailingBoundary = u"(?-i:(?![\\p{L}\\p{N}]))";
+// which for the letter and number categories costs tens of milliseconds per copy. A combining
+// mark belongs to the letter it follows, so a mark on either side also means the phrase would
+// start or end inside a word: "x" must not match the base of "x" + U+0301, nor "क" the start
+// of "का".
+constexpr std::u16string_view leadingBoundary = u"(?-i:(?<![\\p{L}\\p{M}\\p{N}]))";
+constexpr std::u16string_view trailingBoundary = u"(?-i:(?![\\p{L}\\p{M}\\p{N}]))";
 constexpr std::u16string_view wordSeparator = u"\\s+";
 
 // The blanks a deletion may take with it, looked at as single UTF-16 units.
@@ -29,9 +32,15 @@ bool isDeletionBlank(char16_t unit) {
     return unit == u'\t' || unit == u' ' || unit == u'\u00A0';
 }
 
-// A letter, mark or number; a surrogate half is none of them.
+// What the boundaries treat as part of a word: a letter, mark or number.
+bool isWordPart(char32_t scalar) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(scalar)) &
+            (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+}
+
+// The same for one UTF-16 unit; a surrogate half is none of them.
 bool isAlphanumericUnit(char16_t unit) {
-    return (U_GET_GC_MASK(unit) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+    return isWordPart(unit);
 }
 
 bool containsWhitespace(std::u16string_view text) {
@@ -256,7 +265,7 @@ const PreparedRule* ruleAt(const std::vector<PreparedRule>& rules,
         int32_t before = start;
         UChar32 c;
         U16_PREV(units, 0, before, c);
-        leadingHolds = !TextCharacters::isLetterOrNumber(static_cast<char32_t>(c));
+        leadingHolds = !isWordPart(static_cast<char32_t>(c));
     }
     for (std::size_t i = 0; i < rules.size(); ++i) {
         const PreparedRule& rule = rules[i];
@@ -273,7 +282,7 @@ const PreparedRule* ruleAt(const std::vector<PreparedRule>& rules,
         if (rule.trailingBoundary && end < length) {
             UChar32 c;
             U16_NEXT(units, end, length, c);
-            if (TextCharacters::isLetterOrNumber(static_cast<char32_t>(c)))
+            if (isWordPart(static_cast<char32_t>(c)))
                 continue;
         }
         return &rule;

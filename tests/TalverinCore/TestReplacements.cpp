@@ -56,6 +56,23 @@ TEST(Replacements, PhrasesMatchWholeWordsIgnoringCaseAndWhitespaceRuns) {
     });
 }
 
+// A combining mark belongs to the letter before it: a phrase that ends or starts next to one
+// would take part of a word, and leave the mark on the replacement.
+TEST(Replacements, PhraseDoesNotEndOrStartBesideACombiningMark) {
+    check({
+        {"mark after the phrase", {{"x", "y"}}, "x\u0301 x", "x\u0301 y"},
+        {"enclosing mark after a deletion", {um}, "so um\u20DD yes", "so um\u20DD yes"},
+        {"Devanagari vowel sign after", {{"क", "ka"}}, "का क", "का ka"},
+        {"Devanagari vowel sign before", {{"म", "ma"}}, "काम म", "काम ma"},
+        {"Thai tone mark", {{"น", "x"}}, "น้ำ น", "น้ำ x"},
+        {"phrase ending in a mark, another mark after",
+         {{"x\u0301", "y"}},
+         "x\u0301\u0302 x\u0301",
+         "x\u0301\u0302 y"},
+        {"punctuation edge still needs no boundary", {{"c++", "C"}}, "c++\u0301", "C\u0301"},
+    });
+}
+
 TEST(Replacements, CapitalCarriesOverOnlyToLowerCasePhrasesAndWords) {
     check({
         {"lower-case phrase", {btw}, "Btw", "By the way"},
