@@ -4,6 +4,7 @@
 #include "Runtime/ThreadQueues.h"
 #include "TalverinAudio/AudioBlock.h"
 #include "TalverinCore/CoreLog.h"
+#include "support/LogLines.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,45 +19,6 @@
 #include <vector>
 
 namespace talverin::test {
-
-// Collects every CoreLog line while it lives.
-class LogLines {
-public:
-    LogLines() {
-        CoreLog::setSink([this](const std::string& line) {
-            std::lock_guard lock(m_mutex);
-            m_lines.push_back(line);
-        });
-    }
-    ~LogLines() { CoreLog::setSink({}); }
-    LogLines(const LogLines&) = delete;
-    LogLines& operator=(const LogLines&) = delete;
-
-    std::vector<std::string> all() const {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-    // The lines that begin with `prefix`, in order.
-    std::vector<std::string> starting(std::string_view prefix) const {
-        std::vector<std::string> found;
-        for (const auto& line : all())
-            if (line.starts_with(prefix))
-                found.push_back(line);
-        return found;
-    }
-    bool contains(std::string_view line) const {
-        auto lines = all();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-    void clear() {
-        std::lock_guard lock(m_mutex);
-        m_lines.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
 
 // A block of `frames` frames in which every channel carries the same tone: amplitude 0 gives
 // digital silence.

@@ -33,7 +33,7 @@ protected:
 
     // The microphone's log lines since the last call.
     std::vector<std::string> lines() {
-        auto all = log.all();
+        auto all = log.lines();
         std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen), all.end());
         seen = all.size();
         return fresh;

@@ -6,6 +6,7 @@
 #include "Runtime/VirtualWorld.h"
 #include "TalverinCore/CoreLog.h"
 #include "Runtime/PrivateFile.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,8 @@
 
 namespace talverin {
 namespace {
+
+using test::LogLines;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -69,26 +72,6 @@ std::vector<std::string> temporaryFilesBeside(const fs::path& file) {
             names.push_back(entry.path().string());
     return names;
 }
-
-// Collects the core log's lines for one test.
-class LogLines {
-public:
-    LogLines() {
-        CoreLog::setSink([this](const std::string& line) {
-            std::lock_guard lock(m_mutex);
-            m_lines.push_back(line);
-        });
-    }
-    ~LogLines() { CoreLog::setSink({}); }
-    std::vector<std::string> take() {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_lines, {});
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
 
 class HistoryStoreTest : public testing::Test {
 protected:

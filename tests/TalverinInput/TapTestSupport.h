@@ -2,6 +2,7 @@
 
 #include "TalverinCore/CoreLog.h"
 #include "TalverinInput/KeySource.h"
+#include "support/LogLines.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,40 +14,6 @@
 #include <vector>
 
 namespace talverin::test {
-
-// Collects the core log's lines from any thread while it lives.
-class LogLines {
-public:
-    LogLines() {
-        CoreLog::setSink([this](const std::string& line) {
-            std::lock_guard lock(m_mutex);
-            m_lines.push_back(line);
-        });
-    }
-    ~LogLines() { CoreLog::setSink({}); }
-    LogLines(const LogLines&) = delete;
-    LogLines& operator=(const LogLines&) = delete;
-
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-    int count(const std::string& line) const {
-        std::lock_guard lock(m_mutex);
-        int n = 0;
-        for (const auto& l : m_lines)
-            n += l == line ? 1 : 0;
-        return n;
-    }
-    void clear() {
-        std::lock_guard lock(m_mutex);
-        m_lines.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
 
 // Calls `step` until `done` holds or `seconds` of real time pass.
 inline bool pumpUntil(const std::function<bool()>& done, const std::function<void()>& step,

@@ -61,7 +61,7 @@ protected:
         std::string found;
         waitFor(
             [&] {
-                for (const auto& line : log.all())
+                for (const auto& line : log.lines())
                     if (std::regex_match(line, re)) {
                         found = line;
                         return true;
@@ -71,7 +71,7 @@ protected:
             seconds);
         if (found.empty()) {
             std::string lines;
-            for (const auto& line : log.all())
+            for (const auto& line : log.lines())
                 lines += "\n  " + line;
             ADD_FAILURE() << "no line like: " << pattern << "\nlines:" << lines;
         }

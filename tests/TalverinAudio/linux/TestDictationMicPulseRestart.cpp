@@ -87,7 +87,7 @@ protected:
 
     bool hasLine(const std::string& pattern) {
         std::regex re(pattern);
-        for (const auto& line : log.all())
+        for (const auto& line : log.lines())
             if (std::regex_match(line, re))
                 return true;
         return false;
@@ -97,7 +97,7 @@ protected:
         if (waitFor([&] { return hasLine(pattern); }, seconds))
             return;
         std::string lines;
-        for (const auto& line : log.all())
+        for (const auto& line : log.lines())
             lines += "\n  " + line;
         ADD_FAILURE() << "no line like: " << pattern << "\nlines:" << lines;
     }
