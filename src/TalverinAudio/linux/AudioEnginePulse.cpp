@@ -22,14 +22,10 @@ struct SourceReply : PulseConnection::Call {
 
 void readSource(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
     auto* reply = static_cast<SourceReply*>(userdata);
-    if (eol < 0) {
-        reply->finish(pa_context_errno(context));
-    } else if (eol > 0 || !info) {
-        reply->finish();
-    } else {
-        reply->info = *info;
-        reply->name = info->name ? info->name : "";
-    }
+    if (reply->finishesAt(context, eol, info))
+        return;
+    reply->info = *info;
+    reply->name = info->name ? info->name : "";
 }
 
 void corked(pa_stream* stream, int success, void* userdata) {

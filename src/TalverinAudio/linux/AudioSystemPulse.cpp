@@ -24,14 +24,8 @@ struct SourceReply : PulseConnection::Call {
 
 void collectSource(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
     auto* reply = static_cast<SourceReply*>(userdata);
-    if (eol < 0) {
-        reply->finish(pa_context_errno(context));
+    if (reply->finishesAt(context, eol, info))
         return;
-    }
-    if (eol > 0 || !info) {
-        reply->finish();
-        return;
-    }
     // Monitors of sinks record what is played, not a microphone.
     if (info->monitor_of_sink != PA_INVALID_INDEX || !info->name || !*info->name)
         return;
@@ -48,14 +42,8 @@ void collectSource(pa_context* context, const pa_source_info* info, int eol, voi
 
 void readSource(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
     auto* reply = static_cast<SourceReply*>(userdata);
-    if (eol < 0) {
-        reply->finish(pa_context_errno(context));
+    if (reply->finishesAt(context, eol, info))
         return;
-    }
-    if (eol > 0 || !info) {
-        reply->finish();
-        return;
-    }
     reply->index = info->index;
     reply->shape = InputShape{static_cast<double>(info->sample_spec.rate),
                               static_cast<int>(info->sample_spec.channels)};

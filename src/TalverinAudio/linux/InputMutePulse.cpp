@@ -15,14 +15,8 @@ struct SourceReply : PulseConnection::Call {
 
 void readSource(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
     auto* reply = static_cast<SourceReply*>(userdata);
-    if (eol < 0) {
-        reply->finish(pa_context_errno(context));
+    if (reply->finishesAt(context, eol, info))
         return;
-    }
-    if (eol > 0 || !info) {
-        reply->finish();
-        return;
-    }
     reply->found = true;
     reply->muted = info->mute != 0;
     if (pa_cvolume_valid(&info->volume))

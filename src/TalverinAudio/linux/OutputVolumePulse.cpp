@@ -60,14 +60,8 @@ struct InputsReply : PulseConnection::Call {
 
 void readInput(pa_context* context, const pa_sink_input_info* info, int eol, void* userdata) {
     auto* reply = static_cast<InputsReply*>(userdata);
-    if (eol < 0) {
-        reply->finish(pa_context_errno(context));
+    if (reply->finishesAt(context, eol, info))
         return;
-    }
-    if (eol > 0 || !info) {
-        reply->finish();
-        return;
-    }
     if (info->sink != reply->sink || info->corked)
         return;
     const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);

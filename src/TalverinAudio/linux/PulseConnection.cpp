@@ -62,6 +62,18 @@ PulseConnection::Lock::~Lock() {
     pa_threaded_mainloop_unlock(m_mainloop);
 }
 
+bool PulseConnection::Call::finishesAt(pa_context* context, int eol, const void* info) {
+    if (eol < 0) {
+        finish(pa_context_errno(context));
+        return true;
+    }
+    if (eol > 0 || !info) {
+        finish();
+        return true;
+    }
+    return false;
+}
+
 void PulseConnection::Call::finish(int status) {
     m_done = true;
     m_status = status;

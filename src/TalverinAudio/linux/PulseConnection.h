@@ -66,6 +66,10 @@ public:
         explicit Call(PulseConnection& connection) : m_connection(connection) {}
         // From the operation's callback: the answer is complete, with 0 or an error code.
         void finish(int status = 0);
+        // For the callback of a list or info query: finishes the call at the end of the list
+        // (with 0) or on an error (with the context's error code) and answers true; otherwise
+        // `info` is one entry to read.
+        bool finishesAt(pa_context* context, int eol, const void* info);
         bool isDone() const { return m_done; }
         int status() const { return m_status; }
         PulseConnection& connection() { return m_connection; }
