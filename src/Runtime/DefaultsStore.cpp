@@ -18,23 +18,10 @@ std::string errnoText(int error) {
     return std::generic_category().message(error);
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // The log of last resort: one write(2) per line, so that lines of several threads do not mix.
 void logToStandardError(const std::string& line) {
     const int savedErrno = errno;
-    writeAll(STDERR_FILENO, line + "\n");
+    PrivateFile::writeAll(STDERR_FILENO, line + "\n");
     errno = savedErrno;
 }
 
@@ -201,7 +188,8 @@ void DefaultsStoreFile::persist(std::uint64_t generation) {
 
 std::optional<std::string> DefaultsStoreFile::replaceFile(const std::string& bytes) const {
     // Made here first so that a folder that cannot be made is named in the log line.
-    const auto folder = m_file.has_parent_path() ? m_file.parent_path() : std::filesystem::path(".");
+    const auto folder =
+        m_file.has_parent_path() ? m_file.parent_path() : std::filesystem::path(".");
     if (auto made = Paths::ensurePrivateDir(folder); !made)
         return made.message();
     if (const int error = PrivateFile::replace(m_file, bytes); error != 0)

@@ -18,19 +18,6 @@ std::filesystem::path folderOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // Creates the folder and its missing parents with mode 0700 and narrows the folder itself to
 // 0700. Existing parents are left as they are.
 int makePrivateFolder(const std::filesystem::path& folder) {
@@ -108,7 +95,7 @@ int PrivateFile::replace(const std::filesystem::path& file, std::string_view byt
     // The umask may have narrowed the mode further; the owner must keep reading and writing.
     ::fchmod(fd, 0600);
     int error = 0;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+    if (!PrivateFile::writeAll(fd, bytes) || ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
@@ -147,6 +134,19 @@ void PrivateFile::setAside(const std::filesystem::path& file,
 std::string PrivateFile::describe(int error) {
     const char* name = ::strerrorname_np(error);
     return std::string(name != nullptr ? name : "errno") + " " + std::to_string(error);
+}
+
+bool PrivateFile::writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
 }
 
 } // namespace talverin

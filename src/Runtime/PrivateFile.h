@@ -36,6 +36,10 @@ public:
     // Failures are ignored.
     static void setAside(const std::filesystem::path& file, const std::filesystem::path& corrupt);
 
+    // Writes every byte, going on after interrupted and partial writes; false, with errno set,
+    // on a failure.
+    static bool writeAll(int fd, std::string_view bytes);
+
     // The errno value as its symbolic name and number, such as "ENOSPC 28".
     static std::string describe(int error);
 };
