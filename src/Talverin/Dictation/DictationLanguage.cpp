@@ -122,10 +122,13 @@ std::vector<std::string> DictationLanguage::tokens(std::string_view text) {
 bool DictationLanguage::corresponds(std::string_view russian,
                                     const std::vector<std::string>& english) {
     const std::vector<std::string> words = tokens(russian);
+    // A transcript may spell "й" as "и" with a combining breve; it is still the cue's word.
     auto among = [](const std::vector<std::string>& candidates,
                     const std::vector<std::string>& list) {
         return std::any_of(candidates.begin(), candidates.end(), [&](const std::string& word) {
-            return std::find(list.begin(), list.end(), word) != list.end();
+            return std::any_of(list.begin(), list.end(), [&](const std::string& token) {
+                return Unicode::canonicallyEqual(word, token);
+            });
         });
     };
     for (const Cue& cue : cues())

@@ -41,6 +41,7 @@ const std::map<std::string, std::optional<std::string>> kLanguages = {
     {"Où es-tu maintenant", "fr"},
     {"Let's go now", "en"},
     {"Давай пойдём", "ru"},
+    {"Дава\u0438\u0306 пойдём", "ru"},
     {"Where now", "en"},
     {"Where are you now my friend", "en"},
     {"Where are you now my dear friend", "en"},
@@ -64,6 +65,9 @@ const GuardCase kCases[] = {
      std::nullopt},
     {"rawWithoutACue", "Where are you?", "Привет мир", "ru", std::nullopt, std::nullopt},
     {"apostropheGivesTheCueWord", "Let's go now", "Давай пойдём", std::nullopt, std::nullopt,
+     Recovery::fromRaw()},
+    // Words are compared as the user reads them: "й" spelt with a combining breve is still "й".
+    {"decomposedCueWord", "Let's go now", "Дава\u0438\u0306 пойдём", std::nullopt, std::nullopt,
      Recovery::fromRaw()},
     // The raw transcript is English too: only a confident Russian draft can stand in.
     {"noDraft", "Where are you?", "where are you", "ru", std::nullopt, std::nullopt},
