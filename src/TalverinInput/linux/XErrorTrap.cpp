@@ -13,6 +13,10 @@ namespace {
 struct Adopted {
     void (*onLost)(void*);
     void* context;
+    // Adoptions not yet released. A connection closed on one thread frees its Display, which
+    // a connection opened meanwhile on another thread may get; the first one's release, which
+    // comes after its close, must not drop the newcomer.
+    int count = 0;
 };
 
 struct Registry {
@@ -82,7 +86,10 @@ void adopt(Display* display, void (*onLost)(void*), void* context) {
     Registry& r = registry();
     {
         std::lock_guard lock(r.mutex);
-        r.displays[display] = Adopted{onLost, context};
+        Adopted& adopted = r.displays[display];
+        adopted.onLost = onLost;
+        adopted.context = context;
+        ++adopted.count;
         // The toolkit may have installed its handlers after ours: take them over again.
         XIOErrorHandler io = XSetIOErrorHandler(onIOError);
         if (io != onIOError)
@@ -97,7 +104,8 @@ void adopt(Display* display, void (*onLost)(void*), void* context) {
 void release(Display* display) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.displays.erase(display);
+    if (auto it = r.displays.find(display); it != r.displays.end() && --it->second.count <= 0)
+        r.displays.erase(it);
 }
 
 } // namespace talverin::XErrorTrap

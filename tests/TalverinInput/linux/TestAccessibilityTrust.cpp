@@ -6,8 +6,11 @@
 #include "LinuxTestSupport.h"
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
+#include "TalverinInput/linux/XErrorTrap.h"
 
 #include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
 
 namespace talverin {
 namespace {
@@ -61,6 +64,29 @@ TEST_F(AccessibilityTrustTest, TheWatcherPostsEachChangeOfTheStatus) {
     ASSERT_TRUE(loop.runUntil([&] { return notices == 1; }));
     status.setEnabled(false);
     ASSERT_TRUE(loop.runUntil([&] { return notices == 2; }));
+}
+
+// Each of our X connections is released from the trap only after it was closed, and a
+// connection opened meanwhile on another thread may get the freed Display. That late release
+// must leave the new connection trapped, or losing the server would reach Xlib's own handlers.
+TEST(XErrorTrap, ALateReleaseOfAClosedConnectionLeavesANewOneAtItsAddressTrapped) {
+    test::PrivateXServer server;
+    if (server.display().empty())
+        GTEST_SKIP() << "no Xvfb";
+    XErrorTrap::initThreads();
+    Display* display = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(display, nullptr);
+    int lost = 0;
+    // The closed connection's adoption, then the new one's at the same address.
+    XErrorTrap::adopt(display, nullptr, nullptr);
+    XErrorTrap::adopt(display, [](void* count) { ++*static_cast<int*>(count); }, &lost);
+    XErrorTrap::release(display);
+
+    server.stop();
+    XSync(display, False);
+    EXPECT_EQ(lost, 1);
+    XCloseDisplay(display);
+    XErrorTrap::release(display);
 }
 
 } // namespace
