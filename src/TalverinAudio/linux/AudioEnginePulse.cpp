@@ -109,10 +109,10 @@ std::int32_t AudioEnginePulse::selectDevice(const InputDevice& device) {
 
 std::optional<AudioFormat> AudioEnginePulse::inputFormat() {
     Lock lock(*m_connection);
-    if (!m_source || !pa_sample_spec_valid(&m_source->spec))
+    if (!m_source || !pa_sample_spec_valid(&m_source->sampleFormat))
         return std::nullopt;
-    return AudioFormat{static_cast<double>(m_source->spec.rate),
-                       static_cast<int>(m_source->spec.channels)};
+    return AudioFormat{static_cast<double>(m_source->sampleFormat.rate),
+                       static_cast<int>(m_source->sampleFormat.channels)};
 }
 
 void AudioEnginePulse::installTap(std::uint32_t frames, AudioFormat format, Tap tap) {
@@ -138,12 +138,13 @@ void AudioEnginePulse::prepare() {
         if (!context || !m_source || m_tapFormat.channels <= 0 || !(m_tapFormat.sampleRate > 0))
             return;
 
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(m_tapFormat.sampleRate),
-                            static_cast<std::uint8_t>(m_tapFormat.channels)};
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE,
+                                    static_cast<std::uint32_t>(m_tapFormat.sampleRate),
+                                    static_cast<std::uint8_t>(m_tapFormat.channels)};
         pa_channel_map map = m_source->map;
-        if (map.channels != spec.channels)
-            pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        stream = pa_stream_new(context, "Dictation", &spec, &map);
+        if (map.channels != sampleFormat.channels)
+            pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+        stream = pa_stream_new(context, "Dictation", &sampleFormat, &map);
         if (!stream)
             return;
         pa_stream_set_state_callback(stream, Callbacks::state, this);
@@ -152,7 +153,7 @@ void AudioEnginePulse::prepare() {
         // Small fragments: with the server's default buffering, blocks arrive seconds apart.
         pa_buffer_attr attr;
         std::memset(&attr, 0xff, sizeof attr);
-        attr.fragsize = static_cast<std::uint32_t>(m_tapFrames * pa_frame_size(&spec));
+        attr.fragsize = static_cast<std::uint32_t>(m_tapFrames * pa_frame_size(&sampleFormat));
         auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
             PA_STREAM_INTERPOLATE_TIMING);
@@ -295,8 +296,8 @@ void AudioEnginePulse::onEvent(const Event& event) {
 void AudioEnginePulse::onSourceInfo(const pa_source_info* info) {
     if (!m_source || info->index != m_source->index)
         return;
-    if (info->sample_spec.rate != m_source->spec.rate ||
-        info->sample_spec.channels != m_source->spec.channels)
+    if (info->sample_spec.rate != m_source->sampleFormat.rate ||
+        info->sample_spec.channels != m_source->sampleFormat.channels)
         reportChange();
 }
 

@@ -18,7 +18,7 @@ namespace talverin {
 // by the latency itself (fresh from the server), the later ones by their sample count from
 // there, as long as the two agree.
 //
-// A configuration change is reported once per stream: when the source's sample spec stops
+// A configuration change is reported once per stream: when the source's sample format stops
 // matching what was selected, when the source is removed, or when the stream is moved or
 // fails (the server going away included). A source's plain "change" events, which come with
 // every stream that opens or closes on it, with suspension and with volume changes, are not
@@ -52,7 +52,7 @@ private:
     struct Source {
         std::uint32_t index;
         std::string name;
-        pa_sample_spec spec;
+        pa_sample_spec sampleFormat;
         pa_channel_map map;
     };
     struct Callbacks;

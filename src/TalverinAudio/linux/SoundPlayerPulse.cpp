@@ -42,12 +42,13 @@ public:
         for (std::size_t i = 0; i < m_scaled.size(); ++i)
             m_scaled[i] = m_wav.samples[i] * volume;
 
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, m_wav.sampleRate,
-                            static_cast<std::uint8_t>(m_wav.channels)};
+        pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, m_wav.sampleRate,
+                                    static_cast<std::uint8_t>(m_wav.channels)};
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "event");
         pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, m_name.c_str());
-        m_stream = pa_stream_new_with_proplist(context, m_name.c_str(), &spec, nullptr, properties);
+        m_stream = pa_stream_new_with_proplist(context, m_name.c_str(), &sampleFormat, nullptr,
+                                               properties);
         pa_proplist_free(properties);
         if (!m_stream)
             return;
