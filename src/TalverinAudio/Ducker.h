@@ -2,7 +2,7 @@
 
 #include "Runtime/DefaultsStore.h"
 #include "Runtime/SerialQueue.h"
-#include "Talverin/Dictation/Ducking.h"
+#include "TalverinCore/Ducking.h"
 #include "TalverinAudio/OutputVolume.h"
 
 #include <cstdint>

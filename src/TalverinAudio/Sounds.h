@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Runtime/Bundle.h"
-#include "Talverin/Dictation/SoundPlaying.h"
+#include "TalverinCore/SoundPlaying.h"
 #include "TalverinAudio/SoundPlayer.h"
 
 #include <array>

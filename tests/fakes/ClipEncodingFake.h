@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/ClipEncoding.h"
+#include "TalverinCore/ClipEncoding.h"
 #include "fakes/CallLog.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/Ducking.h"
+#include "TalverinCore/Ducking.h"
 #include "fakes/CallLog.h"
 
 namespace talverin::test {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/LanguageRecognizing.h"
+#include "TalverinCore/LanguageRecognizing.h"
 #include "fakes/CallLog.h"
 
 #include <map>

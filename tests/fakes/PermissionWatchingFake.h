@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/PermissionWatching.h"
+#include "TalverinCore/PermissionWatching.h"
 #include "fakes/CallLog.h"
 
 #include <utility>

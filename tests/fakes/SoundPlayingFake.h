@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/SoundPlaying.h"
+#include "TalverinCore/SoundPlaying.h"
 #include "fakes/CallLog.h"
 
 namespace talverin::test {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/ClipEncoding.h"
+#include "TalverinCore/ClipEncoding.h"
 #include "TalverinCore/LiveDrafting.h"
 #include "TalverinCore/MicBuffer.h"
 

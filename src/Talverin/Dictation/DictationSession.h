@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Runtime/Future.h"
-#include "Talverin/Dictation/ClipEncoding.h"
+#include "TalverinCore/ClipEncoding.h"
 #include "TalverinCore/DictationContext.h"
 #include "TalverinCore/EnumTable.h"
 #include "TalverinCore/Settings.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Milliseconds.h"
 #include "TalverinCore/PillState.h"
 
 #include <cmath>
@@ -39,10 +40,5 @@ struct DictationTiming {
         return it == resultHold.end() ? 2.0 : it->second;
     }
 };
-
-// A logged duration: seconds as whole milliseconds, halves away from zero.
-inline std::int64_t wholeMs(double seconds) {
-    return std::llround(seconds * 1000);
-}
 
 } // namespace talverin

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "Talverin/Dictation/ClipEncoding.h"
+#include "TalverinCore/ClipEncoding.h"
 #include "Talverin/Dictation/DictationTiming.h"
-#include "Talverin/Dictation/Ducking.h"
-#include "Talverin/Dictation/LanguageRecognizing.h"
-#include "Talverin/Dictation/PermissionWatching.h"
-#include "Talverin/Dictation/SoundPlaying.h"
+#include "TalverinCore/Ducking.h"
+#include "TalverinCore/LanguageRecognizing.h"
+#include "TalverinCore/PermissionWatching.h"
+#include "TalverinCore/SoundPlaying.h"
 #include "TalverinCore/ContextReading.h"
 #include "TalverinCore/Dictating.h"
 #include "TalverinCore/KeyTapping.h"

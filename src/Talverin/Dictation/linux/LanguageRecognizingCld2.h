@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Talverin/Dictation/LanguageRecognizing.h"
+#include "TalverinCore/LanguageRecognizing.h"
 
 namespace talverin {
 
