@@ -3,6 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Runtime/VirtualWorld.h"
 #include "TalverinSpeech/RecognizerDraftProvider.h"
+#include "TalverinSpeech/SpeechRecognizersNull.h"
 #include "fakes/SpeechRecognizersFake.h"
 #include "support/LogLines.h"
 
@@ -452,6 +453,28 @@ TEST_F(LiveDraftTest, ReleasingTheDraftAnswersWaitersAndStopsEverything) {
     EXPECT_TRUE(task(1).destroyed());
     EXPECT_FALSE(task(1).partial("later"));
     EXPECT_EQ(partials, Strings{"hello"});
+}
+
+// A machine without a recogniser: every dictation goes on with the level meter only.
+TEST(LiveDraftWithoutRecognizer, EveryDictationIsLevelOnly) {
+    VirtualWorld world;
+    test::LogLines log;
+    auto recognizers = std::make_shared<SpeechRecognizersNull>("no speech model installed");
+    EXPECT_EQ(recognizers->reason(), "no speech model installed");
+    LiveDraft draft(recognizers);
+    draft.prewarm({"en"});
+    draft.start({"en"}, {"Talverin"});
+    world.runReady();
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
+                               "LiveDraft: no on-device recognizer for 1 language(s), level only "
+                               "(0 ms)"});
+    const auto pending = world.pending();
+    draft.append(LiveDraftTest::block(loud));
+    EXPECT_EQ(world.pending(), pending);
+    std::optional<std::string> text;
+    draft.finish().then([&](const std::string& t) { text = t; });
+    world.runUntilIdle();
+    EXPECT_EQ(text, "");
 }
 
 } // namespace
