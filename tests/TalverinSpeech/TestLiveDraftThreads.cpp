@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,8 +45,9 @@ TEST(LiveDraftThreads, DictatesAndIsReleasedWhileBlocksAndReportsArrive) {
     std::atomic<bool> reporting = true;
     std::thread microphone([&] {
         while (appending) {
-            draft->append(MicBuffer(std::vector<float>(160, 0.1f), 0.1f, 0));
-            std::this_thread::yield();
+            draft->append(MicBuffer(std::vector<float>(1600, 0.1f), 0.1f, 0));
+            // Pacing only, as a microphone delivers: nothing waits on it.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     std::thread recogniser([&] {
@@ -60,7 +62,7 @@ TEST(LiveDraftThreads, DictatesAndIsReleasedWhileBlocksAndReportsArrive) {
                 else
                     task.partial("words " + std::to_string(i));
             }
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
 
@@ -72,7 +74,7 @@ TEST(LiveDraftThreads, DictatesAndIsReleasedWhileBlocksAndReportsArrive) {
     };
     for (int round = 0; round < 60; ++round) {
         draft->start({"en"}, {"Talverin"});
-        for (int i = 0; i < 50; ++i)
+        for (int i = 0; i < 400; ++i)
             world.step();
         if (round % 4 == 3) {
             draft->cancel();
