@@ -1,11 +1,10 @@
 #pragma once
 
 #include "TalverinInput/NotificationCenter.h"
+#include "TalverinInput/linux/GioHandles.h"
 
 #include <memory>
 #include <string>
-
-typedef struct _GDBusConnection GDBusConnection;
 
 namespace talverin {
 
@@ -25,7 +24,7 @@ public:
 
 private:
     std::shared_ptr<NotificationCenter> m_workspace;
-    GDBusConnection* m_connection = nullptr;
+    GObjectPtr<GDBusConnection> m_connection;
     unsigned m_subscription = 0;
 };
 

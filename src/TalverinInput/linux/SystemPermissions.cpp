@@ -51,6 +51,10 @@ struct Sources {
 } // namespace
 
 PermissionState SystemPermissions::state(PermissionKind kind) {
+    // The answer is the status last read; the read started here serves the next poll, so that
+    // a poll never waits for the accessibility bus.
+    if (kind == PermissionKind::accessibility)
+        m_accessibility->refresh();
     return Sources{m_accessibility, m_microphone, m_speechModel}.state(kind);
 }
 

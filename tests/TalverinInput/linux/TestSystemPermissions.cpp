@@ -58,7 +58,12 @@ protected:
         if (server.display().empty() || bus.address().empty())
             GTEST_SKIP() << "no Xvfb or no dbus-daemon";
         status.emplace(bus.address(), false);
-        permissions.emplace(std::make_shared<AccessibilityTrust>(server.display(), bus.address()),
+        auto watcher = std::make_shared<AccessibilityStatusWatcher>(
+            std::make_shared<NotificationCenter>(), bus.address());
+        bool read = false;
+        watcher->whenFirstRead([&read] { read = true; });
+        ASSERT_TRUE(loop.runUntil([&read] { return read; }, 10));
+        permissions.emplace(std::make_shared<AccessibilityTrust>(watcher, server.display()),
                             std::make_shared<MicrophoneAccessPulse>(), model.path());
     }
 
