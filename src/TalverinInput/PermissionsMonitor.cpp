@@ -43,6 +43,7 @@ void PermissionsMonitor::start() {
     m_isWatching = true;
     observe(m_accessibilityCenter, accessibilityNotification,
             &PermissionsMonitor::accessibilityListChanged);
+    observe(m_accessibilityCenter, microphoneNotification, &PermissionsMonitor::refreshFromNotice);
     observe(m_appCenter, SystemNotification::didBecomeActive,
             &PermissionsMonitor::refreshFromNotice);
     observe(m_workspaceCenter, SystemNotification::didWake, &PermissionsMonitor::refreshFromNotice);

@@ -19,8 +19,9 @@ namespace talverin {
 // Keeps a fresh copy of the three permission states on the main thread, logs every change and
 // tells one callback. The user grants permissions outside the program, so the monitor polls:
 // fast while Accessibility is missing or just after the user was sent to grant something,
-// slowly otherwise, and at once when the accessibility bus's status changes, when one of the
-// application's windows takes the focus and when the machine wakes up.
+// slowly otherwise, and at once when the accessibility bus's status or the sound server's answer
+// changes, when one of the application's windows takes the focus and when the machine wakes up.
+// The system backends post their notices to `accessibilityCenter`.
 class PermissionsMonitor {
 public:
     static constexpr double fastPoll = 0.5;
@@ -28,6 +29,9 @@ public:
     static constexpr double boostWindow = 120;
     // Posted when the accessibility bus's status (org.a11y.Status) changed.
     static constexpr std::string_view accessibilityNotification = "org.a11y.Status";
+    // Posted when a background check found the microphone's state changed (the sound server
+    // came or went).
+    static constexpr std::string_view microphoneNotification = "soundServer";
     // After that notice the states are read again at these delays: the change settles late.
     static constexpr std::array<double, 2> notificationDelays{0.25, 1.0};
 
