@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Liveness.h"
 #include "TalverinCore/KeyTapping.h"
 #include "TalverinInput/KeySource.h"
 #include "TalverinInput/LockedFlag.h"
@@ -59,7 +60,9 @@ public:
 
 private:
     void tearDown();
-    void deliver(const std::vector<HoldMachine::Output>& outputs, bool checkSession);
+    // Whether delivery stops once a callback has stopped or replaced the session.
+    enum class Delivery { whileSessionStays, whole };
+    void deliver(const std::vector<HoldMachine::Output>& outputs, Delivery delivery);
     void receiveCapture(const KeyCaptureResult& result);
     // Says once per choice of key that the keyboard cannot report it; true when it cannot.
     bool refuseInvisibleKey();
@@ -76,7 +79,7 @@ private:
     // The invisible key that was last reported, so the shell's restart check repeats nothing.
     std::optional<HoldKey> m_reportedInvisible;
     // Lets late posts from the tap thread find out that the key tap is gone.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Liveness m_alive;
 };
 
 } // namespace talverin

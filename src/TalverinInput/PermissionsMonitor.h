@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Runtime/Future.h"
+#include "Runtime/Liveness.h"
 #include "TalverinCore/WirePermissions.h"
 #include "TalverinInput/NotificationCenter.h"
 #include "TalverinInput/PermissionReading.h"
@@ -107,7 +108,7 @@ private:
     double m_boostUntil = 0;
     double m_pollInterval = 0;
     // Lets delayed work find out that the monitor is gone.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Liveness m_alive;
 };
 
 } // namespace talverin

@@ -8,7 +8,6 @@
 #include "TalverinInput/KeySource.h"
 #include "TalverinInput/LockedFlag.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -83,7 +82,8 @@ public:
     // Main thread. Each runs on the tap thread through perform().
     void setHoldKey(HoldKey key);
     void setHandsFree(bool on);
-    void setCapturing(bool on);
+    enum class Capturing { off, on };
+    void setCapturing(Capturing capturing);
     // `at` is the uptime taken when the sleep notice arrived.
     void systemWillSleep(double at);
 
@@ -102,14 +102,13 @@ public:
     static std::optional<KeyCapture::Event> captureEvent(const TapEvent& event);
 
 private:
-    using Instant = std::chrono::steady_clock::time_point;
-
-    // A repeating timer of the tap loop. It fires once `next` has passed; the loop may wake up
-    // to `tolerance` late so that both timers share one wake-up.
+    // A repeating timer of the tap loop, on the runtime's uptime clock. It fires once `next`
+    // has passed; the loop may wake up to `tolerance` late so that both timers share one
+    // wake-up.
     struct LoopTimer {
         double interval = 0;
         double tolerance = 0;
-        std::optional<Instant> next; // none: parked
+        std::optional<double> next; // none: parked
     };
 
     void threadBody();

@@ -14,6 +14,9 @@ struct GObjectUnref {
 struct GVariantUnref {
     void operator()(GVariant* value) const { g_variant_unref(value); }
 };
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
 struct GErrorFree {
     void operator()(GError* error) const { g_error_free(error); }
 };
@@ -21,6 +24,7 @@ struct GErrorFree {
 template <typename T> using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
+using GCharPtr = std::unique_ptr<gchar, GFree>;
 
 // Fills a GErrorPtr through a GError** out-parameter:
 //     GErrorPtr error;
