@@ -35,26 +35,28 @@ TapSession::TapSession(std::uint64_t id, HoldKeySpec spec, double trustPoll,
 
 TapSession::~TapSession() = default;
 
-bool TapSession::begin() {
+Result<void, TapSession::StartError> TapSession::begin() {
     {
         std::lock_guard lock(m_endLock);
         m_threadRunning = true;
     }
     try {
         std::thread([self = shared_from_this()] { self->threadBody(); }).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
         std::lock_guard lock(m_endLock);
         m_threadRunning = false;
-        return false;
+        return fail(StartError::noThread, error.what());
     }
     if (!m_answered.try_acquire_for(realDuration(startTimeout))) {
         CoreLog::write("KeyTap: the tap thread did not answer in 2 s");
         // A thread that comes up later finds the request at its handshake and ends.
         cancel();
-        return false;
+        return fail(StartError::noAnswer);
     }
     std::lock_guard lock(m_lock);
-    return m_installed;
+    if (!m_installed)
+        return fail(StartError::sourceRefused, m_refusal);
+    return {};
 }
 
 void TapSession::threadBody() {
@@ -97,8 +99,13 @@ bool TapSession::waitUntilEnded(double seconds) const {
 }
 
 bool TapSession::install() {
-    if (!m_source->open())
+    auto opened = m_source->open();
+    if (!opened) {
+        std::lock_guard lock(m_lock);
+        m_refusal = std::string(toString(opened.error())) +
+                    (opened.message().empty() ? "" : ": " + opened.message());
         return false;
+    }
     // The trust check may come up to a tenth of its period late, the probe up to 10 ms, so
     // that one wake-up can serve both.
     m_trustTimer = LoopTimer{m_trustPoll, m_trustPoll * 0.1, Clock::uptime() + m_trustPoll};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Result.h"
 #include "TalverinCore/HoldKey.h"
 #include "TalverinCore/KeyCaptureResult.h"
 #include "TalverinInput/HoldKeySpec.h"
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <semaphore>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -73,9 +75,14 @@ public:
 
     std::uint64_t id() const { return m_id; }
 
-    // Main thread, once. Starts the tap thread and waits up to startTimeout for it; true when
-    // the source is listening. The session must be owned by a shared_ptr.
-    bool begin();
+    enum class StartError {
+        noThread,      // no thread could be started
+        noAnswer,      // the thread did not answer within startTimeout
+        sourceRefused, // the key source could not listen; the message says why
+    };
+    // Main thread, once. Starts the tap thread and waits up to startTimeout for it; succeeds
+    // when the source is listening. The session must be owned by a shared_ptr.
+    Result<void, StartError> begin();
     // Any thread, any number of times: asks the tap thread to finish.
     void cancel();
 
@@ -112,6 +119,7 @@ private:
     };
 
     void threadBody();
+    // Opens the source and arms the timers; false when the source refused.
     bool install();
     void uninstall();
     void runOnce();
@@ -154,6 +162,8 @@ private:
     bool m_loopReady = false;
     bool m_cancelRequested = false;
     bool m_installed = false;
+    // Why the source refused to listen.
+    std::string m_refusal;
     std::deque<std::function<void()>> m_blocks;
 
     std::binary_semaphore m_answered{0};

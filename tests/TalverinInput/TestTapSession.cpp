@@ -91,7 +91,7 @@ protected:
     }
 
     bool start(HoldKey key = HoldKey::rightOption, double trustPoll = 2.0) {
-        return make(key, trustPoll)->begin();
+        return make(key, trustPoll)->begin().ok();
     }
 
     std::vector<std::string> received() {
@@ -197,8 +197,11 @@ TEST_F(TapSessionTest, WorkAfterCancelIsDropped) {
 }
 
 TEST_F(TapSessionTest, ARefusedSourceEndsTheThreadAtOnce) {
-    keyboard.setOpenAnswer(false);
-    EXPECT_FALSE(start());
+    keyboard.setOpenFailure(KeySourceError::noDisplay);
+    const auto started = make()->begin();
+    ASSERT_FALSE(started.ok());
+    EXPECT_EQ(started.error(), TapSession::StartError::sourceRefused);
+    EXPECT_EQ(started.message(), "noDisplay: refused by the test") << "the source's own reason";
     ASSERT_TRUE(session->waitUntilEnded(5));
     EXPECT_EQ(keyboard.closes(), 0);
     std::atomic<bool> ran{false};
