@@ -2,6 +2,7 @@
 
 #include "Runtime/Future.h"
 #include "Runtime/Liveness.h"
+#include "TalverinCore/PermissionWatching.h"
 #include "TalverinCore/WirePermissions.h"
 #include "TalverinInput/NotificationCenter.h"
 #include "TalverinInput/PermissionReading.h"
@@ -23,7 +24,7 @@ namespace talverin {
 // slowly otherwise, and at once when the accessibility bus's status or the sound server's answer
 // changes, when one of the application's windows takes the focus and when the machine wakes up.
 // The system backends post their notices to `accessibilityCenter`.
-class PermissionsMonitor {
+class PermissionsMonitor final : public PermissionWatching {
 public:
     static constexpr double fastPoll = 0.5;
     static constexpr double slowPoll = 2.0;
@@ -50,26 +51,25 @@ public:
                        std::shared_ptr<NotificationCenter> appCenter,
                        std::shared_ptr<NotificationCenter> workspaceCenter,
                        std::function<double()> clock, SettingsOpener openSettings);
-    ~PermissionsMonitor();
+    ~PermissionsMonitor() override;
     PermissionsMonitor(const PermissionsMonitor&) = delete;
     PermissionsMonitor& operator=(const PermissionsMonitor&) = delete;
 
-    // Main thread: the published states.
-    const Wire::Permissions& current() const { return m_current; }
-    // Main thread: the new and the old states, after each change.
-    std::function<void(const Wire::Permissions& now, const Wire::Permissions& before)> onChange;
+    // Main thread: the published states. onChange hears the new and the old states after each
+    // change.
+    Wire::Permissions current() const override { return m_current; }
 
     bool isWatching() const { return m_isWatching; }
     // Main thread.
-    void start();
+    void start() override;
     void stop();
     // Main thread. Reads the states now and answers them.
-    Wire::Permissions refresh();
+    Wire::Permissions refresh() override;
     // Main thread. Asks for the permission and answers the reader's own answer, on the main
     // queue, after reading all states again.
-    Future<Wire::PermissionState> request(Wire::PermissionKind kind);
+    Future<Wire::PermissionState> request(Wire::PermissionKind kind) override;
     // Main thread. Opens the permission's settings.
-    void openPane(Wire::PermissionKind kind);
+    void openPane(Wire::PermissionKind kind) override;
 
     // The slow period only while Accessibility is granted and no boost runs.
     static double pollInterval(const Wire::Permissions& permissions, bool boosted, double fast,

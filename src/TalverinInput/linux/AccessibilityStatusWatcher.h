@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TalverinInput/AccessibilityStatusReading.h"
 #include "TalverinInput/NotificationCenter.h"
 #include "TalverinInput/linux/GioHandles.h"
 
@@ -19,14 +20,8 @@ namespace talverin {
 //
 // Each change of the status is posted as PermissionsMonitor::accessibilityNotification to the
 // centre. Without a session bus the watcher logs that once and stays idle.
-class AccessibilityStatusWatcher {
+class AccessibilityStatusWatcher final : public AccessibilityStatusReading {
 public:
-    enum class BusStatus {
-        unknown, // the bus has not answered yet
-        enabled,
-        notEnabled,
-    };
-
     // How long one question to the accessibility bus may take.
     static constexpr int busTimeoutMillis = 1000;
 
@@ -34,23 +29,23 @@ public:
     // `busAddress` empty means the session bus.
     AccessibilityStatusWatcher(std::shared_ptr<NotificationCenter> center,
                                std::string busAddress = {});
-    ~AccessibilityStatusWatcher();
+    ~AccessibilityStatusWatcher() override;
     AccessibilityStatusWatcher(const AccessibilityStatusWatcher&) = delete;
     AccessibilityStatusWatcher& operator=(const AccessibilityStatusWatcher&) = delete;
 
     bool isWatching() const { return m_subscription != 0; }
 
     // Any thread; never waits.
-    BusStatus status() const;
+    BusStatus status() const override;
     // Main thread; never waits. Reads the status again, unless a read is already under way.
-    void refresh();
+    void refresh() override;
     // Main thread. Runs `then` once the first read has ended, answered or not: at once when it
     // has, or when there is no bus to read. The key tap is started from here, so that it does
     // not refuse to start only because the bus had not answered yet.
-    void whenFirstRead(std::function<void()> then);
+    void whenFirstRead(std::function<void()> then) override;
     // Any thread but the main one: waits up to the bus timeout. Switches the accessibility bus
     // on; true when the bus took it.
-    bool requestEnable();
+    bool requestEnable() override;
 
     struct State;
 

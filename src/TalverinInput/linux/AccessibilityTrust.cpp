@@ -7,7 +7,7 @@
 
 namespace talverin {
 
-AccessibilityTrust::AccessibilityTrust(std::shared_ptr<AccessibilityStatusWatcher> status,
+AccessibilityTrust::AccessibilityTrust(std::shared_ptr<AccessibilityStatusReading> status,
                                        std::string display)
     : m_status(std::move(status)), m_display(std::move(display)) {
     // The check may run on the tap thread as well as on the main thread.
@@ -19,7 +19,7 @@ bool AccessibilityTrust::isGranted() {
 }
 
 bool AccessibilityTrust::isBusEnabled() const {
-    return m_status->status() == AccessibilityStatusWatcher::BusStatus::enabled;
+    return m_status->status() == AccessibilityStatusReading::BusStatus::enabled;
 }
 
 void AccessibilityTrust::refresh() {

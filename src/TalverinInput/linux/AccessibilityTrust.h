@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TalverinInput/linux/AccessibilityStatusWatcher.h"
+#include "TalverinInput/AccessibilityStatusReading.h"
 
 #include <atomic>
 #include <memory>
@@ -15,7 +15,7 @@ namespace talverin {
 class AccessibilityTrust {
 public:
     // `display` empty means $DISPLAY.
-    explicit AccessibilityTrust(std::shared_ptr<AccessibilityStatusWatcher> status,
+    explicit AccessibilityTrust(std::shared_ptr<AccessibilityStatusReading> status,
                                 std::string display = {});
     AccessibilityTrust(const AccessibilityTrust&) = delete;
     AccessibilityTrust& operator=(const AccessibilityTrust&) = delete;
@@ -31,7 +31,7 @@ public:
     bool isBusEnabled() const;
 
 private:
-    const std::shared_ptr<AccessibilityStatusWatcher> m_status;
+    const std::shared_ptr<AccessibilityStatusReading> m_status;
     const std::string m_display;
     // Once the server has offered XInput 2.1 it keeps offering it.
     std::atomic<bool> m_hasXInput{false};

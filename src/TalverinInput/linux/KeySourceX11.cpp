@@ -51,12 +51,11 @@ int KeySourceX11::xKeycodeOf(std::int64_t keyCode) {
 Result<void, KeySourceError> KeySourceX11::open() {
     if (m_wakeFd < 0)
         return fail(KeySourceError::noResources, "no wake-up channel: " + m_wakeError);
-    m_display = XOpenDisplay(m_displayName.empty() ? nullptr : m_displayName.c_str());
+    const char* name = m_displayName.empty() ? nullptr : m_displayName.c_str();
+    m_display = XOpenDisplay(name);
     if (!m_display)
         return fail(KeySourceError::noDisplay,
-                    std::string("cannot open display ") + XDisplayName(m_displayName.empty()
-                                                                           ? nullptr
-                                                                           : m_displayName.c_str()));
+                    std::string("cannot open display ") + XDisplayName(name));
     XErrorTrap::adopt(
         m_display, [](void* self) { static_cast<KeySourceX11*>(self)->connectionBroke(); }, this);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TalverinCore/WirePermissions.h"
+#include "TalverinInput/MicrophoneAccess.h"
 #include "TalverinInput/NotificationCenter.h"
 
 #include <memory>
@@ -14,7 +14,7 @@ namespace talverin {
 // grant a permission nobody refused. The check never starts a server and gives up after a
 // short timeout; after the first one it runs in the background, so that a poll on the main
 // queue never waits for the server.
-class MicrophoneAccessPulse {
+class MicrophoneAccessPulse final : public MicrophoneAccess {
 public:
     static constexpr double connectTimeout = 1.0;
     // A state older than this is checked again, in the background, when asked for.
@@ -26,15 +26,15 @@ public:
 
     // `center` may be null; it hears PermissionsMonitor::microphoneNotification.
     explicit MicrophoneAccessPulse(std::shared_ptr<NotificationCenter> center = nullptr);
-    ~MicrophoneAccessPulse();
+    ~MicrophoneAccessPulse() override;
     MicrophoneAccessPulse(const MicrophoneAccessPulse&) = delete;
     MicrophoneAccessPulse& operator=(const MicrophoneAccessPulse&) = delete;
 
     // Any thread. The first call waits for a check; later calls answer the last result at
     // once.
-    Wire::PermissionState state();
+    Wire::PermissionState state() override;
     // Any thread. Checks now, waiting up to the timeout.
-    Wire::PermissionState check();
+    Wire::PermissionState check() override;
 
     // One connection attempt to the sound server named by the environment and client.conf.
     static Wire::PermissionState probe(double timeout);

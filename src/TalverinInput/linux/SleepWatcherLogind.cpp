@@ -13,6 +13,7 @@ SleepWatcherLogind::SleepWatcherLogind(std::shared_ptr<NotificationCenter> works
     GErrorPtr error;
     m_connection = openBusConnection(G_BUS_TYPE_SYSTEM, busAddress, error);
     if (!m_connection) {
+        m_unavailable = "no system bus (" + busErrorText(error) + ")";
         CoreLog::write("Sleep: no system bus, sleep and wake-up are not watched (" +
                        busErrorText(error) + ")");
         return;

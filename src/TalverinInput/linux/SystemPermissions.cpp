@@ -12,7 +12,7 @@ using Wire::PermissionKind;
 using Wire::PermissionState;
 
 SystemPermissions::SystemPermissions(std::shared_ptr<AccessibilityTrust> accessibility,
-                                     std::shared_ptr<MicrophoneAccessPulse> microphone,
+                                     std::shared_ptr<MicrophoneAccess> microphone,
                                      std::filesystem::path speechModel)
     : m_accessibility(std::move(accessibility)), m_microphone(std::move(microphone)),
       m_speechModel(std::move(speechModel)) {}
@@ -25,7 +25,7 @@ namespace {
 
 struct Sources {
     std::shared_ptr<AccessibilityTrust> accessibility;
-    std::shared_ptr<MicrophoneAccessPulse> microphone;
+    std::shared_ptr<MicrophoneAccess> microphone;
     std::filesystem::path speechModel;
 
     PermissionState state(PermissionKind kind) const {

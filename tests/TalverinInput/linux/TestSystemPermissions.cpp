@@ -5,6 +5,8 @@
 #include "FakeBus.h"
 #include "LinuxTestSupport.h"
 #include "TalverinInput/PermissionsMonitor.h"
+#include "TalverinInput/linux/AccessibilityStatusWatcher.h"
+#include "TalverinInput/linux/MicrophoneAccessPulse.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
