@@ -25,6 +25,8 @@ public:
     // What the key tap needs of the system.
     struct System {
         // Any thread: whether the process may listen to the keyboard (Accessibility granted).
+        // It must answer at once from what is known: the tap thread asks it between events,
+        // and a wait there would stall every key.
         std::function<bool()> isTrusted;
         // Main thread: a fresh key source for each session.
         std::function<std::unique_ptr<KeySource>()> makeSource;
