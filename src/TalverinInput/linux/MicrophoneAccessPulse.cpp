@@ -46,7 +46,8 @@ struct MicrophoneAccessPulse::Shared {
     const std::shared_ptr<NotificationCenter> center;
     std::mutex mutex;
     std::optional<PermissionState> state;
-    std::chrono::steady_clock::time_point checkedAt{};
+    // Uptime of the last answer.
+    double checkedAt = 0;
     bool checking = false;
 
     void store(PermissionState fresh) {
@@ -55,7 +56,7 @@ struct MicrophoneAccessPulse::Shared {
             std::lock_guard lock(mutex);
             changed = state && *state != fresh;
             state = fresh;
-            checkedAt = std::chrono::steady_clock::now();
+            checkedAt = Clock::uptime();
             checking = false;
         }
         if (changed && center)
@@ -110,8 +111,7 @@ PermissionState MicrophoneAccessPulse::state() {
         known = m_shared->state;
         const double period =
             known == PermissionState::notDetermined ? recheckUnanswered : recheckAfter;
-        stale = !m_shared->checking && std::chrono::steady_clock::now() - m_shared->checkedAt >
-                                           std::chrono::duration<double>(period);
+        stale = !m_shared->checking && Clock::uptime() - m_shared->checkedAt > period;
         if (known && stale)
             m_shared->checking = true;
     }
