@@ -45,6 +45,11 @@ struct AccessibilityStatusWatcher::State {
     // Any thread.
     void store(BusStatus fresh) {
         if (status.exchange(fresh) != fresh)
+            announce();
+    }
+
+    void announce() const {
+        if (center)
             center->post(PermissionsMonitor::accessibilityNotification);
     }
 
@@ -123,7 +128,7 @@ AccessibilityStatusWatcher::AccessibilityStatusWatcher(std::shared_ptr<Notificat
             if (auto fresh = statusOf(value.get()))
                 state.status.store(*fresh);
             // Posted for any change of the status object: the monitor reads everything again.
-            state.center->post(PermissionsMonitor::accessibilityNotification);
+            state.announce();
         },
         new StateHold(m_state), dropHold);
     settleBusConnection(m_connection.get());

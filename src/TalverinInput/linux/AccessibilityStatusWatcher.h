@@ -26,7 +26,7 @@ public:
     static constexpr int busTimeoutMillis = 1000;
 
     // Main thread, which must run GLib's default main context. Starts the first read.
-    // `busAddress` empty means the session bus.
+    // `center` may be null; `busAddress` empty means the session bus.
     AccessibilityStatusWatcher(std::shared_ptr<NotificationCenter> center,
                                std::string busAddress = {});
     ~AccessibilityStatusWatcher() override;
