@@ -1,11 +1,32 @@
 #pragma once
 
+#include "Runtime/Result.h"
+#include "TalverinCore/EnumTable.h"
 #include "TalverinInput/TapEvent.h"
 
 #include <cstdint>
 #include <functional>
 
 namespace talverin {
+
+// Why a key source cannot listen.
+enum class KeySourceError {
+    noDisplay,   // there is no display server to connect to
+    unsupported, // the display server lacks what listening needs
+    lost,        // the connection broke while listening was being set up
+    noResources, // the system refused something the source needs
+    unavailable, // this system has no key source at all
+};
+
+template <> struct EnumTable<KeySourceError> {
+    static constexpr auto entries = std::to_array<EnumEntry<KeySourceError>>({
+        {KeySourceError::noDisplay, "noDisplay"},
+        {KeySourceError::unsupported, "unsupported"},
+        {KeySourceError::lost, "lost"},
+        {KeySourceError::noResources, "noResources"},
+        {KeySourceError::unavailable, "unavailable"},
+    });
+};
 
 // The keyboard and mouse of the user's session as one tap session hears them: every key press
 // and release and every button press, listen-only, never delaying or changing an event. One
@@ -14,8 +35,9 @@ class KeySource {
 public:
     virtual ~KeySource() = default;
 
-    // Starts listening; false when the system refuses, and then nothing stays open.
-    virtual bool open() = 0;
+    // Starts listening; on failure nothing stays open, and the error says why, with the
+    // system's own words where it gives any.
+    virtual Result<void, KeySourceError> open() = 0;
     // Stops listening and lets go of the connection; also after the connection was lost.
     virtual void close() = 0;
     // Returns once an event is waiting, wake() was called or `timeout` seconds have passed; a

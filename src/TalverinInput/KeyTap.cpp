@@ -12,6 +12,7 @@ namespace talverin {
 KeyTap::KeyTap(HoldKey holdKey, System system) : m_holdKey(holdKey), m_system(std::move(system)) {}
 
 KeyTap::~KeyTap() {
+    m_alive.end();
     const std::shared_ptr<TapSession> session = m_session;
     tearDown();
     // The tap thread calls the trust check and posts to the main queue, and it owns an X
@@ -56,10 +57,9 @@ bool KeyTap::start() {
 
     m_sessionCount += 1;
     const std::uint64_t id = m_sessionCount;
-    auto send = [alive = std::weak_ptr<int>(m_alive), self = this,
-                 id](TapSession::Message message) {
+    auto send = [alive = m_alive.token(), self = this, id](TapSession::Message message) {
         MainQueue::post([alive, self, id, message = std::move(message)] {
-            if (alive.lock())
+            if (alive)
                 self->receive(message, id);
         });
     };
@@ -76,8 +76,8 @@ bool KeyTap::start() {
 
     if (m_system.workspace) {
         m_sleepObserver = m_system.workspace->addObserver(
-            SystemNotification::willSleep, [alive = std::weak_ptr<int>(m_alive), self = this] {
-                if (alive.lock() && self->m_session)
+            SystemNotification::willSleep, [alive = m_alive.token(), self = this] {
+                if (alive && self->m_session)
                     self->m_session->systemWillSleep(Clock::uptime());
             });
     }
@@ -114,7 +114,7 @@ void KeyTap::setHandsFree(bool on) {
 bool KeyTap::beginCapture() {
     if (m_session && m_isRunning) {
         m_isCapturing = true;
-        m_session->setCapturing(true);
+        m_session->setCapturing(TapSession::Capturing::on);
         CoreLog::write("KeyTap: key capture on");
         return true;
     }
@@ -127,7 +127,7 @@ void KeyTap::endCapture() {
         return;
     m_isCapturing = false;
     if (m_session)
-        m_session->setCapturing(false);
+        m_session->setCapturing(TapSession::Capturing::off);
     CoreLog::write("KeyTap: key capture off");
 }
 
@@ -142,7 +142,7 @@ void KeyTap::receive(const TapSession::Message& message, std::uint64_t id) {
                 if (onHoldKeyChange)
                     onHoldKeyChange(m.down, m.at);
             } else if constexpr (std::is_same_v<M, TapSession::OutputsMessage>) {
-                deliver(m.outputs, true);
+                deliver(m.outputs, Delivery::whileSessionStays);
             } else if constexpr (std::is_same_v<M, TapSession::EscapeWatchedMessage>) {
                 if (onEscapeWatched)
                     onEscapeWatched(m.t);
@@ -150,7 +150,7 @@ void KeyTap::receive(const TapSession::Message& message, std::uint64_t id) {
                 tearDown();
                 CoreLog::write("KeyTap: Accessibility lost, the tap is removed");
                 // The key tap has already stopped; a running dictation still hears the cancel.
-                deliver(m.outputs, false);
+                deliver(m.outputs, Delivery::whole);
             } else if constexpr (std::is_same_v<M, TapSession::CaptureMessage>) {
                 receiveCapture(m.result);
             }
@@ -158,12 +158,12 @@ void KeyTap::receive(const TapSession::Message& message, std::uint64_t id) {
         message);
 }
 
-void KeyTap::deliver(const std::vector<HoldMachine::Output>& outputs, bool checkSession) {
+void KeyTap::deliver(const std::vector<HoldMachine::Output>& outputs, Delivery delivery) {
     using Kind = HoldMachine::Output::Kind;
     const std::shared_ptr<TapSession> session = m_session;
     for (const auto& output : outputs) {
         // A callback may have stopped or replaced the session: the rest is not delivered.
-        if (checkSession && m_session != session)
+        if (delivery == Delivery::whileSessionStays && m_session != session)
             return;
         switch (output.kind) {
         case Kind::press:

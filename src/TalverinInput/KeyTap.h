@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Liveness.h"
 #include "TalverinCore/KeyTapping.h"
 #include "TalverinInput/KeySource.h"
 #include "TalverinInput/LockedFlag.h"
@@ -24,6 +25,8 @@ public:
     // What the key tap needs of the system.
     struct System {
         // Any thread: whether the process may listen to the keyboard (Accessibility granted).
+        // It must answer at once from what is known: the tap thread asks it between events,
+        // and a wait there would stall every key.
         std::function<bool()> isTrusted;
         // Main thread: a fresh key source for each session.
         std::function<std::unique_ptr<KeySource>()> makeSource;
@@ -59,7 +62,9 @@ public:
 
 private:
     void tearDown();
-    void deliver(const std::vector<HoldMachine::Output>& outputs, bool checkSession);
+    // Whether delivery stops once a callback has stopped or replaced the session.
+    enum class Delivery { whileSessionStays, whole };
+    void deliver(const std::vector<HoldMachine::Output>& outputs, Delivery delivery);
     void receiveCapture(const KeyCaptureResult& result);
     // Says once per choice of key that the keyboard cannot report it; true when it cannot.
     bool refuseInvisibleKey();
@@ -76,7 +81,7 @@ private:
     // The invisible key that was last reported, so the shell's restart check repeats nothing.
     std::optional<HoldKey> m_reportedInvisible;
     // Lets late posts from the tap thread find out that the key tap is gone.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Liveness m_alive;
 };
 
 } // namespace talverin

@@ -22,6 +22,7 @@ PermissionsMonitor::PermissionsMonitor(std::shared_ptr<PermissionReading> reader
       m_openSettings(std::move(openSettings)) {}
 
 PermissionsMonitor::~PermissionsMonitor() {
+    m_alive.end();
     stop();
 }
 
@@ -30,8 +31,8 @@ void PermissionsMonitor::observe(const std::shared_ptr<NotificationCenter>& cent
     if (!center)
         return;
     auto token =
-        center->addObserver(name, [alive = std::weak_ptr<int>(m_alive), self = this, action] {
-            if (alive.lock())
+        center->addObserver(name, [alive = m_alive.token(), self = this, action] {
+            if (alive)
                 (self->*action)();
         });
     m_bag.observers.emplace_back(token, center);
@@ -43,6 +44,7 @@ void PermissionsMonitor::start() {
     m_isWatching = true;
     observe(m_accessibilityCenter, accessibilityNotification,
             &PermissionsMonitor::accessibilityListChanged);
+    observe(m_accessibilityCenter, microphoneNotification, &PermissionsMonitor::refreshFromNotice);
     observe(m_appCenter, SystemNotification::didBecomeActive,
             &PermissionsMonitor::refreshFromNotice);
     observe(m_workspaceCenter, SystemNotification::didWake, &PermissionsMonitor::refreshFromNotice);
@@ -65,8 +67,8 @@ void PermissionsMonitor::stop() {
 void PermissionsMonitor::accessibilityListChanged() {
     refresh();
     for (double delay : notificationDelays) {
-        MainQueue::after(delay, [alive = std::weak_ptr<int>(m_alive), self = this] {
-            if (alive.lock() && self->m_isWatching)
+        MainQueue::after(delay, [alive = m_alive.token(), self = this] {
+            if (alive && self->m_isWatching)
                 self->refresh();
         });
     }
@@ -122,8 +124,8 @@ void PermissionsMonitor::schedulePoll() {
 // may be up to 20 % late; the main queue has no such tolerance and simply fires on time.
 void PermissionsMonitor::scheduleTick(std::uint64_t generation, double due) {
     MainQueue::after(due - Clock::uptime(),
-                     [alive = std::weak_ptr<int>(m_alive), self = this, generation, due] {
-                         if (!alive.lock() || self->m_bag.timer != generation)
+                     [alive = m_alive.token(), self = this, generation, due] {
+                         if (!alive || self->m_bag.timer != generation)
                              return;
                          double next = due + self->m_pollInterval;
                          const double now = Clock::uptime();
@@ -140,10 +142,10 @@ Future<PermissionState> PermissionsMonitor::request(PermissionKind kind) {
         schedulePoll();
     Promise<PermissionState> answer;
     Permissions::request(kind, *m_reader)
-        .then([alive = std::weak_ptr<int>(m_alive), self = this,
+        .then([alive = m_alive.token(), self = this,
                answer](const PermissionState& state) {
             // The answer is the reader's, even when the states read now say otherwise.
-            if (alive.lock())
+            if (alive)
                 self->refresh();
             answer.resolve(state);
         });

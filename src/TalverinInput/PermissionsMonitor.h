@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Runtime/Future.h"
+#include "Runtime/Liveness.h"
+#include "TalverinCore/PermissionWatching.h"
 #include "TalverinCore/WirePermissions.h"
 #include "TalverinInput/NotificationCenter.h"
 #include "TalverinInput/PermissionReading.h"
@@ -19,15 +21,19 @@ namespace talverin {
 // Keeps a fresh copy of the three permission states on the main thread, logs every change and
 // tells one callback. The user grants permissions outside the program, so the monitor polls:
 // fast while Accessibility is missing or just after the user was sent to grant something,
-// slowly otherwise, and at once when the accessibility bus's status changes, when one of the
-// application's windows takes the focus and when the machine wakes up.
-class PermissionsMonitor {
+// slowly otherwise, and at once when the accessibility bus's status or the sound server's answer
+// changes, when one of the application's windows takes the focus and when the machine wakes up.
+// The system backends post their notices to `accessibilityCenter`.
+class PermissionsMonitor final : public PermissionWatching {
 public:
     static constexpr double fastPoll = 0.5;
     static constexpr double slowPoll = 2.0;
     static constexpr double boostWindow = 120;
     // Posted when the accessibility bus's status (org.a11y.Status) changed.
     static constexpr std::string_view accessibilityNotification = "org.a11y.Status";
+    // Posted when a background check found the microphone's state changed (the sound server
+    // came or went).
+    static constexpr std::string_view microphoneNotification = "soundServer";
     // After that notice the states are read again at these delays: the change settles late.
     static constexpr std::array<double, 2> notificationDelays{0.25, 1.0};
 
@@ -45,26 +51,25 @@ public:
                        std::shared_ptr<NotificationCenter> appCenter,
                        std::shared_ptr<NotificationCenter> workspaceCenter,
                        std::function<double()> clock, SettingsOpener openSettings);
-    ~PermissionsMonitor();
+    ~PermissionsMonitor() override;
     PermissionsMonitor(const PermissionsMonitor&) = delete;
     PermissionsMonitor& operator=(const PermissionsMonitor&) = delete;
 
-    // Main thread: the published states.
-    const Wire::Permissions& current() const { return m_current; }
-    // Main thread: the new and the old states, after each change.
-    std::function<void(const Wire::Permissions& now, const Wire::Permissions& before)> onChange;
+    // Main thread: the published states. onChange hears the new and the old states after each
+    // change.
+    Wire::Permissions current() const override { return m_current; }
 
     bool isWatching() const { return m_isWatching; }
     // Main thread.
-    void start();
+    void start() override;
     void stop();
     // Main thread. Reads the states now and answers them.
-    Wire::Permissions refresh();
+    Wire::Permissions refresh() override;
     // Main thread. Asks for the permission and answers the reader's own answer, on the main
     // queue, after reading all states again.
-    Future<Wire::PermissionState> request(Wire::PermissionKind kind);
+    Future<Wire::PermissionState> request(Wire::PermissionKind kind) override;
     // Main thread. Opens the permission's settings.
-    void openPane(Wire::PermissionKind kind);
+    void openPane(Wire::PermissionKind kind) override;
 
     // The slow period only while Accessibility is granted and no boost runs.
     static double pollInterval(const Wire::Permissions& permissions, bool boosted, double fast,
@@ -103,7 +108,7 @@ private:
     double m_boostUntil = 0;
     double m_pollInterval = 0;
     // Lets delayed work find out that the monitor is gone.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Liveness m_alive;
 };
 
 } // namespace talverin

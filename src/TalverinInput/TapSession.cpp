@@ -4,6 +4,7 @@
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -15,11 +16,13 @@ namespace talverin {
 
 namespace {
 
-using Clock_ = std::chrono::steady_clock;
 using Kind = HoldMachine::Input::Kind;
 
-Clock_::duration toDuration(double seconds) {
-    return std::chrono::duration_cast<Clock_::duration>(std::chrono::duration<double>(seconds));
+// The waits for the tap thread itself (its start, its end) are in real time: they bound how
+// long the main thread blocks, whatever clock the timers run on.
+std::chrono::nanoseconds realDuration(double seconds) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>(seconds));
 }
 
 } // namespace
@@ -32,26 +35,28 @@ TapSession::TapSession(std::uint64_t id, HoldKeySpec spec, double trustPoll,
 
 TapSession::~TapSession() = default;
 
-bool TapSession::begin() {
+Result<void, TapSession::StartError> TapSession::begin() {
     {
         std::lock_guard lock(m_endLock);
         m_threadRunning = true;
     }
     try {
         std::thread([self = shared_from_this()] { self->threadBody(); }).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
         std::lock_guard lock(m_endLock);
         m_threadRunning = false;
-        return false;
+        return fail(StartError::noThread, error.what());
     }
-    if (!m_answered.try_acquire_for(toDuration(startTimeout))) {
+    if (!m_answered.try_acquire_for(realDuration(startTimeout))) {
         CoreLog::write("KeyTap: the tap thread did not answer in 2 s");
         // A thread that comes up later finds the request at its handshake and ends.
         cancel();
-        return false;
+        return fail(StartError::noAnswer);
     }
     std::lock_guard lock(m_lock);
-    return m_installed;
+    if (!m_installed)
+        return fail(StartError::sourceRefused, m_refusal);
+    return {};
 }
 
 void TapSession::threadBody() {
@@ -90,16 +95,20 @@ void TapSession::threadBody() {
 
 bool TapSession::waitUntilEnded(double seconds) const {
     std::unique_lock lock(m_endLock);
-    return m_endSignal.wait_for(lock, toDuration(seconds), [this] { return !m_threadRunning; });
+    return m_endSignal.wait_for(lock, realDuration(seconds), [this] { return !m_threadRunning; });
 }
 
 bool TapSession::install() {
-    if (!m_source->open())
+    auto opened = m_source->open();
+    if (!opened) {
+        std::lock_guard lock(m_lock);
+        m_refusal = std::string(toString(opened.error())) +
+                    (opened.message().empty() ? "" : ": " + opened.message());
         return false;
+    }
     // The trust check may come up to a tenth of its period late, the probe up to 10 ms, so
     // that one wake-up can serve both.
-    m_trustTimer =
-        LoopTimer{m_trustPoll, m_trustPoll * 0.1, Clock_::now() + toDuration(m_trustPoll)};
+    m_trustTimer = LoopTimer{m_trustPoll, m_trustPoll * 0.1, Clock::uptime() + m_trustPoll};
     m_probeTimer = LoopTimer{HoldMachine::probeInterval, 0.01, std::nullopt};
     m_timersExist = true;
     return true;
@@ -115,16 +124,16 @@ void TapSession::uninstall() {
 }
 
 void TapSession::runOnce() {
-    std::optional<Instant> wakeAt;
+    std::optional<double> wakeAt;
     for (const LoopTimer* timer : {&m_trustTimer, &m_probeTimer}) {
         if (!timer->next)
             continue;
-        const Instant latest = *timer->next + toDuration(timer->tolerance);
+        const double latest = *timer->next + timer->tolerance;
         wakeAt = wakeAt ? std::min(*wakeAt, latest) : latest;
     }
     double timeout = -1;
     if (wakeAt)
-        timeout = std::max(0.0, std::chrono::duration<double>(*wakeAt - Clock_::now()).count());
+        timeout = std::max(0.0, *wakeAt - Clock::uptime());
     m_source->wait(timeout);
 
     runBlocks();
@@ -145,14 +154,14 @@ void TapSession::runBlocks() {
 }
 
 void TapSession::fireTimers() {
-    const Instant now = Clock_::now();
+    const double now = Clock::uptime();
     // The next firing is set before the timer's work, which may park or re-arm the timer.
     auto due = [now](LoopTimer& timer) {
         if (!timer.next || *timer.next > now)
             return false;
-        *timer.next += toDuration(timer.interval);
+        *timer.next += timer.interval;
         if (*timer.next <= now)
-            *timer.next = now + toDuration(timer.interval);
+            *timer.next = now + timer.interval;
         return true;
     };
     if (due(m_trustTimer))
@@ -208,9 +217,10 @@ void TapSession::setHandsFree(bool on) {
     });
 }
 
-void TapSession::setCapturing(bool on) {
-    perform([on](TapSession& session) {
-        session.m_capture = on ? std::optional<KeyCapture>(KeyCapture()) : std::nullopt;
+void TapSession::setCapturing(Capturing capturing) {
+    perform([capturing](TapSession& session) {
+        session.m_capture = capturing == Capturing::on ? std::optional<KeyCapture>(KeyCapture())
+                                                       : std::nullopt;
     });
 }
 
@@ -301,7 +311,7 @@ void TapSession::updateProbe() {
         return;
     // The probe costs nothing while the key is up: its timer is parked.
     if (m_machine.isKeyDown() && !m_probeArmed) {
-        m_probeTimer.next = Clock_::now() + toDuration(HoldMachine::probeInterval);
+        m_probeTimer.next = Clock::uptime() + HoldMachine::probeInterval;
         m_probeArmed = true;
     } else if (!m_machine.isKeyDown() && m_probeArmed) {
         m_probeTimer.next.reset();
@@ -338,7 +348,7 @@ void TapSession::reenable(TapEvent::Type type) {
     // A key-up may have passed while the source was off.
     if (!m_machine.isKeyDown() || !m_timersExist)
         return;
-    m_probeTimer.next = Clock_::now();
+    m_probeTimer.next = Clock::uptime();
     m_probeArmed = true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Result.h"
 #include "TalverinCore/HoldKey.h"
 #include "TalverinCore/KeyCaptureResult.h"
 #include "TalverinInput/HoldKeySpec.h"
@@ -8,7 +9,6 @@
 #include "TalverinInput/KeySource.h"
 #include "TalverinInput/LockedFlag.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <semaphore>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -74,16 +75,22 @@ public:
 
     std::uint64_t id() const { return m_id; }
 
-    // Main thread, once. Starts the tap thread and waits up to startTimeout for it; true when
-    // the source is listening. The session must be owned by a shared_ptr.
-    bool begin();
+    enum class StartError {
+        noThread,      // no thread could be started
+        noAnswer,      // the thread did not answer within startTimeout
+        sourceRefused, // the key source could not listen; the message says why
+    };
+    // Main thread, once. Starts the tap thread and waits up to startTimeout for it; succeeds
+    // when the source is listening. The session must be owned by a shared_ptr.
+    Result<void, StartError> begin();
     // Any thread, any number of times: asks the tap thread to finish.
     void cancel();
 
     // Main thread. Each runs on the tap thread through perform().
     void setHoldKey(HoldKey key);
     void setHandsFree(bool on);
-    void setCapturing(bool on);
+    enum class Capturing { off, on };
+    void setCapturing(Capturing capturing);
     // `at` is the uptime taken when the sleep notice arrived.
     void systemWillSleep(double at);
 
@@ -102,17 +109,17 @@ public:
     static std::optional<KeyCapture::Event> captureEvent(const TapEvent& event);
 
 private:
-    using Instant = std::chrono::steady_clock::time_point;
-
-    // A repeating timer of the tap loop. It fires once `next` has passed; the loop may wake up
-    // to `tolerance` late so that both timers share one wake-up.
+    // A repeating timer of the tap loop, on the runtime's uptime clock. It fires once `next`
+    // has passed; the loop may wake up to `tolerance` late so that both timers share one
+    // wake-up.
     struct LoopTimer {
         double interval = 0;
         double tolerance = 0;
-        std::optional<Instant> next; // none: parked
+        std::optional<double> next; // none: parked
     };
 
     void threadBody();
+    // Opens the source and arms the timers; false when the source refused.
     bool install();
     void uninstall();
     void runOnce();
@@ -155,6 +162,8 @@ private:
     bool m_loopReady = false;
     bool m_cancelRequested = false;
     bool m_installed = false;
+    // Why the source refused to listen.
+    std::string m_refusal;
     std::deque<std::function<void()>> m_blocks;
 
     std::binary_semaphore m_answered{0};

@@ -34,7 +34,7 @@ inline bool pumpUntil(const std::function<bool()>& done, const std::function<voi
 class ForwardingKeySource : public KeySource {
 public:
     explicit ForwardingKeySource(std::unique_ptr<KeySource> source) : m_source(std::move(source)) {}
-    bool open() override { return m_source->open(); }
+    Result<void, KeySourceError> open() override { return m_source->open(); }
     void close() override { m_source->close(); }
     void wait(double timeout) override { m_source->wait(timeout); }
     void wake() override { m_source->wake(); }

@@ -144,7 +144,7 @@ TEST_F(KeyTapTest, StartFailuresSayWhy) {
     trusted = false;
     EXPECT_FALSE(tap->start());
     trusted = true;
-    keyboard.setOpenAnswer(false);
+    keyboard.setOpenFailure(KeySourceError::noDisplay);
     EXPECT_FALSE(tap->start());
     EXPECT_FALSE(tap->isRunning());
     EXPECT_EQ(keyboard.opens(), 1) << "no source is opened without trust";

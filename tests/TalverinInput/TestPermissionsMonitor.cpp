@@ -122,14 +122,17 @@ TEST_F(PermissionsMonitorTest, StartTwiceRegistersOnceAndStopUndoesEverything) {
     EXPECT_EQ(reads().size(), afterStart + 1);
     workspace->post(SystemNotification::didWake);
     EXPECT_EQ(reads().size(), afterStart + 2);
+    accessibility->post(PermissionsMonitor::microphoneNotification);
+    EXPECT_EQ(reads().size(), afterStart + 3);
 
     monitor->stop();
     monitor->stop();
     app->post(SystemNotification::didBecomeActive);
     workspace->post(SystemNotification::didWake);
     accessibility->post(PermissionsMonitor::accessibilityNotification);
+    accessibility->post(PermissionsMonitor::microphoneNotification);
     world.runUntil(1100);
-    EXPECT_EQ(reads().size(), afterStart + 2);
+    EXPECT_EQ(reads().size(), afterStart + 3);
 
     // It can be started again, with a timer of its own.
     monitor->start();

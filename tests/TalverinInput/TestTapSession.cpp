@@ -91,7 +91,7 @@ protected:
     }
 
     bool start(HoldKey key = HoldKey::rightOption, double trustPoll = 2.0) {
-        return make(key, trustPoll)->begin();
+        return make(key, trustPoll)->begin().ok();
     }
 
     std::vector<std::string> received() {
@@ -122,6 +122,15 @@ protected:
         std::promise<void> done;
         session->perform([&done](TapSession&) { done.set_value(); });
         ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    }
+
+    // Moves the virtual clock on and returns once the tap loop has fired the timers due by
+    // then: the first round that runs after the move fires them after its queued work, and the
+    // second round's work runs after that.
+    void elapse(double seconds) {
+        world.advance(seconds);
+        sync();
+        sync();
     }
 
     void sendOption(bool down, double at) {
@@ -180,7 +189,7 @@ TEST_F(TapSessionTest, WorkAfterCancelIsDropped) {
     session->cancel();
     std::atomic<bool> ranAfter{false};
     session->perform([&ranAfter](TapSession&) { ranAfter = true; });
-    session->setCapturing(true);
+    session->setCapturing(TapSession::Capturing::on);
     session->cancel();
     ASSERT_TRUE(session->waitUntilEnded(5));
     EXPECT_FALSE(ranAfter);
@@ -188,8 +197,11 @@ TEST_F(TapSessionTest, WorkAfterCancelIsDropped) {
 }
 
 TEST_F(TapSessionTest, ARefusedSourceEndsTheThreadAtOnce) {
-    keyboard.setOpenAnswer(false);
-    EXPECT_FALSE(start());
+    keyboard.setOpenFailure(KeySourceError::noDisplay);
+    const auto started = make()->begin();
+    ASSERT_FALSE(started.ok());
+    EXPECT_EQ(started.error(), TapSession::StartError::sourceRefused);
+    EXPECT_EQ(started.message(), "noDisplay: refused by the test") << "the source's own reason";
     ASSERT_TRUE(session->waitUntilEnded(5));
     EXPECT_EQ(keyboard.closes(), 0);
     std::atomic<bool> ran{false};
@@ -247,20 +259,19 @@ TEST_F(TapSessionTest, AKeyUpLostWhileDisabledIsRecoveredByTheProbe) {
     ASSERT_EQ(waitFor(2).size(), 2u);
 
     // The source goes off; it is re-enabled at once and the probe reads the key again.
+    const int probes = keyboard.probes();
     keyboard.send(TapEvent::notice(TapEvent::Type::disabledByTimeout));
     ASSERT_TRUE(keyboard.waitUntil([this] { return keyboard.enables() == 1; }));
-    int probes = keyboard.probes();
     ASSERT_TRUE(keyboard.waitUntil([&] { return keyboard.probes() > probes; }));
 
-    // The key-up passes unheard. The first up reading is dated now, the second one later.
+    // The key-up passes unheard. The release is dated at the first up reading, the key-up
+    // itself at the second one.
     keyboard.setKeyDown(rightOptionCode, false);
-    probes = keyboard.probes();
-    ASSERT_TRUE(keyboard.waitUntil([&] { return keyboard.probes() > probes; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    world.advance(0.05);
+    elapse(HoldMachine::probeInterval);
+    elapse(HoldMachine::probeInterval);
 
     EXPECT_EQ(waitFor(4), (std::vector<std::string>{"holdKey(down)@1000.000", "press@1000.000",
-                                                    "holdKey(up)@1000.050", "release@1000.000"}));
+                                                    "holdKey(up)@1000.200", "release@1000.100"}));
     EXPECT_EQ(log.lines(),
               (std::vector<std::string>{
                   "KeyTap: re-enabled after a timeout (1)",
@@ -307,10 +318,12 @@ TEST_P(TapSessionTrustLoss, EndsTheSessionAndCancelsOnlyARunningHold) {
         ASSERT_EQ(waitFor(2).size(), 2u);
         expected = {"holdKey(down)@1000.000", "press@1000.000"};
     }
+    // The trust check first runs once the clock has moved.
+    if (c.loss == Loss::trustCheck)
+        trusted = false;
     world.advance(0.25);
     switch (c.loss) {
     case Loss::trustCheck:
-        trusted = false;
         break;
     case Loss::disabledUntrusted:
         trusted = false;
@@ -353,7 +366,7 @@ TEST_F(TapSessionTest, CaptureTakesKeyEventsButTheSleepNoticeStillReachesTheMach
     sendOption(true, 1000);
     ASSERT_EQ(waitFor(2).size(), 2u);
 
-    session->setCapturing(true);
+    session->setCapturing(TapSession::Capturing::on);
     sync();
     // The old hold key goes up and down again: capture hears it, the machine does not.
     sendOption(false, 1000);
@@ -369,7 +382,7 @@ TEST_F(TapSessionTest, CaptureTakesKeyEventsButTheSleepNoticeStillReachesTheMach
 
 TEST_F(TapSessionTest, CaptureLeavesByItselfAfterAnAcceptedKeyButNotAfterARejection) {
     ASSERT_TRUE(start());
-    session->setCapturing(true);
+    session->setCapturing(TapSession::Capturing::on);
     sync();
     keyboard.send(FakeKeyboard::event(KeyEventKind::keyDown, 1000 + 38, 0, 1000)); // "a"
     sendOption(true, 1000);
@@ -387,7 +400,10 @@ TEST_F(TapSessionTest, AHoldThatTheProbeNeverSeesLogsTheBlindProbeOncePerSession
     for (int hold = 0; hold < 2; ++hold) {
         const double at = 1000 + hold * 10;
         sendOption(true, at);
-        ASSERT_TRUE(keyboard.waitUntil([&] { return keyboard.probes() >= 2 * (hold + 1); }));
+        settle();
+        elapse(HoldMachine::probeInterval);
+        elapse(HoldMachine::probeInterval);
+        ASSERT_GE(keyboard.probes(), 2 * (hold + 1));
         world.runUntil(at + 1.5);
         sendOption(false, at + 1.5);
         ASSERT_EQ(waitFor(4 * (hold + 1)).size(), 4u * (hold + 1));
@@ -401,15 +417,17 @@ TEST_F(TapSessionTest, AHoldThatTheProbeNeverSeesLogsTheBlindProbeOncePerSession
 
 TEST_F(TapSessionTest, TheProbeRunsOnlyWhileTheKeyIsDownAndEndsAHoldAtTheWatchdog) {
     ASSERT_TRUE(start());
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    elapse(1.0);
     EXPECT_EQ(keyboard.probes(), 0) << "parked while the key is up";
 
     keyboard.setKeyDown(rightOptionCode, true);
-    sendOption(true, 1000);
-    ASSERT_TRUE(keyboard.waitUntil([this] { return keyboard.probes() >= 1; }));
-    world.advance(600);
-    EXPECT_EQ(waitFor(3), (std::vector<std::string>{"holdKey(down)@1000.000", "press@1000.000",
-                                                    "cancel(watchdog)@1600.000"}));
+    sendOption(true, 1001);
+    settle();
+    elapse(HoldMachine::probeInterval);
+    EXPECT_GE(keyboard.probes(), 1);
+    world.advance(HoldMachine::watchdog);
+    EXPECT_EQ(waitFor(3), (std::vector<std::string>{"holdKey(down)@1001.000", "press@1001.000",
+                                                    "cancel(watchdog)@1601.100"}));
     EXPECT_EQ(log.count("KeyTap: the hold was ended by the watchdog or a system sleep"), 1);
 }
 

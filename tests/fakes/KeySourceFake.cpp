@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace talverin::test {
@@ -11,7 +12,7 @@ struct FakeKeyboard::State {
     mutable std::condition_variable changed;
     std::deque<TapEvent> events;
     std::set<std::int64_t> keysDown;
-    bool openAnswer = true;
+    std::optional<KeySourceError> openFailure;
     bool openHeld = false;
     bool woken = false;
     int opens = 0;
@@ -36,12 +37,14 @@ public:
         m_state->changed.notify_all();
     }
 
-    bool open() override {
+    Result<void, KeySourceError> open() override {
         std::unique_lock lock(m_state->mutex);
         m_state->changed.wait(lock, [this] { return !m_state->openHeld; });
         ++m_state->opens;
         m_state->changed.notify_all();
-        return m_state->openAnswer;
+        if (m_state->openFailure)
+            return fail(*m_state->openFailure, "refused by the test");
+        return {};
     }
 
     void close() override {
@@ -121,9 +124,9 @@ void FakeKeyboard::setKeyDown(std::int64_t keyCode, bool down) {
         m_state->keysDown.erase(keyCode);
 }
 
-void FakeKeyboard::setOpenAnswer(bool answer) {
+void FakeKeyboard::setOpenFailure(std::optional<KeySourceError> failure) {
     std::lock_guard lock(m_state->mutex);
-    m_state->openAnswer = answer;
+    m_state->openFailure = failure;
 }
 
 void FakeKeyboard::holdOpen() {

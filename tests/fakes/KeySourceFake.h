@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace talverin::test {
@@ -27,8 +28,8 @@ public:
     void send(TapEvent event);
     // The key-state probe's answer for a hold-key code.
     void setKeyDown(std::int64_t keyCode, bool down);
-    // What open() answers.
-    void setOpenAnswer(bool answer);
+    // How open() fails; none: it succeeds.
+    void setOpenFailure(std::optional<KeySourceError> failure);
     // While held, open() blocks, as a tap thread that does not come up.
     void holdOpen();
     void releaseOpen();

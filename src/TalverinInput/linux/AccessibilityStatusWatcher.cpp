@@ -4,41 +4,175 @@
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/BusConnection.h"
 
+#include <atomic>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace talverin {
 
+namespace {
+
+constexpr const char* busName = "org.a11y.Bus";
+constexpr const char* busPath = "/org/a11y/bus";
+constexpr const char* statusInterface = "org.a11y.Status";
+constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+
+using BusStatus = AccessibilityStatusWatcher::BusStatus;
+
+// IsEnabled as a value of the bus, when it is one.
+std::optional<BusStatus> statusOf(GVariant* value) {
+    if (!value || !g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN))
+        return std::nullopt;
+    return g_variant_get_boolean(value) ? BusStatus::enabled : BusStatus::notEnabled;
+}
+
+} // namespace
+
+struct AccessibilityStatusWatcher::State {
+    explicit State(std::shared_ptr<NotificationCenter> c) : center(std::move(c)) {}
+
+    const std::shared_ptr<NotificationCenter> center;
+    std::atomic<BusStatus> status{BusStatus::unknown};
+
+    // Main thread only.
+    bool reading = false;
+    bool firstReadEnded = false;
+    bool silenceLogged = false;
+    std::vector<std::function<void()>> waiting;
+
+    // Any thread.
+    void store(BusStatus fresh) {
+        if (status.exchange(fresh) != fresh)
+            announce();
+    }
+
+    void announce() const {
+        if (center)
+            center->post(PermissionsMonitor::accessibilityNotification);
+    }
+
+    void endFirstRead() {
+        if (firstReadEnded)
+            return;
+        firstReadEnded = true;
+        for (auto& then : std::exchange(waiting, {}))
+            then();
+    }
+
+    // Main thread: the answer to one read, or why none came.
+    void answered(GVariant* reply, const GErrorPtr& error) {
+        reading = false;
+        if (reply) {
+            GVariantPtr value(g_variant_get_child_value(reply, 0));
+            GVariantPtr inner(g_variant_get_variant(value.get()));
+            if (auto fresh = statusOf(inner.get()))
+                store(*fresh);
+            silenceLogged = false;
+        } else if (!silenceLogged) {
+            silenceLogged = true;
+            CoreLog::write("Permissions: the accessibility bus did not answer, its last status "
+                           "stands (" +
+                           busErrorText(error) + ")");
+        }
+        endFirstRead();
+    }
+};
+
+namespace {
+
+// Holds the watcher's state for one read or subscription, which may outlive the watcher.
+using StateHold = std::shared_ptr<AccessibilityStatusWatcher::State>;
+
+void dropHold(gpointer hold) {
+    delete static_cast<StateHold*>(hold);
+}
+
+void readFinished(GObject* source, GAsyncResult* result, gpointer data) {
+    const std::unique_ptr<StateHold> hold(static_cast<StateHold*>(data));
+    GErrorPtr error;
+    GVariantPtr reply(
+        g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, ErrorOut(error)));
+    // A cancelled read belongs to a watcher that is gone.
+    if (!reply && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        return;
+    (*hold)->answered(reply.get(), error);
+}
+
+} // namespace
+
 AccessibilityStatusWatcher::AccessibilityStatusWatcher(std::shared_ptr<NotificationCenter> center,
                                                        std::string busAddress)
-    : m_center(std::move(center)) {
-    GError* error = nullptr;
-    m_connection = openBusConnection(G_BUS_TYPE_SESSION, busAddress, &error);
+    : m_state(std::make_shared<State>(std::move(center))), m_cancellable(g_cancellable_new()) {
+    GErrorPtr error;
+    m_connection = openBusConnection(G_BUS_TYPE_SESSION, busAddress, error);
     if (!m_connection) {
-        CoreLog::write(std::string("Permissions: no session bus, the accessibility status is "
-                                   "not watched (") +
-                       (error ? error->message : "unknown") + ")");
-        if (error)
-            g_error_free(error);
+        CoreLog::write("Permissions: no session bus, the accessibility status is not watched (" +
+                       busErrorText(error) + ")");
+        m_state->endFirstRead();
         return;
     }
     // The sender is left open: the bus daemon may hand the status to a new owner.
     m_subscription = g_dbus_connection_signal_subscribe(
-        m_connection, nullptr, "org.freedesktop.DBus.Properties", "PropertiesChanged",
-        "/org/a11y/bus", "org.a11y.Status", G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*,
-           gpointer self) {
-            static_cast<AccessibilityStatusWatcher*>(self)->m_center->post(
-                PermissionsMonitor::accessibilityNotification);
+        m_connection.get(), nullptr, propertiesInterface, "PropertiesChanged", busPath,
+        statusInterface, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char*,
+           GVariant* parameters, gpointer hold) {
+            State& state = **static_cast<StateHold*>(hold);
+            if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)")))
+                return;
+            GVariantPtr changed(g_variant_get_child_value(parameters, 1));
+            GVariantPtr value(
+                g_variant_lookup_value(changed.get(), "IsEnabled", G_VARIANT_TYPE_BOOLEAN));
+            if (auto fresh = statusOf(value.get()))
+                state.status.store(*fresh);
+            // Posted for any change of the status object: the monitor reads everything again.
+            state.announce();
         },
-        this, nullptr);
-    settleBusConnection(m_connection);
+        new StateHold(m_state), dropHold);
+    settleBusConnection(m_connection.get());
+    refresh();
 }
 
 AccessibilityStatusWatcher::~AccessibilityStatusWatcher() {
+    g_cancellable_cancel(m_cancellable.get());
     if (m_subscription != 0)
-        g_dbus_connection_signal_unsubscribe(m_connection, m_subscription);
-    if (m_connection)
-        g_object_unref(m_connection);
+        g_dbus_connection_signal_unsubscribe(m_connection.get(), m_subscription);
+}
+
+AccessibilityStatusWatcher::BusStatus AccessibilityStatusWatcher::status() const {
+    return m_state->status.load();
+}
+
+void AccessibilityStatusWatcher::refresh() {
+    if (!m_connection || m_state->reading)
+        return;
+    m_state->reading = true;
+    g_dbus_connection_call(m_connection.get(), busName, busPath, propertiesInterface, "Get",
+                           g_variant_new("(ss)", statusInterface, "IsEnabled"),
+                           G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis,
+                           m_cancellable.get(), readFinished, new StateHold(m_state));
+}
+
+void AccessibilityStatusWatcher::whenFirstRead(std::function<void()> then) {
+    if (m_state->firstReadEnded)
+        then();
+    else
+        m_state->waiting.push_back(std::move(then));
+}
+
+bool AccessibilityStatusWatcher::requestEnable() {
+    if (!m_connection)
+        return false;
+    GVariantPtr reply(g_dbus_connection_call_sync(
+        m_connection.get(), busName, busPath, propertiesInterface, "Set",
+        g_variant_new("(ssv)", statusInterface, "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, nullptr, nullptr));
+    if (!reply)
+        return false;
+    m_state->store(BusStatus::enabled);
+    return true;
 }
 
 } // namespace talverin

@@ -1,32 +1,59 @@
 #pragma once
 
+#include "TalverinInput/AccessibilityStatusReading.h"
 #include "TalverinInput/NotificationCenter.h"
+#include "TalverinInput/linux/GioHandles.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
-typedef struct _GDBusConnection GDBusConnection;
-
 namespace talverin {
 
-// Hears the accessibility bus switch on or off (PropertiesChanged of org.a11y.Status) and
-// posts PermissionsMonitor::accessibilityNotification to its centre. Without a session bus it
-// logs that once and stays idle; the permissions monitor still polls.
-class AccessibilityStatusWatcher {
+// Keeps the accessibility bus's status (org.a11y.Status.IsEnabled) current without ever making
+// a caller wait for the bus. The status is read asynchronously when the watcher starts, again
+// at every change the bus announces (PropertiesChanged) and whenever refresh() asks; status()
+// gives the last answer on any thread. A question that gets no answer (a frozen bus, a bus or
+// launcher that is gone) keeps the last answer: a slow bus must not look like the user taking
+// Accessibility back, which would remove the key tap in the middle of a hold. Only the bus
+// saying "not enabled" takes it back.
+//
+// Each change of the status is posted as PermissionsMonitor::accessibilityNotification to the
+// centre. Without a session bus the watcher logs that once and stays idle.
+class AccessibilityStatusWatcher final : public AccessibilityStatusReading {
 public:
-    // Main thread, which must run GLib's default main context. `busAddress` empty means the
-    // session bus.
+    // How long one question to the accessibility bus may take.
+    static constexpr int busTimeoutMillis = 1000;
+
+    // Main thread, which must run GLib's default main context. Starts the first read.
+    // `center` may be null; `busAddress` empty means the session bus.
     AccessibilityStatusWatcher(std::shared_ptr<NotificationCenter> center,
                                std::string busAddress = {});
-    ~AccessibilityStatusWatcher();
+    ~AccessibilityStatusWatcher() override;
     AccessibilityStatusWatcher(const AccessibilityStatusWatcher&) = delete;
     AccessibilityStatusWatcher& operator=(const AccessibilityStatusWatcher&) = delete;
 
     bool isWatching() const { return m_subscription != 0; }
 
+    // Any thread; never waits.
+    BusStatus status() const override;
+    // Main thread; never waits. Reads the status again, unless a read is already under way.
+    void refresh() override;
+    // Main thread. Runs `then` once the first read has ended, answered or not: at once when it
+    // has, or when there is no bus to read. The key tap is started from here, so that it does
+    // not refuse to start only because the bus had not answered yet.
+    void whenFirstRead(std::function<void()> then) override;
+    // Any thread but the main one: waits up to the bus timeout. Switches the accessibility bus
+    // on; true when the bus took it.
+    bool requestEnable() override;
+
+    struct State;
+
 private:
-    std::shared_ptr<NotificationCenter> m_center;
-    GDBusConnection* m_connection = nullptr;
+    std::shared_ptr<State> m_state;
+    GObjectPtr<GDBusConnection> m_connection;
+    // Cancels the reads under way when the watcher goes.
+    GObjectPtr<GCancellable> m_cancellable;
     unsigned m_subscription = 0;
 };
 

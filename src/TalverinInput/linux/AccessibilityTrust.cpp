@@ -1,6 +1,5 @@
 #include "TalverinInput/linux/AccessibilityTrust.h"
 
-#include "TalverinInput/linux/BusConnection.h"
 #include "TalverinInput/linux/XErrorTrap.h"
 
 #include <X11/Xlib.h>
@@ -8,27 +7,27 @@
 
 namespace talverin {
 
-namespace {
-
-constexpr const char* busName = "org.a11y.Bus";
-constexpr const char* busPath = "/org/a11y/bus";
-constexpr const char* statusInterface = "org.a11y.Status";
-
-} // namespace
-
-AccessibilityTrust::AccessibilityTrust(std::string display, std::string busAddress)
-    : m_display(std::move(display)), m_busAddress(std::move(busAddress)) {
+AccessibilityTrust::AccessibilityTrust(std::shared_ptr<AccessibilityStatusReading> status,
+                                       std::string display)
+    : m_status(std::move(status)), m_display(std::move(display)) {
     // The check may run on the tap thread as well as on the main thread.
     XErrorTrap::initThreads();
 }
 
-AccessibilityTrust::~AccessibilityTrust() {
-    if (m_connection)
-        g_object_unref(m_connection);
+bool AccessibilityTrust::isGranted() {
+    return isBusEnabled() && hasXInput();
 }
 
-bool AccessibilityTrust::isGranted() {
-    return hasXInput() && isBusEnabled();
+bool AccessibilityTrust::isBusEnabled() const {
+    return m_status->status() == AccessibilityStatusReading::BusStatus::enabled;
+}
+
+void AccessibilityTrust::refresh() {
+    m_status->refresh();
+}
+
+bool AccessibilityTrust::requestEnable() {
+    return m_status->requestEnable();
 }
 
 bool AccessibilityTrust::hasXInput() {
@@ -51,63 +50,6 @@ bool AccessibilityTrust::hasXInput() {
     if (offered)
         m_hasXInput = true;
     return offered;
-}
-
-GDBusConnection* AccessibilityTrust::connection() {
-    std::lock_guard lock(m_mutex);
-    // A bus that went away is opened again at the next question.
-    if (m_connection && g_dbus_connection_is_closed(m_connection)) {
-        g_object_unref(m_connection);
-        m_connection = nullptr;
-    }
-    if (!m_connection) {
-        GError* error = nullptr;
-        m_connection = openBusConnection(G_BUS_TYPE_SESSION, m_busAddress, &error);
-        if (error)
-            g_error_free(error);
-    }
-    return m_connection ? G_DBUS_CONNECTION(g_object_ref(m_connection)) : nullptr;
-}
-
-bool AccessibilityTrust::isBusEnabled() {
-    GDBusConnection* bus = connection();
-    if (!bus)
-        return false;
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, busName, busPath, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", statusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, nullptr, &error);
-    g_object_unref(bus);
-    if (!reply) {
-        g_error_free(error);
-        return false;
-    }
-    GVariant* value = nullptr;
-    g_variant_get(reply, "(v)", &value);
-    const bool enabled =
-        g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
-    g_variant_unref(value);
-    g_variant_unref(reply);
-    return enabled;
-}
-
-bool AccessibilityTrust::requestEnable() {
-    GDBusConnection* bus = connection();
-    if (!bus)
-        return false;
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, busName, busPath, "org.freedesktop.DBus.Properties", "Set",
-        g_variant_new("(ssv)", statusInterface, "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, nullptr, &error);
-    g_object_unref(bus);
-    if (!reply) {
-        g_error_free(error);
-        return false;
-    }
-    g_variant_unref(reply);
-    return true;
 }
 
 } // namespace talverin

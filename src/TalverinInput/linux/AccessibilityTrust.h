@@ -1,10 +1,10 @@
 #pragma once
 
-#include <atomic>
-#include <mutex>
-#include <string>
+#include "TalverinInput/AccessibilityStatusReading.h"
 
-typedef struct _GDBusConnection GDBusConnection;
+#include <atomic>
+#include <memory>
+#include <string>
 
 namespace talverin {
 
@@ -14,32 +14,27 @@ namespace talverin {
 // answer is both the key tap's trust check and the Accessibility permission.
 class AccessibilityTrust {
 public:
-    // How long one question to the accessibility bus may take.
-    static constexpr int busTimeoutMillis = 1000;
-
-    // `display` empty means $DISPLAY; `busAddress` empty means the session bus.
-    explicit AccessibilityTrust(std::string display = {}, std::string busAddress = {});
-    ~AccessibilityTrust();
+    // `display` empty means $DISPLAY.
+    explicit AccessibilityTrust(std::shared_ptr<AccessibilityStatusReading> status,
+                                std::string display = {});
     AccessibilityTrust(const AccessibilityTrust&) = delete;
     AccessibilityTrust& operator=(const AccessibilityTrust&) = delete;
 
-    // Any thread.
+    // Any thread. Never waits for the accessibility bus: it reads the status the watcher keeps.
     bool isGranted();
-    // Any thread. Switches the accessibility bus on; true when the bus took it.
+    // Main thread; never waits. Has the watcher read the bus's status again.
+    void refresh();
+    // Any thread but the main one. Switches the accessibility bus on; true when the bus took it.
     bool requestEnable();
 
     bool hasXInput();
-    bool isBusEnabled();
+    bool isBusEnabled() const;
 
 private:
-    GDBusConnection* connection();
-
+    const std::shared_ptr<AccessibilityStatusReading> m_status;
     const std::string m_display;
-    const std::string m_busAddress;
     // Once the server has offered XInput 2.1 it keeps offering it.
     std::atomic<bool> m_hasXInput{false};
-    std::mutex m_mutex;
-    GDBusConnection* m_connection = nullptr;
 };
 
 } // namespace talverin

@@ -2,8 +2,11 @@
 
 #include "TalverinInput/linux/XErrorTrap.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include <X11/XKBlib.h>
@@ -26,6 +29,8 @@ bool bitIsSet(const char (&keys)[32], int keycode) {
 KeySourceX11::KeySourceX11(std::shared_ptr<const SyntheticInput> synthetic, std::string display)
     : m_synthetic(std::move(synthetic)), m_displayName(std::move(display)),
       m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (m_wakeFd < 0)
+        m_wakeError = std::strerror(errno);
     // The tap thread's connection lives beside the toolkit's on the main thread.
     XErrorTrap::initThreads();
 }
@@ -43,12 +48,14 @@ int KeySourceX11::xKeycodeOf(std::int64_t keyCode) {
     return -1;
 }
 
-bool KeySourceX11::open() {
+Result<void, KeySourceError> KeySourceX11::open() {
     if (m_wakeFd < 0)
-        return false;
-    m_display = XOpenDisplay(m_displayName.empty() ? nullptr : m_displayName.c_str());
+        return fail(KeySourceError::noResources, "no wake-up channel: " + m_wakeError);
+    const char* name = m_displayName.empty() ? nullptr : m_displayName.c_str();
+    m_display = XOpenDisplay(name);
     if (!m_display)
-        return false;
+        return fail(KeySourceError::noDisplay,
+                    std::string("cannot open display ") + XDisplayName(name));
     XErrorTrap::adopt(
         m_display, [](void* self) { static_cast<KeySourceX11*>(self)->connectionBroke(); }, this);
 
@@ -61,7 +68,7 @@ bool KeySourceX11::open() {
         XIQueryVersion(m_display, &major, &minor) != Success || major < 2 ||
         (major == 2 && minor < 1)) {
         close();
-        return false;
+        return fail(KeySourceError::unsupported, "the X server offers no XInput 2.1");
     }
     findSyntheticDevices();
 
@@ -86,9 +93,9 @@ bool KeySourceX11::open() {
     XSync(m_display, False);
     if (m_lost) {
         close();
-        return false;
+        return fail(KeySourceError::lost, "the X connection broke");
     }
-    return true;
+    return {};
 }
 
 void KeySourceX11::findSyntheticDevices() {

@@ -38,7 +38,7 @@ public:
     // The X keycode of a hold-key code, or -1.
     static int xKeycodeOf(std::int64_t keyCode);
 
-    bool open() override;
+    Result<void, KeySourceError> open() override;
     void close() override;
     void wait(double timeout) override;
     void wake() override;
@@ -60,6 +60,8 @@ private:
     _XDisplay* m_display = nullptr;
     int m_xinputOpcode = 0;
     int m_wakeFd = -1;
+    // Why the wake-up channel could not be made.
+    std::string m_wakeError;
     std::atomic<bool> m_lost{false};
     bool m_reportedLost = false;
     std::set<int> m_syntheticDevices;

@@ -1,8 +1,8 @@
 #include "TalverinInput/linux/SettingsPanesLinux.h"
 
-#include <vector>
+#include "TalverinInput/linux/GioHandles.h"
 
-#include <glib.h>
+#include <vector>
 
 namespace talverin::SettingsPanesLinux {
 
@@ -19,22 +19,18 @@ bool open(const std::string& address) {
     if (hasAnchor && panel.empty())
         return false;
 
-    gchar* path = g_find_program_in_path(program.c_str());
+    const GCharPtr path(g_find_program_in_path(program.c_str()));
     if (!path)
         return false;
-    std::vector<gchar*> argv{path};
+    std::vector<gchar*> argv{path.get()};
     if (!panel.empty())
         argv.push_back(const_cast<gchar*>(panel.c_str()));
     argv.push_back(nullptr);
-    GError* error = nullptr;
-    const gboolean started = g_spawn_async(
+    GErrorPtr error;
+    return g_spawn_async(
         nullptr, argv.data(), nullptr,
         static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-        nullptr, nullptr, &error);
-    if (error)
-        g_error_free(error);
-    g_free(path);
-    return started;
+        nullptr, nullptr, ErrorOut(error));
 }
 
 } // namespace talverin::SettingsPanesLinux

@@ -10,18 +10,17 @@ namespace talverin {
 SleepWatcherLogind::SleepWatcherLogind(std::shared_ptr<NotificationCenter> workspace,
                                        std::string busAddress)
     : m_workspace(std::move(workspace)) {
-    GError* error = nullptr;
-    m_connection = openBusConnection(G_BUS_TYPE_SYSTEM, busAddress, &error);
+    GErrorPtr error;
+    m_connection = openBusConnection(G_BUS_TYPE_SYSTEM, busAddress, error);
     if (!m_connection) {
-        CoreLog::write(std::string("Sleep: no system bus, sleep and wake-up are not watched (") +
-                       (error ? error->message : "unknown") + ")");
-        if (error)
-            g_error_free(error);
+        m_unavailable = "no system bus (" + busErrorText(error) + ")";
+        CoreLog::write("Sleep: no system bus, sleep and wake-up are not watched (" +
+                       busErrorText(error) + ")");
         return;
     }
     m_subscription = g_dbus_connection_signal_subscribe(
-        m_connection, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-        "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        m_connection.get(), "org.freedesktop.login1", "org.freedesktop.login1.Manager",
+        "PrepareForSleep", "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const char*, const char*, const char*, const char*,
            GVariant* parameters, gpointer self) {
             if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
@@ -32,14 +31,12 @@ SleepWatcherLogind::SleepWatcherLogind(std::shared_ptr<NotificationCenter> works
                 sleeping ? SystemNotification::willSleep : SystemNotification::didWake);
         },
         this, nullptr);
-    settleBusConnection(m_connection);
+    settleBusConnection(m_connection.get());
 }
 
 SleepWatcherLogind::~SleepWatcherLogind() {
     if (m_subscription != 0)
-        g_dbus_connection_signal_unsubscribe(m_connection, m_subscription);
-    if (m_connection)
-        g_object_unref(m_connection);
+        g_dbus_connection_signal_unsubscribe(m_connection.get(), m_subscription);
 }
 
 } // namespace talverin

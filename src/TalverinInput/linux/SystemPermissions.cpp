@@ -12,7 +12,7 @@ using Wire::PermissionKind;
 using Wire::PermissionState;
 
 SystemPermissions::SystemPermissions(std::shared_ptr<AccessibilityTrust> accessibility,
-                                     std::shared_ptr<MicrophoneAccessPulse> microphone,
+                                     std::shared_ptr<MicrophoneAccess> microphone,
                                      std::filesystem::path speechModel)
     : m_accessibility(std::move(accessibility)), m_microphone(std::move(microphone)),
       m_speechModel(std::move(speechModel)) {}
@@ -25,7 +25,7 @@ namespace {
 
 struct Sources {
     std::shared_ptr<AccessibilityTrust> accessibility;
-    std::shared_ptr<MicrophoneAccessPulse> microphone;
+    std::shared_ptr<MicrophoneAccess> microphone;
     std::filesystem::path speechModel;
 
     PermissionState state(PermissionKind kind) const {
@@ -51,6 +51,10 @@ struct Sources {
 } // namespace
 
 PermissionState SystemPermissions::state(PermissionKind kind) {
+    // The answer is the status last read; the read started here serves the next poll, so that
+    // a poll never waits for the accessibility bus.
+    if (kind == PermissionKind::accessibility)
+        m_accessibility->refresh();
     return Sources{m_accessibility, m_microphone, m_speechModel}.state(kind);
 }
 

@@ -2,7 +2,7 @@
 
 #include "TalverinInput/PermissionReading.h"
 #include "TalverinInput/linux/AccessibilityTrust.h"
-#include "TalverinInput/linux/MicrophoneAccessPulse.h"
+#include "TalverinInput/MicrophoneAccess.h"
 
 #include <filesystem>
 #include <memory>
@@ -16,7 +16,7 @@ namespace talverin {
 class SystemPermissions final : public PermissionReading {
 public:
     SystemPermissions(std::shared_ptr<AccessibilityTrust> accessibility,
-                      std::shared_ptr<MicrophoneAccessPulse> microphone,
+                      std::shared_ptr<MicrophoneAccess> microphone,
                       std::filesystem::path speechModel = defaultSpeechModel());
 
     // The English model of the on-device recogniser.
@@ -28,7 +28,7 @@ public:
 
 private:
     std::shared_ptr<AccessibilityTrust> m_accessibility;
-    std::shared_ptr<MicrophoneAccessPulse> m_microphone;
+    std::shared_ptr<MicrophoneAccess> m_microphone;
     std::filesystem::path m_speechModel;
 };
 

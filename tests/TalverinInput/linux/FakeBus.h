@@ -144,7 +144,8 @@ private:
 
 // The accessibility bus launcher's status object (org.a11y.Status on /org/a11y/bus) on a
 // private bus. It answers on a thread of its own, so that the code under test may ask it
-// synchronously; setting IsEnabled announces the change as the real launcher does.
+// synchronously; setting IsEnabled announces the change as the real launcher does. freeze()
+// stalls it as a busy or stopped launcher would: questions get no answer until thaw().
 class FakeAccessibilityBus {
 public:
     explicit FakeAccessibilityBus(const std::string& address, bool enabled)
@@ -153,6 +154,7 @@ public:
         m_ready.wait(lock, [this] { return m_started; });
     }
     ~FakeAccessibilityBus() {
+        thaw();
         g_main_context_invoke(
             m_context,
             [](gpointer loop) -> gboolean {
@@ -166,6 +168,20 @@ public:
     FakeAccessibilityBus& operator=(const FakeAccessibilityBus&) = delete;
 
     bool enabled() const { return m_enabled; }
+    // Questions asked from now on are held until thaw().
+    void freeze() {
+        std::lock_guard lock(m_mutex);
+        m_frozen = true;
+    }
+    void thaw() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_frozen = false;
+        }
+        m_ready.notify_all();
+    }
+    // How many questions for the status the service has taken, held ones included.
+    int questions() const { return m_questions; }
     // Switches the status as the desktop's settings would, announcing it.
     void setEnabled(bool enabled) {
         struct Change {
@@ -201,6 +217,11 @@ private:
             [](GDBusConnection*, const char*, const char*, const char*, const char* property,
                GError**, gpointer self) -> GVariant* {
                 auto* bus = static_cast<FakeAccessibilityBus*>(self);
+                ++bus->m_questions;
+                {
+                    std::unique_lock lock(bus->m_mutex);
+                    bus->m_ready.wait(lock, [bus] { return !bus->m_frozen; });
+                }
                 return g_variant_new_boolean(g_str_equal(property, "IsEnabled") &&
                                              bus->m_enabled.load());
             },
@@ -247,6 +268,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_ready;
     bool m_started = false;
+    bool m_frozen = false;
+    std::atomic<int> m_questions{0};
     GMainContext* m_context = nullptr;
     GMainLoop* m_loop = nullptr;
     GDBusConnection* m_connection = nullptr;

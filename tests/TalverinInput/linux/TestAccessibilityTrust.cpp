@@ -4,16 +4,26 @@
 #include "../TapTestSupport.h"
 #include "FakeBus.h"
 #include "LinuxTestSupport.h"
+#include "TalverinInput/KeyTap.h"
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
+#include "TalverinInput/linux/KeySourceX11.h"
 #include "TalverinInput/linux/XErrorTrap.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 namespace talverin {
 namespace {
+
+using BusStatus = AccessibilityStatusWatcher::BusStatus;
 
 class AccessibilityTrustTest : public ::testing::Test {
 protected:
@@ -22,14 +32,27 @@ protected:
             GTEST_SKIP() << "no Xvfb or no dbus-daemon";
     }
 
+    // A watcher on the private bus, once its first read has ended.
+    std::shared_ptr<AccessibilityStatusWatcher> watch(std::string address = {}) {
+        auto watcher = std::make_shared<AccessibilityStatusWatcher>(
+            center, address.empty() ? bus.address() : address);
+        bool read = false;
+        watcher->whenFirstRead([&read] { read = true; });
+        EXPECT_TRUE(loop.runUntil([&read] { return read; }, 10));
+        return watcher;
+    }
+
     test::RealTimeLoop loop;
+    test::LogLines log;
     test::PrivateXServer server;
     test::PrivateBus bus;
+    std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
 };
 
 TEST_F(AccessibilityTrustTest, GrantedOnlyWithTheAccessibilityBusOnAndXInputAtTheServer) {
     test::FakeAccessibilityBus status(bus.address(), false);
-    AccessibilityTrust trust(server.display(), bus.address());
+    auto watcher = watch();
+    AccessibilityTrust trust(watcher, server.display());
     EXPECT_TRUE(trust.hasXInput());
     EXPECT_FALSE(trust.isGranted());
 
@@ -37,33 +60,122 @@ TEST_F(AccessibilityTrustTest, GrantedOnlyWithTheAccessibilityBusOnAndXInputAtTh
     EXPECT_TRUE(status.enabled());
     EXPECT_TRUE(trust.isGranted());
 
-    AccessibilityTrust withoutServer(":4242", bus.address());
+    AccessibilityTrust withoutServer(watcher, ":4242");
     EXPECT_FALSE(withoutServer.isGranted()) << "no X server, no key tap";
 }
 
 TEST_F(AccessibilityTrustTest, WithoutTheAccessibilityBusNothingIsGranted) {
     // The bus runs, but nobody owns org.a11y.Bus.
-    AccessibilityTrust trust(server.display(), bus.address());
+    AccessibilityTrust trust(watch(), server.display());
     EXPECT_FALSE(trust.isGranted());
     EXPECT_FALSE(trust.requestEnable());
 
-    AccessibilityTrust noBus(server.display(), "unix:path=/nonexistent/talverin-bus");
+    AccessibilityTrust noBus(watch("unix:path=/nonexistent/talverin-bus"), server.display());
     EXPECT_FALSE(noBus.isGranted());
     EXPECT_FALSE(noBus.requestEnable());
 }
 
 TEST_F(AccessibilityTrustTest, TheWatcherPostsEachChangeOfTheStatus) {
     test::FakeAccessibilityBus status(bus.address(), false);
-    auto center = std::make_shared<NotificationCenter>();
+    auto watcher = watch();
+    ASSERT_TRUE(watcher->isWatching());
+    EXPECT_EQ(watcher->status(), BusStatus::notEnabled);
     int notices = 0;
     center->addObserver(PermissionsMonitor::accessibilityNotification, [&] { ++notices; });
-    AccessibilityStatusWatcher watcher(center, bus.address());
-    ASSERT_TRUE(watcher.isWatching());
 
     status.setEnabled(true);
     ASSERT_TRUE(loop.runUntil([&] { return notices == 1; }));
+    EXPECT_EQ(watcher->status(), BusStatus::enabled);
     status.setEnabled(false);
     ASSERT_TRUE(loop.runUntil([&] { return notices == 2; }));
+    EXPECT_EQ(watcher->status(), BusStatus::notEnabled);
+}
+
+// A launcher that does not answer in time (busy, stopped) keeps the status it last gave, and
+// reading it never waits; only the bus saying "not enabled" takes the permission back.
+TEST_F(AccessibilityTrustTest, ABusThatDoesNotAnswerKeepsTheLastStatus) {
+    test::FakeAccessibilityBus status(bus.address(), true);
+    auto watcher = watch();
+    AccessibilityTrust trust(watcher, server.display());
+    ASSERT_TRUE(trust.isGranted());
+
+    status.freeze();
+    const int asked = status.questions();
+    trust.refresh();
+    ASSERT_TRUE(loop.runUntil([&] { return status.questions() > asked; }, 10));
+    EXPECT_TRUE(trust.isGranted()) << "read while the question is held";
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return !log.starting("Permissions: the accessibility bus did not answer").empty(); },
+        30));
+    EXPECT_TRUE(trust.isGranted()) << "a question without an answer";
+
+    status.thaw();
+    status.setEnabled(false);
+    EXPECT_TRUE(loop.runUntil([&] { return !trust.isGranted(); }));
+}
+
+constexpr int xRightAlt = 108;
+
+// The key tap on a real X server with its trust read from a frozen accessibility bus: the
+// tap's trust checks and the permission polls go on, a hold is still heard, and nothing
+// says that Accessibility was lost.
+TEST_F(AccessibilityTrustTest, AFrozenBusNeitherRemovesTheKeyTapNorSilencesIt) {
+    test::FakeAccessibilityBus status(bus.address(), true);
+    auto watcher = watch();
+    auto trust = std::make_shared<AccessibilityTrust>(watcher, server.display());
+    auto checks = std::make_shared<std::atomic<int>>(0);
+    KeyTap::System system{
+        [trust, checks] {
+            ++*checks;
+            return trust->isGranted();
+        },
+        [display = server.display()]() -> std::unique_ptr<KeySource> {
+            return std::make_unique<KeySourceX11>(nullptr, display);
+        },
+        KeySourceX11::canSee, nullptr};
+    auto tap = std::make_unique<KeyTap>(HoldKey::rightOption, system);
+    std::vector<std::string> heard;
+    tap->onPress = [&](double) { heard.push_back("press"); };
+    tap->onRelease = [&](double) { heard.push_back("release"); };
+    tap->onCancel = [&](KeyCancelReason reason, double) {
+        heard.push_back("cancel(" + std::string(toString(reason)) + ")");
+    };
+    ASSERT_TRUE(tap->start());
+
+    Display* driver = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(driver, nullptr);
+    auto key = [driver](bool down) {
+        XTestFakeKeyEvent(driver, xRightAlt, down ? True : False, 0);
+        XSync(driver, False);
+    };
+
+    status.freeze();
+    key(true);
+    ASSERT_TRUE(loop.runUntil([&] { return heard.size() == 1; }, 10));
+    // A poll's read goes unanswered while the tap checks its trust at least once more.
+    trust->refresh();
+    const int checked = *checks;
+    ASSERT_TRUE(loop.runUntil(
+        [&] {
+            return *checks > checked &&
+                   !log.starting("Permissions: the accessibility bus did not answer").empty();
+        },
+        30));
+    key(false);
+    ASSERT_TRUE(loop.runUntil([&] { return heard.size() == 2; }, 10));
+    EXPECT_EQ(heard, (std::vector<std::string>{"press", "release"}));
+    EXPECT_TRUE(tap->isRunning());
+    EXPECT_EQ(log.count("KeyTap: Accessibility lost, the tap is removed"), 0);
+
+    // The user switching Accessibility off is still a loss.
+    status.thaw();
+    status.setEnabled(false);
+    EXPECT_TRUE(loop.runUntil(
+        [&] { return log.contains("KeyTap: Accessibility lost, the tap is removed"); }, 30));
+    EXPECT_FALSE(tap->isRunning());
+
+    tap.reset();
+    XCloseDisplay(driver);
 }
 
 // Each of our X connections is released from the trap only after it was closed, and a

@@ -220,7 +220,10 @@ TEST_F(KeyTapOnX11, StoppingTheServerIsALossOfTrust) {
 
 TEST(KeySourceX11, RefusesWithoutAServerAndMapsHoldKeysToKeycodes) {
     KeySourceX11 source(nullptr, ":4242");
-    EXPECT_FALSE(source.open());
+    const auto opened = source.open();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error(), KeySourceError::noDisplay);
+    EXPECT_EQ(opened.message(), "cannot open display :4242");
     EXPECT_FALSE(source.isKeyDown(61)) << "a closed source answers harmlessly";
     EXPECT_EQ(KeySourceX11::xKeycodeOf(61), xRightAlt);
     EXPECT_EQ(KeySourceX11::xKeycodeOf(105), xF13);

@@ -26,6 +26,7 @@ TEST(SleepWatcherLogind, TurnsPrepareForSleepIntoSleepAndWakeNotices) {
 
     SleepWatcherLogind watcher(workspace, bus.address());
     ASSERT_TRUE(watcher.isWatching());
+    EXPECT_EQ(watcher.unavailableReason(), std::nullopt);
     logind.prepareForSleep(true);
     ASSERT_TRUE(loop.runUntil([&] { return heard.size() == 1; }));
     logind.prepareForSleep(false);
@@ -39,6 +40,7 @@ TEST(SleepWatcherLogind, WithoutABusItSaysSoOnceAndStaysIdle) {
     SleepWatcherLogind watcher(std::make_shared<NotificationCenter>(),
                                "unix:path=/nonexistent/talverin-bus");
     EXPECT_FALSE(watcher.isWatching());
+    EXPECT_TRUE(watcher.unavailableReason().value_or("").starts_with("no system bus ("));
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(log.lines()[0].rfind("Sleep: no system bus, sleep and wake-up are not watched (", 0),
               0u);
