@@ -18,7 +18,9 @@ std::optional<Point> point(const std::optional<AXAttributeValue>& value) {
     return as<Point>(value);
 }
 
-std::optional<Size> size(const std::optional<AXAttributeValue>& value) { return as<Size>(value); }
+std::optional<Size> size(const std::optional<AXAttributeValue>& value) {
+    return as<Size>(value);
+}
 
 std::optional<AXRange> range(const std::optional<AXAttributeValue>& value) {
     return as<AXRange>(value);

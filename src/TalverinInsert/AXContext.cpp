@@ -13,9 +13,9 @@ namespace talverin {
 
 namespace {
 
-const std::vector<std::string> elementAttributes{"AXRole",           "AXSubrole",
-                                                 "AXSelectedTextRange", "AXNumberOfCharacters",
-                                                 "AXWindow",         "AXEditableAncestor"};
+const std::vector<std::string> elementAttributes{
+    "AXRole",   "AXSubrole",         "AXSelectedTextRange", "AXNumberOfCharacters",
+    "AXWindow", "AXEditableAncestor"};
 
 std::optional<AXAttributeValue> find(const std::map<std::string, AXAttributeValue>& values,
                                      const std::string& name) {
@@ -25,7 +25,9 @@ std::optional<AXAttributeValue> find(const std::map<std::string, AXAttributeValu
     return it->second;
 }
 
-std::size_t units(const std::string& text) { return Unicode::toUtf16(text).size(); }
+std::size_t units(const std::string& text) {
+    return Unicode::toUtf16(text).size();
+}
 
 } // namespace
 
@@ -97,9 +99,9 @@ DictationContext AXContext::read(int timeoutMs) {
 
     const bool webEngine = reading.engine != WebEngine::none;
     if (ContextRules::isSecureField(reading.role, subrole)) {
-        context.elementToken = ElementToken(std::make_shared<AXElementBox>(
-            reading.element, app->pid, reading.role, Editability::editable, std::nullopt,
-            webEngine));
+        context.elementToken = ElementToken(
+            std::make_shared<AXElementBox>(reading.element, app->pid, reading.role,
+                                           Editability::editable, std::nullopt, webEngine));
         context.isSecure = true;
         log("secure field", context, &session, started, std::nullopt, WebEngine::none);
         return context;
@@ -150,9 +152,9 @@ void AXContext::readElement(Reading& reading, AXSession& session) {
     std::optional<std::int64_t> insertionOffset;
     if (range && range->length == 0 && range->location >= 0)
         insertionOffset = range->location;
-    reading.context.elementToken = ElementToken(std::make_shared<AXElementBox>(
-        reading.element, reading.pid, role, reading.editability, insertionOffset,
-        reading.engine != WebEngine::none));
+    reading.context.elementToken = ElementToken(
+        std::make_shared<AXElementBox>(reading.element, reading.pid, role, reading.editability,
+                                       insertionOffset, reading.engine != WebEngine::none));
     reading.context.isSecure = false;
     reading.context.isEditable = reading.editability == Editability::editable;
     readText(reading, session);
@@ -176,8 +178,7 @@ void AXContext::readText(Reading& reading, AXSession& session) {
         auto [before, after] = CaretWindow::trimmed(
             Unicode::toUtf16(string(reading.element, {start, loc - start}, session)),
             loc > beforeLimit,
-            Unicode::toUtf16(string(reading.element, {end, stop - end}, session)),
-            stop < *count);
+            Unicode::toUtf16(string(reading.element, {end, stop - end}, session)), stop < *count);
         context.before = Unicode::toUtf8(before);
         context.after = Unicode::toUtf8(after);
     };
@@ -259,11 +260,10 @@ bool AXContext::enableAccessibilityIfNeeded(const AXElement& app, std::int32_t p
             m_enabled.clear();
         m_enabled[pid] = bundleID;
     }
-    CoreLog::write("AXContext: accessibility tree requested (" + std::string(toString(engine)) +
-                   ", " +
-                   (answer == AXError::success ? std::string("manual")
-                                               : "error " + std::to_string(answer)) +
-                   ")");
+    CoreLog::write(
+        "AXContext: accessibility tree requested (" + std::string(toString(engine)) + ", " +
+        (answer == AXError::success ? std::string("manual") : "error " + std::to_string(answer)) +
+        ")");
     return answer == AXError::success;
 }
 

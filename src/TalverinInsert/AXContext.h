@@ -34,8 +34,8 @@ public:
     WebEngine engine(std::int32_t pid, const std::optional<RunningApplication>& running);
     // True only when this very call switched the application's tree on.
     bool enableAccessibilityIfNeeded(const AXElement& app, std::int32_t pid,
-                                     const std::optional<std::string>& bundleID,
-                                     WebEngine engine, AXSession& session);
+                                     const std::optional<std::string>& bundleID, WebEngine engine,
+                                     AXSession& session);
     std::optional<Rect> windowFrame(AXElement window, const AXElement& app, AXSession& session);
     std::string string(const AXElement& element, AXRange range, AXSession& session);
 
@@ -43,9 +43,8 @@ private:
     struct Reading;
     void readElement(Reading& reading, AXSession& session);
     void readText(Reading& reading, AXSession& session);
-    void log(const std::string& verdict, const DictationContext& context,
-             const AXSession* session, double started, const std::optional<std::string>& role,
-             WebEngine engine);
+    void log(const std::string& verdict, const DictationContext& context, const AXSession* session,
+             double started, const std::optional<std::string>& role, WebEngine engine);
 
     // Both caches are emptied when an entry is about to be added past this many.
     static constexpr std::size_t cacheLimit = 256;

@@ -104,8 +104,7 @@ std::map<std::string, AXAttributeValue> AXSession::copyMany(const AXElement& ele
     return values;
 }
 
-std::optional<AXAttributeValue> AXSession::copy(const AXElement& element,
-                                                const std::string& name) {
+std::optional<AXAttributeValue> AXSession::copy(const AXElement& element, const std::string& name) {
     if (!admit())
         return std::nullopt;
     auto answer = m_backend.copy(element, name);

@@ -67,13 +67,14 @@ CaretWindow::Around CaretWindow::slice(const std::u16string& text, AXRange selec
     const std::int64_t length = std::clamp<std::int64_t>(selection.length, 0, n - location);
     const std::int64_t end = location + length;
 
-    std::int64_t beforeStart = std::max<std::int64_t>(location - std::max<std::int64_t>(before, 0), 0);
+    std::int64_t beforeStart =
+        std::max<std::int64_t>(location - std::max<std::int64_t>(before, 0), 0);
     std::int64_t afterStop = std::min(end + std::max<std::int64_t>(after, 0), n);
 
     // An edge inside a character moves to that character's edge on the inner side.
     icu::BreakIterator* characters = Unicode::characterBreakIterator();
-    if (characters && ((beforeStart > 0 && beforeStart < location) ||
-                       (afterStop < n && afterStop > end))) {
+    if (characters &&
+        ((beforeStart > 0 && beforeStart < location) || (afterStop < n && afterStop > end))) {
         const icu::UnicodeString whole(false, text.data(), static_cast<int32_t>(n));
         characters->setText(whole);
         if (beforeStart > 0 && beforeStart < location &&
@@ -95,10 +96,8 @@ CaretWindow::Around CaretWindow::slice(const std::u16string& text, AXRange selec
     return around;
 }
 
-std::pair<std::u16string, std::u16string> CaretWindow::trimmed(std::u16string before,
-                                                               bool cutStart,
-                                                               std::u16string after,
-                                                               bool cutEnd) {
+std::pair<std::u16string, std::u16string> CaretWindow::trimmed(std::u16string before, bool cutStart,
+                                                               std::u16string after, bool cutEnd) {
     constexpr char16_t replacement = u'\uFFFD';
     if (cutStart) {
         before.erase(0, before.find_first_not_of(replacement));

@@ -17,15 +17,15 @@ constexpr std::array<std::string_view, 4> textRoles{"AXTextField", "AXTextArea",
                                                     "AXSearchField"};
 
 constexpr std::array<std::string_view, 18> nonTextValueRoles{
-    "AXSlider",         "AXCheckBox",         "AXRadioButton",        "AXIncrementor",
-    "AXColorWell",      "AXPopUpButton",      "AXScrollBar",          "AXSplitter",
-    "AXDisclosureTriangle", "AXValueIndicator", "AXLevelIndicator", "AXProgressIndicator",
-    "AXMenuButton",     "AXButton",           "AXStepper",            "AXDateTimeArea",
-    "AXTimeField",      "AXDateField"};
+    "AXSlider",         "AXCheckBox",       "AXRadioButton",
+    "AXIncrementor",    "AXColorWell",      "AXPopUpButton",
+    "AXScrollBar",      "AXSplitter",       "AXDisclosureTriangle",
+    "AXValueIndicator", "AXLevelIndicator", "AXProgressIndicator",
+    "AXMenuButton",     "AXButton",         "AXStepper",
+    "AXDateTimeArea",   "AXTimeField",      "AXDateField"};
 
-constexpr std::array<std::string_view, 6> genericRoles{"AXGroup",      "AXWindow",
-                                                       "AXWebArea",    "AXScrollArea",
-                                                       "AXSplitGroup", "AXLayoutArea"};
+constexpr std::array<std::string_view, 6> genericRoles{
+    "AXGroup", "AXWindow", "AXWebArea", "AXScrollArea", "AXSplitGroup", "AXLayoutArea"};
 
 constexpr std::array<std::string_view, 2> blindRoles{"AXUnknown", "AXApplication"};
 
@@ -33,12 +33,18 @@ constexpr std::string_view secureTextField = "AXSecureTextField";
 
 } // namespace
 
-bool ContextRules::isTextRole(std::string_view role) { return member(textRoles, role); }
+bool ContextRules::isTextRole(std::string_view role) {
+    return member(textRoles, role);
+}
 bool ContextRules::isNonTextValueRole(std::string_view role) {
     return member(nonTextValueRoles, role);
 }
-bool ContextRules::isGenericRole(std::string_view role) { return member(genericRoles, role); }
-bool ContextRules::isBlindRole(std::string_view role) { return member(blindRoles, role); }
+bool ContextRules::isGenericRole(std::string_view role) {
+    return member(genericRoles, role);
+}
+bool ContextRules::isBlindRole(std::string_view role) {
+    return member(blindRoles, role);
+}
 
 bool ContextRules::isSecureField(const std::optional<std::string>& role,
                                  const std::optional<std::string>& subrole) {
@@ -61,7 +67,7 @@ const std::string_view WebEngines::electronMarker =
     "Contents/Frameworks/Electron Framework.framework";
 
 const std::array<std::string_view, 6> WebEngines::manualAccessibilitySkipped{
-    "com.microsoft.VSCode", "com.microsoft.VSCodeInsiders",  "com.vscodium",
+    "com.microsoft.VSCode",          "com.microsoft.VSCodeInsiders",  "com.vscodium",
     "com.vscodium.VSCodiumInsiders", "com.todesktop.230313mzl4w4u92", "com.exafunction.windsurf",
 };
 

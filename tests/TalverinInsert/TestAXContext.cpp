@@ -30,7 +30,8 @@ std::string words(int count) {
 class AXContextTest : public ::testing::Test {
 protected:
     AXContextTest() {
-        fake.focusApplication({.pid = 42, .localizedName = "Notes", .bundleID = "org.example.Notes"});
+        fake.focusApplication(
+            {.pid = 42, .localizedName = "Notes", .bundleID = "org.example.Notes"});
         fake.focusElement(42, "field");
         fake.attribute("field", "AXWindow", AccessibilityBackendFake::element("win"));
         fake.attribute("win", "AXPosition", Point{100, 50});
@@ -39,8 +40,8 @@ protected:
             rangeReads.push_back(r);
             if (name != "AXStringForRange")
                 return AXReply<AXAttributeValue>{AXError::attributeUnsupported, {}};
-            return AXReply<AXAttributeValue>{
-                AXError::success, Unicode::toUtf8(value.substr(r.location, r.length))};
+            return AXReply<AXAttributeValue>{AXError::success,
+                                             Unicode::toUtf8(value.substr(r.location, r.length))};
         };
     }
 
@@ -85,9 +86,9 @@ TEST_F(AXContextTest, UntrustedGivesTheFrontApplicationOnly) {
     EXPECT_TRUE(context.isSecure);
     EXPECT_FALSE(context.elementToken);
     EXPECT_TRUE(fake.calls.empty());
-    EXPECT_EQ(log.lines(), std::vector<std::string>{
-                               "AXContext: untrusted before=0 after=0 sel=0 secure=true "
-                               "frame=false ms=0"});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"AXContext: untrusted before=0 after=0 sel=0 secure=true "
+                                       "frame=false ms=0"});
 }
 
 TEST_F(AXContextTest, AnEditableTextAreaWithTheCaretInside) {
@@ -109,8 +110,9 @@ TEST_F(AXContextTest, AnEditableTextAreaWithTheCaretInside) {
 }
 
 TEST_F(AXContextTest, APasswordFieldIsSecureAndNothingIsRead) {
-    for (const auto& [role, subrole] : {std::pair<std::string, std::string>{"AXSecureTextField", ""},
-                                        {"AXTextField", "AXSecureTextField"}}) {
+    for (const auto& [role, subrole] :
+         {std::pair<std::string, std::string>{"AXSecureTextField", ""},
+          {"AXTextField", "AXSecureTextField"}}) {
         SCOPED_TRACE(role + "/" + subrole);
         field(role, "hunter2", {7, 0});
         if (!subrole.empty())
@@ -176,9 +178,9 @@ TEST_F(AXContextTest, AHungApplicationStopsTheReadWithinItsBudget) {
     EXPECT_FALSE(context.isEditable);
     ASSERT_TRUE(box(context));
     EXPECT_EQ(box(context)->editability, Editability::unknown); // hung: not "notEditable"
-    EXPECT_EQ(log.lines(), std::vector<std::string>{
-                               "AXContext: unknown role=AXGroup before=0 after=0 sel=0 "
-                               "secure=false frame=false calls=4 hung ms=100"});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"AXContext: unknown role=AXGroup before=0 after=0 sel=0 "
+                                       "secure=false frame=false calls=4 hung ms=100"});
 }
 
 TEST_F(AXContextTest, AnExpiredBudgetIsLoggedAsExpired) {
@@ -186,9 +188,9 @@ TEST_F(AXContextTest, AnExpiredBudgetIsLoggedAsExpired) {
     // Every call takes 125 ms: the budget of 0.4 s allows four, the window's the last.
     fake.onCall = [this](const std::string&) { now += 0.125; };
     const auto context = read();
-    EXPECT_EQ(log.lines(), std::vector<std::string>{
-                               "AXContext: editable role=AXTextArea before=0 after=0 sel=0 "
-                               "secure=false frame=true calls=4 expired ms=500"});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"AXContext: editable role=AXTextArea before=0 after=0 sel=0 "
+                                       "secure=false frame=true calls=4 expired ms=500"});
     EXPECT_TRUE(context.isEditable);
 }
 
@@ -256,8 +258,7 @@ TEST_F(AXContextTest, EditabilityByRoleAndWhatTheElementAllows) {
         {"editable ancestor", "AXStaticText", std::nullopt, false, true, Editability::editable},
         {"settable value, any role", "AXStaticText", std::nullopt, true, false,
          Editability::editable},
-        {"settable value, no role", std::nullopt, std::nullopt, true, false,
-         Editability::editable},
+        {"settable value, no role", std::nullopt, std::nullopt, true, false, Editability::editable},
         {"settable slider", "AXSlider", std::nullopt, true, false, Editability::notEditable},
         {"nothing, no role", std::nullopt, std::nullopt, false, false, Editability::unknown},
         {"blind role", "AXApplication", std::nullopt, false, false, Editability::unknown},

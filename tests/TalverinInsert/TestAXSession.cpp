@@ -24,7 +24,7 @@ TEST(AXSession, ClampsTheMessagingTimeout) {
     const struct {
         int requestedMs;
         float seconds;
-    } cases[] = {{0, 0.1f},  {-7, 0.1f},   {1, 0.01f},   {5, 0.01f}, {10, 0.01f},
+    } cases[] = {{0, 0.1f},    {-7, 0.1f},   {1, 0.01f},   {5, 0.01f},  {10, 0.01f},
                  {11, 0.011f}, {250, 0.25f}, {1000, 1.0f}, {5000, 1.0f}};
     AccessibilityBackendFake fake;
     for (const auto& c : cases) {
@@ -198,9 +198,9 @@ TEST(AXSession, UnpacksOnlyValuesOfTheirShape) {
 TEST(AXElementBox, TheSameElementReadTwiceIsTheSameTokenWhateverElseDiffers) {
     auto first = std::make_shared<AXElementBox>(AccessibilityBackendFake::element("field"), 1,
                                                 "AXTextArea", Editability::editable, 4, false);
-    auto second = std::make_shared<AXElementBox>(AccessibilityBackendFake::element("field"), 1,
-                                                 std::nullopt, Editability::unknown,
-                                                 std::nullopt, true);
+    auto second =
+        std::make_shared<AXElementBox>(AccessibilityBackendFake::element("field"), 1, std::nullopt,
+                                       Editability::unknown, std::nullopt, true);
     auto other = std::make_shared<AXElementBox>(AccessibilityBackendFake::element("other"), 1,
                                                 "AXTextArea", Editability::editable, 4, false);
     EXPECT_EQ(ElementToken(first), ElementToken(second));

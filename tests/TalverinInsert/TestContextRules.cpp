@@ -11,7 +11,9 @@
 namespace talverin {
 namespace {
 
-std::u16string u(std::string_view text) { return Unicode::toUtf16(text); }
+std::u16string u(std::string_view text) {
+    return Unicode::toUtf16(text);
+}
 
 // Plain words of five letters each: "word0 word1 word2 ...", six units per word.
 std::u16string words(int count) {
@@ -83,7 +85,7 @@ TEST(CaretWindow, SlicesAroundTheCaret) {
     const std::u16string text = words(200); // 1200 units
     const auto far = CaretWindow::slice(text, {1000, 0}, 600, 200);
     EXPECT_LE(far.before.size(), 600u);
-    EXPECT_EQ(far.before.substr(0, 4), u("word"));   // starts on a whole word
+    EXPECT_EQ(far.before.substr(0, 4), u("word")); // starts on a whole word
     const auto tail = CaretWindow::slice(text, {900, 0}, 600, 200);
     EXPECT_LE(tail.after.size(), 200u); // ends on a whole word
     EXPECT_EQ(tail.after.substr(tail.after.size() - 5, 4), u("word"));

@@ -156,8 +156,7 @@ private:
         const auto* fake = dynamic_cast<const FakeElement*>(e.get());
         return fake ? fake->name() : std::string("?");
     }
-    std::optional<int> enter(const std::string& call, const AXElement& e,
-                             const std::string& name) {
+    std::optional<int> enter(const std::string& call, const AXElement& e, const std::string& name) {
         calls.push_back(call + " " + nameOf(e) + " " + name);
         if (onCall)
             onCall(calls.back());
