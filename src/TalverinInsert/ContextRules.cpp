@@ -46,6 +46,10 @@ bool ContextRules::isBlindRole(std::string_view role) {
     return member(blindRoles, role);
 }
 
+bool ContextRules::isTerminal(const std::optional<std::string>& role) {
+    return role == terminalRole;
+}
+
 bool ContextRules::isSecureField(const std::optional<std::string>& role,
                                  const std::optional<std::string>& subrole) {
     return subrole == secureTextField || role == secureTextField;

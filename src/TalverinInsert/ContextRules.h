@@ -22,6 +22,11 @@ bool isGenericRole(std::string_view role);
 // Roles of applications that describe nothing at all.
 bool isBlindRole(std::string_view role);
 
+// The role the desktop's backend gives a terminal. A terminal is not a text field: typed text
+// would run as commands, line by line, and the paste chord arrives as a control character.
+inline constexpr std::string_view terminalRole = "AXTerminal";
+bool isTerminal(const std::optional<std::string>& role);
+
 // A password field, by its role or its subrole.
 bool isSecureField(const std::optional<std::string>& role,
                    const std::optional<std::string>& subrole);
