@@ -123,7 +123,10 @@ void AXContext::readElement(Reading& reading, AXSession& session) {
     const auto subrole = AXCast::string(find(reading.attributes, "AXSubrole"));
     // Decided in order; `nullopt` means "look at the role's kind".
     std::optional<Editability> verdict;
-    if (role && ContextRules::isTextRole(*role))
+    // A terminal may well accept a value, but what is typed there runs as commands.
+    if (ContextRules::isTerminal(role))
+        verdict = Editability::notEditable;
+    else if (role && ContextRules::isTextRole(*role))
         verdict = Editability::editable;
     else if (subrole == "AXSearchField")
         verdict = Editability::editable;

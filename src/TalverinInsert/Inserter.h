@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Bundle.h"
 #include "Runtime/SerialQueue.h"
 #include "TalverinCore/TextInserting.h"
 #include "TalverinInsert/AccessibilityBackend.h"
@@ -56,7 +57,7 @@ public:
         SecureInput& secureInput;
         // This application's identifier: the clipboard's source, and how our own windows are
         // recognised.
-        std::string source;
+        std::string source = Bundle::main().identifier();
         Ticking ticking = Ticking::system();
     };
 

@@ -263,6 +263,8 @@ TEST_F(AXContextTest, EditabilityByRoleAndWhatTheElementAllows) {
         {"nothing, no role", std::nullopt, std::nullopt, false, false, Editability::unknown},
         {"blind role", "AXApplication", std::nullopt, false, false, Editability::unknown},
         {"a button", "AXButton", std::nullopt, false, false, Editability::notEditable},
+        {"a terminal, even with a settable value", "AXTerminal", std::nullopt, true, false,
+         Editability::notEditable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,6 +347,30 @@ TEST_F(AXContextTest, TheEngineCacheFollowsTheIdentityAndEmptiesPastItsLimit) {
     // Past 256 entries the cache starts over; answers stay right.
     EXPECT_EQ(reader.engine(1, app), WebEngine::none);
     EXPECT_EQ(reader.engine(300, RunningApplication{.pid = 300}), WebEngine::none);
+}
+
+TEST_F(AXContextTest, TreeRequestsAreRememberedPerProcessUntilPastTheLimit) {
+    AXSession session(fake, 100, std::nullopt, ticking);
+    const auto app = AccessibilityBackendFake::element("app:42");
+    const auto enable = [&](std::int32_t pid) {
+        return reader.enableAccessibilityIfNeeded(app, pid, "com.google.Chrome",
+                                                  WebEngine::chromium, session);
+    };
+    // A request that goes unanswered is not remembered: the next read asks again.
+    fake.node("app:42").setAnswers["AXManualAccessibility"] = AXError::cannotComplete;
+    EXPECT_FALSE(enable(1));
+    EXPECT_TRUE(log.lines().empty());
+    AXSession fresh(fake, 100, std::nullopt, ticking);
+    fake.node("app:42").setAnswers.clear();
+    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
+                                                   WebEngine::chromium, fresh));
+    EXPECT_FALSE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
+                                                    WebEngine::chromium, fresh));
+    for (std::int32_t pid = 2; pid <= 258; ++pid)
+        reader.enableAccessibilityIfNeeded(app, pid, "com.google.Chrome", WebEngine::chromium,
+                                           fresh);
+    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
+                                                   WebEngine::chromium, fresh));
 }
 
 } // namespace
