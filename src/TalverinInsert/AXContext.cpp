@@ -34,7 +34,6 @@ std::size_t units(const std::string& text) {
 // What one read has found so far.
 struct AXContext::Reading {
     DictationContext context;
-    std::string verdict;
     std::int32_t pid = 0;
     WebEngine engine = WebEngine::none;
     bool justEnabled = false;

@@ -30,7 +30,6 @@ public:
     bool expired() const { return m_expired; }
     int calls() const { return m_calls; }
     std::optional<double> deadline() const { return m_deadline; }
-    AccessibilityBackend& backend() { return m_backend; }
 
     struct FocusedApplication {
         AXElement element;
