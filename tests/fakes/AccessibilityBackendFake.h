@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,7 +17,8 @@ namespace talverin::test {
 // A desktop of named elements held in memory. Elements are FakeElements: the system-wide
 // element is "system", an application's element "app:<pid>". Every call is recorded as
 // "<call> <element> <attribute>", and `onCall` runs before each one answers, so a test can move
-// its clock (a slow target) or change the tree.
+// its clock (a slow target) or change the tree. Once set up, the tree may be read from several
+// threads at once; the records are kept under a lock.
 class AccessibilityBackendFake final : public AccessibilityBackend {
 public:
     struct Node {
@@ -96,6 +98,7 @@ public:
         return it->second;
     }
     void setMessagingTimeout(const AXElement& e, float seconds) override {
+        std::lock_guard lock(m_record);
         timeouts.emplace_back(nameOf(e), seconds);
     }
     AXReply<std::int32_t> pid(const AXElement& e) override {
@@ -116,7 +119,7 @@ public:
             joined += (joined.empty() ? "" : ",") + n;
         if (auto hung = enter("copyMultiple", e, joined))
             return {*hung, std::nullopt};
-        const Node& n = nodes[nameOf(e)];
+        const Node& n = find(e);
         if (n.multiError)
             return {*n.multiError, std::nullopt};
         std::vector<AXAttributeValue> values;
@@ -139,30 +142,47 @@ public:
     AXReply<bool> isSettable(const AXElement& e, const std::string& name) override {
         if (auto hung = enter("isSettable", e, name))
             return {*hung, false};
-        return {AXError::success, nodes[nameOf(e)].settable.contains(name)};
+        return {AXError::success, find(e).settable.contains(name)};
     }
     int set(const AXElement& e, const std::string& name, const AXAttributeValue& value) override {
         if (auto hung = enter("set", e, name))
             return *hung;
-        writes.push_back({nameOf(e), name, value});
-        const Node& n = nodes[nameOf(e)];
+        {
+            std::lock_guard lock(m_record);
+            writes.push_back({nameOf(e), name, value});
+        }
+        const Node& n = find(e);
         auto it = n.setAnswers.find(name);
         return it == n.setAnswers.end() ? AXError::success : it->second;
     }
     double mainDisplayHeight() override { return displayHeight; }
 
 private:
+    std::mutex m_record;
+
     static std::string nameOf(const AXElement& e) {
         const auto* fake = dynamic_cast<const FakeElement*>(e.get());
         return fake ? fake->name() : std::string("?");
     }
     std::optional<int> enter(const std::string& call, const AXElement& e, const std::string& name) {
-        calls.push_back(call + " " + nameOf(e) + " " + name);
+        std::string line = call + " " + nameOf(e) + " " + name;
+        std::size_t made;
+        {
+            std::lock_guard lock(m_record);
+            calls.push_back(line);
+            made = calls.size();
+        }
         if (onCall)
-            onCall(calls.back());
-        if (hangAfterCalls && static_cast<int>(calls.size()) > *hangAfterCalls)
+            onCall(line);
+        if (hangAfterCalls && static_cast<int>(made) > *hangAfterCalls)
             return AXError::cannotComplete;
         return std::nullopt;
+    }
+    // Reads only, so that reads from several threads may share the tree.
+    const Node& find(const AXElement& e) const {
+        static const Node none;
+        auto it = nodes.find(nameOf(e));
+        return it == nodes.end() ? none : it->second;
     }
     AXReply<AXAttributeValue> lookup(const AXElement& e, const std::string& name) {
         auto node = nodes.find(nameOf(e));
