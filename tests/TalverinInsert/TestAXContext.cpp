@@ -365,15 +365,15 @@ TEST_F(AXContextTest, TreeRequestsAreRememberedPerProcessUntilPastTheLimit) {
     EXPECT_TRUE(log.lines().empty());
     AXSession fresh(fake, 100, std::nullopt, ticking);
     fake.node("app:42").setAnswers.clear();
-    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
-                                                   WebEngine::chromium, fresh));
+    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome", WebEngine::chromium,
+                                                   fresh));
     EXPECT_FALSE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
                                                     WebEngine::chromium, fresh));
     for (std::int32_t pid = 2; pid <= 258; ++pid)
         reader.enableAccessibilityIfNeeded(app, pid, "com.google.Chrome", WebEngine::chromium,
                                            fresh);
-    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome",
-                                                   WebEngine::chromium, fresh));
+    EXPECT_TRUE(reader.enableAccessibilityIfNeeded(app, 1, "com.google.Chrome", WebEngine::chromium,
+                                                   fresh));
 }
 
 } // namespace
