@@ -1,0 +1,273 @@
+#include "TalverinInsert/Inserter.h"
+
+#include "Runtime/Milliseconds.h"
+#include "Runtime/Unicode.h"
+#include "TalverinCore/CoreLog.h"
+#include "TalverinInsert/AXCast.h"
+#include "TalverinInsert/AXSession.h"
+#include "TalverinInsert/ContextRules.h"
+#include "TalverinInsert/TypingFallback.h"
+
+#include <sstream>
+
+namespace talverin {
+
+namespace {
+
+std::string utf16Length(const std::string& text) {
+    return std::to_string(Unicode::toUtf16(text).size());
+}
+
+} // namespace
+
+Inserter::Inserter(Services services)
+    : m_services(std::move(services)), m_keeper(m_services.pasteboard, m_services.source),
+      m_typing(TypingFallback::defaultBundleIDs()), m_queue("org.talverin.insert") {
+    m_gate->queue = &m_queue;
+    probe = [this](const DictationContext& context) {
+        InsertEnvironment env;
+        env.trusted = m_services.accessibility.isProcessTrusted();
+        env.secureInput = m_services.secureInput.isSecureEventInputEnabled();
+        if (env.trusted && !env.secureInput)
+            env.focus = verifyFocus(context);
+        return env;
+    };
+}
+
+Inserter::~Inserter() {
+    std::lock_guard lock(m_gate->mutex);
+    m_gate->queue = nullptr;
+}
+
+std::set<std::string> Inserter::typingBundleIDs() const {
+    std::lock_guard lock(m_lock);
+    return m_typing;
+}
+
+void Inserter::setTypingBundleIDs(std::set<std::string> ids) {
+    std::lock_guard lock(m_lock);
+    m_typing = std::move(ids);
+}
+
+void Inserter::prepare() {
+    m_queue.async([this] {
+        const std::int64_t generation = m_keeper.prepare();
+        // A snapshot of the user's clipboard is never kept longer than ten minutes.
+        m_queue.after(snapshotLifetime, [this, generation] { m_keeper.dropPrepared(generation); });
+    });
+}
+
+Future<InsertOutcome> Inserter::insert(std::string text, DictationContext context) {
+    if (const auto reason = InsertPlan::early(text, context)) {
+        CoreLog::write("Inserter: refuse(" + std::string(toString(*reason)) +
+                       ") len=" + utf16Length(text));
+        return Future<InsertOutcome>::ready(InsertOutcome::refused(*reason));
+    }
+    Promise<InsertOutcome> promise;
+    m_queue.async([this, promise, text = std::move(text), context = std::move(context)] {
+        promise.resolve(run(text, context));
+    });
+    return promise.future();
+}
+
+InsertOutcome Inserter::run(const std::string& text, const DictationContext& context) {
+    const double started = m_services.ticking.uptime();
+    const InsertEnvironment env = probe(context);
+    InsertAction action = decide(text, context, env);
+    std::string extra;
+    action = perform(action, text, extra);
+    CoreLog::write("Inserter: " + action.word() + " len=" + utf16Length(text) +
+                   " focus=" + std::string(toString(env.focus)) + extra +
+                   " ms=" + std::to_string(wholeMs(m_services.ticking.uptime() - started)));
+    return action.outcome();
+}
+
+InsertAction Inserter::decide(const std::string& text, const DictationContext& context,
+                              const InsertEnvironment& env) {
+    const bool typed = context.bundleID && typingBundleIDs().contains(*context.bundleID);
+    const bool own = context.bundleID && *context.bundleID == m_keeper.source();
+    if (const auto reason = InsertPlan::early(text, context))
+        return InsertAction::refuse(*reason);
+    if (env.secureInput)
+        return InsertAction::copyOnly();
+    if (!env.trusted)
+        return InsertAction::refuse(RefuseReason::noAccessibility);
+    if (env.focus == FocusVerdict::changed)
+        return InsertAction::copyOnly();
+    const Editability target = InsertPlan::target(context);
+    if (target != Editability::editable &&
+        (target == Editability::notEditable || (own && !context.elementToken)))
+        return InsertAction::copyOnly();
+    InsertAction action = typed                            ? InsertAction::type()
+                          : target == Editability::unknown ? InsertAction::pasteAndKeep()
+                                                           : InsertAction::paste();
+    // A context that could not be read says nothing of the field, and X11 has no secure
+    // input to fall back on: look at the focus once before keys go into a password field.
+    if (!context.elementToken && action.postsKeys())
+        action = checkUnknownTarget(action);
+    return action;
+}
+
+InsertAction Inserter::checkUnknownTarget(InsertAction action) {
+    AXSession session(m_services.accessibility, focusTimeoutMs, std::nullopt, m_services.ticking);
+    const auto app = session.focusedApplication();
+    if (!app)
+        return action;
+    const AXElement element = session.focusedElement(app->element);
+    if (!element)
+        return action;
+    const auto values = session.copyMany(element, {"AXRole", "AXSubrole"});
+    const auto role = AXCast::string(values.contains("AXRole") ? std::optional(values.at("AXRole"))
+                                                               : std::nullopt);
+    const auto subrole = AXCast::string(
+        values.contains("AXSubrole") ? std::optional(values.at("AXSubrole")) : std::nullopt);
+    if (ContextRules::isSecureField(role, subrole))
+        return InsertAction::refuse(RefuseReason::secureField);
+    if (ContextRules::isTerminal(role))
+        return InsertAction::copyOnly();
+    return action;
+}
+
+InsertAction Inserter::perform(InsertAction action, const std::string& text, std::string& extra) {
+    switch (action.kind()) {
+    case InsertAction::Kind::refuse:
+        return action;
+    case InsertAction::Kind::copyOnly:
+        if (!m_keeper.writePlain(text))
+            extra = " write=failed";
+        return action;
+    case InsertAction::Kind::pasteAndKeep: {
+        const std::uint16_t key = m_services.pasteKey.pasteKey();
+        if (!m_keeper.writePlain(text))
+            return typeInstead(text, extra);
+        if (!m_services.poster.postPaste(key))
+            return failedPost(text, true, extra);
+        extra = " key=" + std::to_string(key);
+        return action;
+    }
+    case InsertAction::Kind::paste: {
+        const std::uint16_t key = m_services.pasteKey.pasteKey();
+        const auto ticket = m_keeper.writeForPaste(text);
+        if (!ticket)
+            return typeInstead(text, extra);
+        // The paste never happened: the text stays on the clipboard for the user to paste,
+        // and no restore takes it away. The user's own clipboard stays held, and the next
+        // dictation's snapshot picks it up from there.
+        if (!m_services.poster.postPaste(key))
+            return failedPost(text, true, extra);
+        extra = " key=" + std::to_string(key);
+        if (ticket->restores) {
+            scheduleRestore(*ticket);
+            std::ostringstream delay;
+            delay << restoreDelay;
+            extra += " restore=" + delay.str() + "s";
+        } else {
+            extra += " restore=skip(" +
+                     std::string(ticket->skip ? toString(*ticket->skip) : "unknown") + ")";
+        }
+        return action;
+    }
+    case InsertAction::Kind::type:
+        if (!m_services.poster.typeText(text))
+            return failedPost(text, false, extra);
+        return action;
+    }
+    return action;
+}
+
+// The clipboard could not be written for a paste: the text is typed instead.
+InsertAction Inserter::typeInstead(const std::string& text, std::string& extra) {
+    extra = " write=failed";
+    return m_services.poster.typeText(text) ? InsertAction::type() : failedPost(text, false, extra);
+}
+
+// Keys that could not be posted inserted nothing: the text is left on the clipboard instead,
+// and the answer says so.
+InsertAction Inserter::failedPost(const std::string& text, bool onClipboard, std::string& extra) {
+    if (!onClipboard && !m_keeper.writePlain(text) &&
+        extra.find(" write=failed") == std::string::npos)
+        extra += " write=failed";
+    extra += " post=failed";
+    return InsertAction::copyOnly();
+}
+
+void Inserter::scheduleRestore(const ClipboardKeeper::Ticket& ticket) {
+    // The target asks for the pasted text some time after the keys arrive; restoring before
+    // it has read would paste the user's old clipboard instead. So the restore waits for the
+    // read, at least the usual delay and at most the limit, whichever comes first after that.
+    struct Restore {
+        bool served = false;
+        bool delayPassed = false;
+        bool done = false;
+    };
+    auto state = std::make_shared<Restore>();
+    const std::int64_t changeCount = ticket.changeCount;
+    const auto restoreOnce = [this, state, changeCount] {
+        if (state->done)
+            return;
+        state->done = true;
+        m_keeper.restore(changeCount);
+    };
+    m_services.pasteboard.watchServed(changeCount, [gate = m_gate, state, restoreOnce] {
+        std::lock_guard lock(gate->mutex);
+        if (!gate->queue)
+            return;
+        gate->queue->async([state, restoreOnce] {
+            state->served = true;
+            if (state->delayPassed)
+                restoreOnce();
+        });
+    });
+    m_queue.after(restoreDelay, [state, restoreOnce] {
+        state->delayPassed = true;
+        if (state->served)
+            restoreOnce();
+    });
+    m_queue.after(restoreLimit, restoreOnce);
+}
+
+FocusVerdict Inserter::verifyFocus(const DictationContext& context) {
+    const AXElementBox* box =
+        context.elementToken ? context.elementToken->as<AXElementBox>() : nullptr;
+    if (!box)
+        return FocusVerdict::unknown;
+    const double started = m_services.ticking.uptime();
+    for (;;) {
+        const auto now = currentFocus(*box);
+        if (!now)
+            return FocusVerdict::unknown;
+        if (now->same)
+            return FocusVerdict::same;
+        if (now->pid == box->pid) {
+            if (!now->hasElement)
+                return FocusVerdict::unknown;
+            // A field whose kind was never known, or a web page whose elements come and go
+            // as it redraws, counts as the same while the role matches.
+            if (box->editability == Editability::unknown)
+                return FocusVerdict::same;
+            if (box->webEngine && box->role && now->role && *box->role == *now->role)
+                return FocusVerdict::same;
+        }
+        if (m_services.ticking.uptime() - started >= focusPatience)
+            return FocusVerdict::changed;
+        m_services.ticking.sleep(focusPollInterval);
+    }
+}
+
+std::optional<FocusCheck::Now> Inserter::currentFocus(const AXElementBox& box) {
+    AXSession session(m_services.accessibility, focusTimeoutMs, std::nullopt, m_services.ticking);
+    const auto app = session.focusedApplication();
+    if (!app)
+        return std::nullopt;
+    const AXElement element = session.focusedElement(app->element);
+    if (!element) {
+        if (session.hung())
+            return std::nullopt;
+        return FocusCheck::Now{app->pid, false, std::nullopt, false};
+    }
+    if (box.element && element->sameElement(*box.element))
+        return FocusCheck::Now{app->pid, true, box.role, true};
+    return FocusCheck::Now{app->pid, true, AXCast::string(session.copy(element, "AXRole")), false};
+}
+
+} // namespace talverin

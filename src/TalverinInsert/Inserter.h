@@ -1,0 +1,107 @@
+#pragma once
+
+#include "Runtime/Bundle.h"
+#include "Runtime/SerialQueue.h"
+#include "TalverinCore/TextInserting.h"
+#include "TalverinInsert/AccessibilityBackend.h"
+#include "TalverinInsert/AXElementBox.h"
+#include "TalverinInsert/ClipboardKeeper.h"
+#include "TalverinInsert/InsertPlan.h"
+#include "TalverinInsert/KeyPosting.h"
+#include "TalverinInsert/SecureInput.h"
+#include "TalverinInsert/Ticking.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace talverin {
+
+// One reading of the focus at insertion time, compared with the element read at dictation
+// start.
+namespace FocusCheck {
+struct Now {
+    std::int32_t pid = 0;
+    bool hasElement = false;
+    std::optional<std::string> role;
+    bool same = false;
+};
+} // namespace FocusCheck
+
+// Puts dictated text into the focused application: refuses, leaves it on the clipboard only,
+// pastes it (putting the user's clipboard back afterwards, or leaving the text there), or
+// types it. Everything that touches the clipboard, the accessibility service or key events
+// runs on its own serial queue, so insertions, snapshots and restores never overlap.
+class Inserter final : public TextInserting {
+public:
+    // The restore waits at least this long after the paste ...
+    static constexpr double restoreDelay = 0.8;
+    // ... and for the target to read the pasted text, but no longer than this.
+    static constexpr double restoreLimit = 5.0;
+    // A snapshot that no insertion used is dropped after this long.
+    static constexpr double snapshotLifetime = 600;
+    // The focus check's patience, its pace, and each reading's messaging timeout.
+    static constexpr double focusPatience = 0.25;
+    static constexpr double focusPollInterval = 0.03;
+    static constexpr int focusTimeoutMs = 100;
+
+    struct Services {
+        AccessibilityBackend& accessibility;
+        PasteboardAccessing& pasteboard;
+        KeyPosting& poster;
+        PasteKeyResolver& pasteKey;
+        SecureInput& secureInput;
+        // This application's identifier: the clipboard's source, and how our own windows are
+        // recognised.
+        std::string source = Bundle::main().identifier();
+        Ticking ticking = Ticking::system();
+    };
+
+    explicit Inserter(Services services);
+    ~Inserter() override;
+
+    // The environment probe; replaceable by tests.
+    std::function<InsertEnvironment(const DictationContext&)> probe;
+
+    void prepare() override;
+    Future<InsertOutcome> insert(std::string text, DictationContext context) override;
+
+    // Any thread.
+    std::set<std::string> typingBundleIDs() const;
+    void setTypingBundleIDs(std::set<std::string> ids);
+
+    // The inserter's queue: whether the focus is still on the context's element.
+    FocusVerdict verifyFocus(const DictationContext& context);
+    std::optional<FocusCheck::Now> currentFocus(const AXElementBox& box);
+    // The inserter's queue: puts the user's clipboard back once the pasted text was read.
+    void scheduleRestore(const ClipboardKeeper::Ticket& ticket);
+
+private:
+    InsertOutcome run(const std::string& text, const DictationContext& context);
+    InsertAction decide(const std::string& text, const DictationContext& context,
+                        const InsertEnvironment& env);
+    InsertAction checkUnknownTarget(InsertAction action);
+    InsertAction perform(InsertAction action, const std::string& text, std::string& extra);
+    InsertAction typeInstead(const std::string& text, std::string& extra);
+    InsertAction failedPost(const std::string& text, bool onClipboard, std::string& extra);
+
+    // Lets callbacks from other threads reach the queue only while the inserter lives.
+    struct Gate {
+        std::mutex mutex;
+        SerialQueue* queue = nullptr;
+    };
+
+    Services m_services;
+    ClipboardKeeper m_keeper;
+    mutable std::mutex m_lock;
+    std::set<std::string> m_typing;
+    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
+    // Last, so it goes first: its due jobs run while everything they use is still here.
+    SerialQueue m_queue;
+};
+
+} // namespace talverin

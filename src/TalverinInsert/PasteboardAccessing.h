@@ -1,0 +1,44 @@
+#pragma once
+
+#include "TalverinInsert/ClipItem.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace talverin {
+
+// Why the clipboard's items could not be read.
+enum class PasteboardReadFailure {
+    tooLarge,   // their data add up to more than the limit
+    unanswered, // the owner did not deliver them in time
+};
+
+// The desktop clipboard. Every member is called on the inserter's queue; when the clipboard
+// is gone, reads answer as an unanswering owner would and writes fail.
+class PasteboardAccessing {
+public:
+    virtual ~PasteboardAccessing() = default;
+
+    // Grows with every change of the clipboard's content, by anyone.
+    virtual std::int64_t changeCount() = 0;
+    // The type identifiers of every item, in order; an empty list for an empty clipboard;
+    // nothing when the owner did not answer.
+    virtual std::optional<std::vector<std::vector<std::string>>> itemTypes() = 0;
+    // Every item with the data of each of its types, in order; types without data and items
+    // left with no entry are left out. Gives up as soon as the data exceed `maxBytes`.
+    virtual std::variant<std::vector<ClipItem>, PasteboardReadFailure>
+    readItems(std::int64_t maxBytes) = 0;
+    // Replaces the content with the items (an empty list empties the clipboard); false when
+    // the clipboard could not be taken.
+    virtual bool write(const std::vector<ClipItem>& items) = 0;
+    // Calls `onServed` once, from any thread, when the content of `changeCount` was first
+    // delivered as text (a text target, not the list of targets) to the focused application.
+    // A clipboard manager's read does not count. Never called when the content is replaced
+    // first.
+    virtual void watchServed(std::int64_t changeCount, std::function<void()> onServed) = 0;
+};
+
+} // namespace talverin

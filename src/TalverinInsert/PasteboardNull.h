@@ -1,0 +1,31 @@
+#pragma once
+
+#include "TalverinInsert/PasteboardAccessing.h"
+
+#include <string>
+
+namespace talverin {
+
+// The clipboard when there is no display: nothing can be read or written, so the inserter
+// reports a failed write and falls back to typing, which fails the same way and says so.
+class PasteboardNull final : public PasteboardAccessing {
+public:
+    explicit PasteboardNull(std::string reason) : m_reason(std::move(reason)) {}
+
+    const std::string& reason() const { return m_reason; }
+
+    std::int64_t changeCount() override { return 0; }
+    std::optional<std::vector<std::vector<std::string>>> itemTypes() override {
+        return std::nullopt;
+    }
+    std::variant<std::vector<ClipItem>, PasteboardReadFailure> readItems(std::int64_t) override {
+        return PasteboardReadFailure::unanswered;
+    }
+    bool write(const std::vector<ClipItem>&) override { return false; }
+    void watchServed(std::int64_t, std::function<void()>) override {}
+
+private:
+    std::string m_reason;
+};
+
+} // namespace talverin

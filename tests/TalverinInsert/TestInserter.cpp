@@ -1,0 +1,454 @@
+#include "TalverinInsert/Inserter.h"
+
+#include "Runtime/VirtualWorld.h"
+#include "fakes/AccessibilityBackendFake.h"
+#include "fakes/KeyPostingFake.h"
+#include "fakes/PasteboardFake.h"
+#include "fakes/SecureInputFake.h"
+#include "support/LogLines.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace talverin {
+namespace {
+
+using test::AccessibilityBackendFake;
+using test::PasteboardFake;
+
+const std::string ownID = "org.talverin.app";
+const ClipItem userItem = PasteboardFake::item({{"public.utf8-plain-text", "user's clipboard"}});
+
+// "Notes" (pid 42) in front with its element "field" focused; the user's clipboard holds one
+// item; the layout's "v" is key 47.
+struct Harness {
+    Harness() {
+        desk.focusApplication(
+            {.pid = 42, .localizedName = "Notes", .bundleID = "org.example.Notes"});
+        desk.focusElement(42, "field");
+        desk.attribute("field", "AXRole", std::string("AXTextArea"));
+        board.copy({userItem});
+        keys.key = 47;
+    }
+
+    static DictationContext context(Editability editability, std::string role = "AXTextArea",
+                                    bool webEngine = false, std::string element = "field") {
+        DictationContext c;
+        c.appName = "Notes";
+        c.bundleID = "org.example.Notes";
+        c.isEditable = editability == Editability::editable;
+        c.elementToken = ElementToken(
+            std::make_shared<AXElementBox>(AccessibilityBackendFake::element(element), 42, role,
+                                           editability, std::nullopt, webEngine));
+        return c;
+    }
+    static DictationContext unread() {
+        DictationContext c;
+        c.appName = "Notes";
+        c.bundleID = "org.example.Notes";
+        return c;
+    }
+
+    // Runs what is due now and answers the outcome, which must be there.
+    InsertOutcome insert(const std::string& text, const DictationContext& c) {
+        auto future = inserter->insert(text, c);
+        world.runReady();
+        EXPECT_TRUE(future.isReady());
+        return future.peek().value_or(InsertOutcome::refused(RefuseReason::editFailed));
+    }
+    void prepare() {
+        inserter->prepare();
+        world.runReady();
+    }
+    std::vector<std::string> inserterLines() const { return log.starting("Inserter: "); }
+
+    VirtualWorld world;
+    double slept = 0;
+    Ticking ticking{[this] { return world.uptime() + slept; }, [this](double s) { slept += s; }};
+    AccessibilityBackendFake desk;
+    PasteboardFake board;
+    test::KeyPostingFake poster;
+    test::PasteKeyResolverFake keys;
+    test::SecureInputFake secure;
+    test::LogLines log;
+    std::unique_ptr<Inserter> inserter = std::make_unique<Inserter>(
+        Inserter::Services{desk, board, poster, keys, secure, ownID, ticking});
+};
+
+class InserterTest : public ::testing::Test, public Harness {};
+
+struct Row {
+    const char* name;
+    std::function<void(Harness&)> setUp;
+    std::string text;
+    std::function<DictationContext()> context;
+    InsertOutcome outcome;
+    std::string line;
+    std::vector<std::string> posted;
+    // What the clipboard holds right after the insertion: the user's item, or a text of ours.
+    std::optional<std::string> clipboardText;
+};
+
+void check(const Row& row) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    if (row.setUp)
+        row.setUp(h);
+    h.prepare();
+    EXPECT_EQ(h.insert(row.text, row.context()), row.outcome);
+    EXPECT_EQ(h.inserterLines(), std::vector<std::string>{row.line});
+    EXPECT_EQ(h.poster.posted, row.posted);
+    ASSERT_EQ(h.board.items.size(), 1u);
+    if (row.clipboardText) {
+        EXPECT_EQ(h.board.items[0].entries.at(0).data, *row.clipboardText);
+    } else {
+        EXPECT_EQ(h.board.items[0], userItem);
+    }
+}
+
+void noFocusReadable(Harness& t) {
+    t.desk.nodes["system"].attributes.clear();
+}
+
+TEST(Inserter, DecidesInAFixedOrder) {
+    using O = InsertOutcome;
+    const auto editable = [] { return Harness::context(Editability::editable); };
+    const Row rows[] = {
+        {"only spaces",
+         nullptr,
+         "   ",
+         editable,
+         O::refused(RefuseReason::empty),
+         "Inserter: refuse(empty) len=3",
+         {},
+         std::nullopt},
+        {"a password field",
+         nullptr,
+         "hello",
+         [] {
+             auto c = Harness::context(Editability::editable, "AXSecureTextField");
+             c.isSecure = true;
+             return c;
+         },
+         O::refused(RefuseReason::secureField),
+         "Inserter: refuse(secureField) len=5",
+         {},
+         std::nullopt},
+        {"secure input",
+         [](Harness& t) { t.secure.on = true; },
+         "hello",
+         editable,
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=unknown ms=0",
+         {},
+         "hello"},
+        {"untrusted",
+         [](Harness& t) { t.desk.trusted = false; },
+         "hello",
+         editable,
+         O::refused(RefuseReason::noAccessibility),
+         "Inserter: refuse(noAccessibility) len=5 focus=unknown ms=0",
+         {},
+         std::nullopt},
+        {"focus moved to another application",
+         [](Harness& t) {
+             t.desk.focusApplication({.pid = 7});
+             t.desk.focusElement(7, "elsewhere");
+         },
+         "hello",
+         editable,
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=changed ms=270",
+         {},
+         "hello"},
+        {"not editable",
+         nullptr,
+         "hello",
+         [] { return Harness::context(Editability::notEditable, "AXButton"); },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=same ms=0",
+         {},
+         "hello"},
+        {"our own window, nothing read",
+         [](Harness& t) { t.desk.apps[42].bundleID = ownID; },
+         "hello",
+         [] {
+             auto c = Harness::unread();
+             c.bundleID = ownID;
+             return c;
+         },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=unknown ms=0",
+         {},
+         "hello"},
+        {"a terminal",
+         nullptr,
+         "ls -la",
+         [] { return Harness::context(Editability::notEditable, "AXTerminal"); },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=6 focus=same ms=0",
+         {},
+         "ls -la"},
+        {"unknown, no focus readable",
+         noFocusReadable,
+         "hello",
+         [] { return Harness::unread(); },
+         O::inserted(),
+         "Inserter: pasteAndKeep len=5 focus=unknown key=47 ms=0",
+         {"paste 47"},
+         "hello"},
+        {"unknown, a text field in focus",
+         nullptr,
+         "hello",
+         [] { return Harness::unread(); },
+         O::inserted(),
+         "Inserter: pasteAndKeep len=5 focus=unknown key=47 ms=0",
+         {"paste 47"},
+         "hello"},
+        {"unknown, a terminal in focus",
+         [](Harness& t) { t.desk.attribute("field", "AXRole", std::string("AXTerminal")); },
+         "hello",
+         [] { return Harness::unread(); },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=unknown ms=0",
+         {},
+         "hello"},
+        {"unknown, a password field in focus",
+         [](Harness& t) {
+             t.desk.attribute("field", "AXSubrole", std::string("AXSecureTextField"));
+         },
+         "hunter2",
+         [] { return Harness::unread(); },
+         O::refused(RefuseReason::secureField),
+         "Inserter: refuse(secureField) len=7 focus=unknown ms=0",
+         {},
+         std::nullopt},
+        {"unknown element, same field",
+         nullptr,
+         "hello",
+         [] { return Harness::context(Editability::unknown, "AXGroup"); },
+         O::inserted(),
+         "Inserter: pasteAndKeep len=5 focus=same key=47 ms=0",
+         {"paste 47"},
+         "hello"},
+        {"editable",
+         nullptr,
+         "hello",
+         editable,
+         O::inserted(),
+         "Inserter: paste len=5 focus=same key=47 restore=0.8s ms=0",
+         {"paste 47"},
+         "hello"},
+        {"typed application",
+         [](Harness& t) { t.inserter->setTypingBundleIDs({"org.example.Notes"}); },
+         "hello",
+         editable,
+         O::inserted(),
+         "Inserter: type len=5 focus=same ms=0",
+         {"type hello"},
+         std::nullopt},
+        {"paste write fails: typed",
+         [](Harness& t) { t.board.failWrites = true; },
+         "hello",
+         editable,
+         O::inserted(),
+         "Inserter: type len=5 focus=same write=failed ms=0",
+         {"type hello"},
+         std::nullopt},
+        {"copy-only write fails",
+         [](Harness& t) { t.board.failWrites = true; },
+         "hello",
+         [] { return Harness::context(Editability::notEditable, "AXButton"); },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=same write=failed ms=0",
+         {},
+         std::nullopt},
+        {"paste post fails",
+         [](Harness& t) { t.poster.fail = true; },
+         "hello",
+         editable,
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=same post=failed ms=0",
+         {},
+         "hello"},
+        {"typing post fails",
+         [](Harness& t) {
+             t.inserter->setTypingBundleIDs({"org.example.Notes"});
+             t.poster.fail = true;
+         },
+         "hello",
+         editable,
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=same post=failed ms=0",
+         {},
+         "hello"},
+        {"concealed clipboard",
+         [](Harness& t) {
+             t.board.copy({PasteboardFake::item(
+                 {{"public.utf8-plain-text", "secret"}, {"org.nspasteboard.ConcealedType", ""}})});
+         },
+         "hello",
+         editable,
+         O::inserted(),
+         "Inserter: paste len=5 focus=same key=47 restore=skip(concealed) ms=0",
+         {"paste 47"},
+         "hello"},
+    };
+    for (const Row& row : rows)
+        check(row);
+}
+
+TEST_F(InserterTest, TheEarlyRefusalNeverTouchesTheQueue) {
+    const std::size_t before = world.pending();
+    auto future = inserter->insert(" \n\t", context(Editability::editable));
+    EXPECT_TRUE(future.isReady());
+    EXPECT_EQ(world.pending(), before);
+    EXPECT_EQ(inserterLines(), std::vector<std::string>{"Inserter: refuse(empty) len=3"});
+}
+
+TEST_F(InserterTest, AnswersEveryInsertionExactlyOnce) {
+    int answers = 0;
+    for (int i = 0; i < 3; ++i)
+        inserter->insert("hello", context(Editability::editable)).then([&](const InsertOutcome&) {
+            ++answers;
+        });
+    world.runUntilIdle();
+    EXPECT_EQ(answers, 3);
+    EXPECT_EQ(log.starting("Inserter: paste ").size(), 3u);
+}
+
+TEST_F(InserterTest, TheRestoreWaitsForTheTargetToReadThePastedText) {
+    prepare();
+    insert("hello", context(Editability::editable));
+    world.runUntil(world.uptime() + 2.0);
+    // Not read yet: the user's clipboard is not put back under the paste.
+    EXPECT_EQ(board.items[0].entries[0].data, "hello");
+    board.serve();
+    world.runReady();
+    EXPECT_EQ(board.items, std::vector<ClipItem>{userItem});
+    EXPECT_TRUE(log.contains("Inserter: clipboard restored items=1"));
+}
+
+TEST_F(InserterTest, AQuickReadStillWaitsForTheUsualDelay) {
+    prepare();
+    const double pasted = world.uptime();
+    insert("hello", context(Editability::editable));
+    board.serve();
+    world.runUntil(pasted + Inserter::restoreDelay - 0.01);
+    EXPECT_EQ(board.items[0].entries[0].data, "hello");
+    world.runUntil(pasted + Inserter::restoreDelay);
+    EXPECT_EQ(board.items, std::vector<ClipItem>{userItem});
+}
+
+TEST_F(InserterTest, ATargetThatNeverReadsGetsTheClipboardBackAtTheLimit) {
+    prepare();
+    const double pasted = world.uptime();
+    insert("hello", context(Editability::editable));
+    world.runUntil(pasted + Inserter::restoreLimit - 0.01);
+    EXPECT_EQ(board.items[0].entries[0].data, "hello");
+    world.runUntil(pasted + Inserter::restoreLimit);
+    EXPECT_EQ(board.items, std::vector<ClipItem>{userItem});
+    world.runUntilIdle();
+    EXPECT_EQ(log.count("Inserter: clipboard restored items=1"), 1);
+}
+
+TEST_F(InserterTest, AFailedPasteKeepsTheUsersClipboardForTheNextDictation) {
+    prepare();
+    poster.fail = true;
+    insert("hello", context(Editability::editable));
+    world.runUntil(world.uptime() + 10);
+    EXPECT_EQ(board.items[0].entries[0].data, "hello"); // no restore took it away
+    poster.fail = false;
+    prepare();
+    insert("again", context(Editability::editable));
+    board.serve();
+    world.runUntilIdle();
+    EXPECT_EQ(board.items, std::vector<ClipItem>{userItem});
+}
+
+TEST_F(InserterTest, TwoDictationsWithinTheRestoreWindowRestoreTheOriginal) {
+    prepare();
+    insert("first", context(Editability::editable));
+    prepare();
+    insert("second", context(Editability::editable));
+    board.serve();
+    world.runUntilIdle();
+    EXPECT_EQ(board.items, std::vector<ClipItem>{userItem});
+    EXPECT_EQ(log.count("Inserter: clipboard restored items=1"), 1);
+}
+
+TEST_F(InserterTest, AnUnusedSnapshotIsDroppedAfterTenMinutesOfItsGeneration) {
+    prepare();
+    world.runUntil(world.uptime() + 300);
+    prepare(); // a newer snapshot: the first drop must leave it alone
+    world.runUntil(world.uptime() + 301);
+    // The second snapshot is still held: the paste restores without reading again.
+    const int reads = board.reads;
+    insert("hello", context(Editability::editable));
+    EXPECT_EQ(board.reads, reads);
+    world.runUntil(world.uptime() + 600);
+    prepare();
+    world.runUntil(world.uptime() + 600);
+    const int readsAfterDrop = board.reads;
+    insert("hello", context(Editability::editable));
+    EXPECT_GT(board.reads, readsAfterDrop); // dropped: captured afresh
+}
+
+TEST_F(InserterTest, ThePasteKeyIsResolvedOnTheInsertersQueue) {
+    insert("hello", context(Editability::editable));
+    EXPECT_EQ(keys.calls, 1);
+    EXPECT_EQ(keys.callsOnMain, 0);
+}
+
+TEST_F(InserterTest, FocusOnAnotherElementOfTheSameProcess) {
+    desk.focusElement(42, "other");
+    desk.attribute("other", "AXRole", std::string("AXTextArea"));
+    const struct {
+        const char* name;
+        DictationContext context;
+        FocusVerdict verdict;
+    } cases[] = {
+        {"web engine, same role", context(Editability::editable, "AXTextArea", true),
+         FocusVerdict::same},
+        {"web engine, another role", context(Editability::editable, "AXComboBox", true),
+         FocusVerdict::changed},
+        {"native, same role", context(Editability::editable, "AXTextArea", false),
+         FocusVerdict::changed},
+        {"editability never known", context(Editability::unknown, "AXGroup", false),
+         FocusVerdict::same},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(inserter->verifyFocus(c.context), c.verdict);
+    }
+}
+
+TEST_F(InserterTest, TheFocusCheckPollsForAQuarterSecondWithFreshReadings) {
+    desk.focusElement(42, "other");
+    std::vector<double> readings;
+    desk.onCall = [&](const std::string& call) {
+        if (call.starts_with("copy system AXFocusedApplication"))
+            readings.push_back(slept);
+    };
+    EXPECT_EQ(inserter->verifyFocus(context(Editability::editable)), FocusVerdict::changed);
+    ASSERT_EQ(readings.size(), 10u); // at 0, 30, ... 270 ms
+    EXPECT_NEAR(readings.back(), 0.27, 1e-9);
+    // Focus that comes back within the quarter second counts as the same.
+    readings.clear();
+    slept = 0;
+    desk.onCall = [&](const std::string& call) {
+        if (call.starts_with("copy system AXFocusedApplication") && slept > 0.1)
+            desk.focusElement(42, "field");
+    };
+    EXPECT_EQ(inserter->verifyFocus(context(Editability::editable)), FocusVerdict::same);
+    // Every reading is its own session: a hang in one costs that reading, and gives unknown.
+    desk.onCall = nullptr;
+    desk.hangAfterCalls = static_cast<int>(desk.calls.size()) + 1;
+    desk.focusElement(42, "other");
+    EXPECT_EQ(inserter->verifyFocus(context(Editability::editable)), FocusVerdict::unknown);
+}
+
+} // namespace
+} // namespace talverin
