@@ -94,7 +94,7 @@ Task<Backend::TokenReply> Backend::renew() {
             co_return *error;
         CoreLog::write("Cloud: auth: the refresh token was refused; a new anonymous account");
         co_await onKeychain([secrets = m_secrets, account = m_refreshAccount] {
-            secrets->remove(account);
+            (void)secrets->remove(account); // a failure is the store's to log
             return Done{};
         });
         std::lock_guard lock(m_lock);
@@ -116,8 +116,13 @@ Task<std::optional<std::string>> Backend::storedRefreshToken() {
         if (m_refreshLoaded)
             co_return m_refreshToken;
     }
-    std::optional<std::string> value = co_await onKeychain(
-        [secrets = m_secrets, account = m_refreshAccount] { return secrets->get(account); });
+    // A keychain that could not be read has logged why; like an empty one, it leaves this run
+    // without a refresh token, so a new anonymous account follows.
+    std::optional<std::string> value =
+        co_await onKeychain([secrets = m_secrets, account = m_refreshAccount] {
+            auto stored = secrets->get(account);
+            return stored ? std::optional(std::move(*stored)) : std::nullopt;
+        });
     {
         std::lock_guard lock(m_lock);
         if (!m_refreshLoaded) {
@@ -131,7 +136,7 @@ Task<std::optional<std::string>> Backend::storedRefreshToken() {
 Task<std::string> Backend::keep(Session session) {
     co_await onKeychain(
         [secrets = m_secrets, account = m_refreshAccount, secret = session.refreshToken] {
-            secrets->set(account, secret);
+            (void)secrets->set(account, secret); // a failure is the store's to log
             return Done{};
         });
     const double now = m_clock();

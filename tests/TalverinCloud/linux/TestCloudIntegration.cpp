@@ -25,7 +25,7 @@ protected:
     ~CloudIntegrationTest() override {
         client.reset();
         if (backend)
-            SecretStoreLibsecret(service).remove(backend->account());
+            (void)SecretStoreLibsecret(service).remove(backend->account());
     }
 
     // A new process: a new backend, transport and keychain handle over the same keyring.
@@ -171,7 +171,7 @@ TEST_F(CloudIntegrationTest, AClipIsDictatedOncePerTryTheClientCounts) {
 TEST_F(CloudIntegrationTest, TheAccountSurvivesARestartThroughTheKeyring) {
     launch();
     EXPECT_TRUE(std::holds_alternative<DictateResult>(dictateNow(wavRequest())));
-    EXPECT_EQ(SecretStoreLibsecret(service).get(backend->account()), "ref-1");
+    EXPECT_EQ(test::shown(SecretStoreLibsecret(service).get(backend->account())), "ref-1");
 
     launch();
     log.clear();
@@ -179,7 +179,7 @@ TEST_F(CloudIntegrationTest, TheAccountSurvivesARestartThroughTheKeyring) {
     const auto auth = log.starting("Cloud: auth: ");
     ASSERT_EQ(auth.size(), 1u);
     EXPECT_TRUE(auth[0].starts_with("Cloud: auth: refreshed (")) << auth[0];
-    EXPECT_EQ(SecretStoreLibsecret(service).get(backend->account()), "ref-2");
+    EXPECT_EQ(test::shown(SecretStoreLibsecret(service).get(backend->account())), "ref-2");
     const auto stats = server.stats();
     EXPECT_EQ(stats["calls"]["POST /auth/v1/signup"], 1);
     EXPECT_EQ(stats["calls"]["POST /auth/v1/token"], 1);
