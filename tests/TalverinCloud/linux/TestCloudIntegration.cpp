@@ -73,7 +73,7 @@ TEST_F(CloudIntegrationTest, AWholeClipTravelsOverTheWarmedConnection) {
     for (std::size_t at = 0; at < samples.size(); at += 320)
         stream.append(
             std::span(samples).subspan(at, std::min<std::size_t>(320, samples.size() - at)));
-    const EncodedClip clip = stream.finish();
+    const EncodedClip clip = stream.finishClip();
     ASSERT_TRUE(clip.isOpus());
 
     DictateRequest request;
