@@ -7,6 +7,8 @@ if(TALVERIN_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+  # What fuzz/ compiles its libraries under test with: coverage for the fuzzer to steer by.
+  set(TALVERIN_FUZZ_COVERAGE -fsanitize=fuzzer-no-link)
 endif()
 if(TALVERIN_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)

@@ -107,7 +107,7 @@ public:
     // Any thread. Renewals started in this run.
     int renewals() const;
 
-private:
+    // The anonymous account's tokens from a sign-up or refresh answer.
     struct Session {
         std::string accessToken;
         std::string refreshToken;
@@ -116,6 +116,13 @@ private:
     // The refresh token was refused: a new account follows.
     struct Rejected {};
     using AuthOutcome = std::variant<Session, Rejected, BackendError>;
+
+    // Pure; any thread. The session in the body of a 200 answer to a sign-up or refresh: both
+    // tokens non-empty, the access token one a header can carry; otherwise the service error
+    // "auth: no session in the answer".
+    static AuthOutcome readSession(const std::vector<std::uint8_t>& body);
+
+private:
     enum class AuthCall { signup, refresh };
 
     Task<void> runRenewal(Promise<TokenReply> promise);
@@ -127,7 +134,6 @@ private:
     Task<void> runWarm(Promise<WarmReply> promise);
     Task<void> runSend(HttpRequest request, CancelSignal cancel, Promise<HttpReply> promise);
 
-    static AuthOutcome readSession(const std::vector<std::uint8_t>& body);
     static BackendError authFailure(const NetFailure& failure);
 
     // Runs a call of the secret store on its queue; the future resolves with its value.

@@ -2,6 +2,7 @@
 // path and the warm-up.
 #include "TalverinCloud/Backend.h"
 
+#include "Runtime/Milliseconds.h"
 #include "TalverinCloud/DictationNetworkMetrics.h"
 #include "TalverinCore/CoreLog.h"
 
@@ -18,10 +19,6 @@ std::string elapsedLine(const char* format, double seconds) {
     return text;
 }
 
-long long wholeMilliseconds(double seconds) {
-    return std::llround(seconds * 1000.0);
-}
-
 // The path of a request's URL for the log, without its query; "?" when there is no URL.
 std::string logPath(const std::string& url) {
     const auto parsed = BackendUrl::parse(url);
@@ -30,6 +27,17 @@ std::string logPath(const std::string& url) {
 
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return {text.begin(), text.end()};
+}
+
+// The access token travels as "authorization: Bearer <token>". Only visible ASCII can stand
+// there: a line break would end the header (the transport refuses such a request, so a
+// cached token like that would stop every dictation until the next renewal), and a space,
+// a control character or a byte past ASCII is not part of a bearer token.
+bool fitsInAHeader(const std::string& token) {
+    return std::all_of(token.begin(), token.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte < 0x7f;
+    });
 }
 
 } // namespace
@@ -86,7 +94,7 @@ Task<Backend::TokenReply> Backend::renew() {
             co_return *error;
         CoreLog::write("Cloud: auth: the refresh token was refused; a new anonymous account");
         co_await onKeychain([secrets = m_secrets, account = m_refreshAccount] {
-            secrets->remove(account);
+            (void)secrets->remove(account); // a failure is the store's to log
             return Done{};
         });
         std::lock_guard lock(m_lock);
@@ -108,8 +116,13 @@ Task<std::optional<std::string>> Backend::storedRefreshToken() {
         if (m_refreshLoaded)
             co_return m_refreshToken;
     }
-    std::optional<std::string> value = co_await onKeychain(
-        [secrets = m_secrets, account = m_refreshAccount] { return secrets->get(account); });
+    // A keychain that could not be read has logged why; like an empty one, it leaves this run
+    // without a refresh token, so a new anonymous account follows.
+    std::optional<std::string> value =
+        co_await onKeychain([secrets = m_secrets, account = m_refreshAccount] {
+            auto stored = secrets->get(account);
+            return stored ? std::optional(std::move(*stored)) : std::nullopt;
+        });
     {
         std::lock_guard lock(m_lock);
         if (!m_refreshLoaded) {
@@ -123,7 +136,7 @@ Task<std::optional<std::string>> Backend::storedRefreshToken() {
 Task<std::string> Backend::keep(Session session) {
     co_await onKeychain(
         [secrets = m_secrets, account = m_refreshAccount, secret = session.refreshToken] {
-            secrets->set(account, secret);
+            (void)secrets->set(account, secret); // a failure is the store's to log
             return Done{};
         });
     const double now = m_clock();
@@ -183,7 +196,7 @@ Backend::AuthOutcome Backend::readSession(const std::vector<std::uint8_t>& body)
         return BackendError::service("auth: no session in the answer");
     auto access = nonEmptyString("access_token");
     auto refresh = nonEmptyString("refresh_token");
-    if (!access || !refresh)
+    if (!access || !refresh || !fitsInAHeader(*access))
         return BackendError::service("auth: no session in the answer");
     double expiresIn = 3600;
     const auto found = json.find("expires_in");
@@ -225,7 +238,7 @@ Task<HttpReply> Backend::perform(HttpRequest request, CancelSignal cancel) {
     const std::string method = request.method.empty() ? "GET" : request.method;
     const std::string path = logPath(request.url);
     HttpReply reply = co_await m_transport->send(std::move(request), std::move(cancel));
-    const long long ms = wholeMilliseconds(m_clock() - start);
+    const std::int64_t ms = wholeMs(m_clock() - start);
 
     const auto* metrics = std::holds_alternative<HttpResponse>(reply)
                               ? &std::get<HttpResponse>(reply).metrics

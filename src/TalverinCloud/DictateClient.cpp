@@ -1,5 +1,6 @@
 #include "TalverinCloud/DictateClient.h"
 
+#include "Runtime/Milliseconds.h"
 #include "Runtime/Unicode.h"
 #include "TalverinCloud/Deadline.h"
 #include "TalverinCore/CoreLog.h"
@@ -10,10 +11,6 @@ namespace talverin {
 namespace {
 
 constexpr std::string_view dictatePath = "/functions/v1/dictate";
-
-long long wholeMilliseconds(double seconds) {
-    return std::llround(seconds * 1000.0);
-}
 
 } // namespace
 
@@ -88,7 +85,7 @@ Task<void> DictateClient::runDictate(DictateRequest request, std::uint64_t id) {
             return promise.future();
         });
 
-    const long long total = wholeMilliseconds(monotonicSeconds() - start);
+    const std::int64_t total = wholeMs(monotonicSeconds() - start);
     DictateReply reply;
     if (auto* sent = std::get_if<Sent>(&outcome)) {
         CoreLog::write("Cloud: dictate: " + mode + ", audio " + std::to_string(bytes) +
@@ -253,7 +250,7 @@ void DictateClient::warmUp() {
 Task<void> DictateClient::runWarmUp() {
     const double start = monotonicSeconds();
     Backend::WarmReply reply = co_await m_backend->warm();
-    const long long ms = wholeMilliseconds(monotonicSeconds() - start);
+    const std::int64_t ms = wholeMs(monotonicSeconds() - start);
     std::string detail;
     if (auto* warmth = std::get_if<Backend::Warmth>(&reply)) {
         detail = std::string("token ") + (warmth->renewed ? "renewed" : "cached") +

@@ -1,6 +1,6 @@
 #include "TalverinCloud/DictationNetworkMetrics.h"
 
-#include <cmath>
+#include "Runtime/Milliseconds.h"
 
 namespace talverin {
 
@@ -11,7 +11,7 @@ bool DictationNetworkMetrics::reports(std::string_view method, std::string_view 
 std::string DictationNetworkMetrics::duration(std::optional<double> a, std::optional<double> b) {
     if (!a || !b || *b < *a)
         return "n/a";
-    return std::to_string(std::llround((*b - *a) * 1000)) + " ms";
+    return std::to_string(wholeMs(*b - *a)) + " ms";
 }
 
 std::string DictationNetworkMetrics::line(int transaction, const HttpMetrics& metrics) {

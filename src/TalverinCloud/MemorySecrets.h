@@ -4,7 +4,6 @@
 
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace talverin {
@@ -12,9 +11,9 @@ namespace talverin {
 // Secrets held in memory, for tests and for a process that must not touch the keyring.
 class MemorySecrets final : public SecretStore {
 public:
-    std::optional<std::string> get(const std::string& account) override;
-    void set(const std::string& account, const std::string& secret) override;
-    void remove(const std::string& account) override;
+    Read get(const std::string& account) override;
+    Write set(const std::string& account, const std::string& secret) override;
+    Write remove(const std::string& account) override;
 
 private:
     std::mutex m_lock;

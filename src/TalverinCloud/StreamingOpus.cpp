@@ -57,8 +57,12 @@ void StreamingOpus::append(std::vector<float>&& samples) {
     m_queue.async([this, block = std::move(samples)] { feed(block); });
 }
 
-EncodedClip StreamingOpus::finish() {
+EncodedClip StreamingOpus::finishClip() {
     return m_queue.syncValue([this] { return finishOnQueue(); });
+}
+
+std::vector<std::uint8_t> StreamingOpus::finish() {
+    return finishClip().data;
 }
 
 void StreamingOpus::cancel() {

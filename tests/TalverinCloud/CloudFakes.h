@@ -207,20 +207,28 @@ private:
     int m_serial = 0;
 };
 
+// A read secret as a test compares it: the secret, or nothing when the store has none.
+inline std::optional<std::string> shown(const SecretStore::Read& read) {
+    if (!read && read.error() != SecretStoreError::absent)
+        ADD_FAILURE() << "the secret store failed: " << toString(read.error()) << " "
+                      << read.message();
+    return read ? std::optional(*read) : std::nullopt;
+}
+
 // A memory store that counts its calls and notes any that ran on the main queue.
 class CountingSecrets final : public SecretStore {
 public:
-    std::optional<std::string> get(const std::string& account) override {
+    Read get(const std::string& account) override {
         note("get");
         return m_values.get(account);
     }
-    void set(const std::string& account, const std::string& secret) override {
+    Write set(const std::string& account, const std::string& secret) override {
         note("set");
-        m_values.set(account, secret);
+        return m_values.set(account, secret);
     }
-    void remove(const std::string& account) override {
+    Write remove(const std::string& account) override {
         note("remove");
-        m_values.remove(account);
+        return m_values.remove(account);
     }
 
     int calls(const std::string& name) const {
@@ -231,9 +239,11 @@ public:
         std::lock_guard lock(m_lock);
         return m_onMain;
     }
-    std::optional<std::string> value(const std::string& account) { return m_values.get(account); }
+    std::optional<std::string> value(const std::string& account) {
+        return shown(m_values.get(account));
+    }
     void preset(const std::string& account, const std::string& secret) {
-        m_values.set(account, secret);
+        (void)m_values.set(account, secret);
     }
 
 private:

@@ -160,6 +160,50 @@ TEST_F(BackendTokensTest, AuthStatusTables) {
     }
 }
 
+// The access token goes out in a header: one that a header cannot carry is no session, so
+// it is never cached and the transport never has to refuse a request made with it.
+TEST_F(BackendTokensTest, AnAccessTokenAHeaderCannotCarryIsAFailedRenewal) {
+    struct Case {
+        const char* call;
+        const char* accessToken; // JSON string text
+    };
+    const Case cases[] = {
+        {signup, R"(acc\r\nx-admin: 1)"}, {refresh, R"(acc\r\nx-admin: 1)"},
+        {signup, R"(acc\n)"},             {refresh, R"(acc\r)"},
+        {signup, R"(a\u0000b)"},          {signup, R"(a\tb)"},
+        {signup, R"(a b)"},               {refresh, R"( acc)"},
+        {signup, R"(a\u007fb)"},          {signup, R"(\u0442\u043e\u043a\u0435\u043d)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " " + c.accessToken);
+        secrets->preset("refreshToken", "kept");
+        if (std::string(c.call) == signup)
+            secrets->remove("refreshToken");
+        transport->knowRefreshToken("kept");
+        remake();
+        log.clear();
+        const int sets = secrets->calls("set");
+        transport->script(c.call, FakeAnswer::http(200, std::string(R"({"access_token":")") +
+                                                            c.accessToken +
+                                                            R"(","refresh_token":"r-new"})"));
+        EXPECT_EQ(tokenNow(), "error: auth: no session in the answer");
+        EXPECT_EQ(log.starting("Cloud: auth: "), std::vector<std::string>{});
+        // Neither half of that answer is kept.
+        EXPECT_EQ(secrets->calls("set"), sets);
+        EXPECT_NE(secrets->value("refreshToken"), "r-new");
+        // Nothing was cached: the next ask renews again and gets a usable token.
+        transport->knowRefreshToken("kept");
+        EXPECT_TRUE(tokenNow().starts_with("access-"));
+        EXPECT_EQ(backend->renewals(), 2);
+    }
+    // Everything a bearer token is made of passes.
+    transport->script(signup, FakeAnswer::http(
+                                  200, R"({"access_token":"eyJ0.a-b_c~d+e/f=","refresh_token":"r"})"));
+    secrets->remove("refreshToken");
+    remake();
+    EXPECT_EQ(tokenNow(), "eyJ0.a-b_c~d+e/f=");
+}
+
 TEST_F(BackendTokensTest, EightConcurrentAskersShareOneRenewal) {
     std::vector<Future<Backend::TokenReply>> replies;
     for (int i = 0; i < 8; ++i)

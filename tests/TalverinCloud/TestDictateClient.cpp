@@ -143,6 +143,9 @@ TEST_F(DictateClientTest, AnswerStatusTable) {
         {{FakeAnswer::http(422, R"({"code":"edit-failed"})")}, "error edit failed"},
         {{FakeAnswer::http(500, R"({"error":"EDIT_FAILED"})")}, "error server 500"},
         {{FakeAnswer::http(500, R"({"error":"edit_failed"})")}, "error edit failed"},
+        // Each of the three spellings, and ahead of the status's own meaning.
+        {{FakeAnswer::http(500, R"({"code":"editfailed"})")}, "error edit failed"},
+        {{FakeAnswer::http(400, R"({"error":"editfailed"})")}, "error edit failed"},
         {{FakeAnswer::http(422, R"({"error":"bad_audio"})")}, "error rejected 422 bad_audio"},
         {{FakeAnswer::http(413, R"({"code":"too_large"})")}, "error rejected 413 too_large"},
         {{FakeAnswer::http(400)}, "error rejected 400"},

@@ -51,7 +51,7 @@ TEST(OggOpusFallback, TheFirstOpusFailureSendsEveryLaterClipAsWavAndLogsOnce) {
     // The running stream stops encoding at its next block; its clip is the WAV of every
     // sample, not an Opus stream of the first half.
     running.append(secondHalf);
-    const EncodedClip runningClip = running.finish();
+    const EncodedClip runningClip = running.finishClip();
     EXPECT_EQ(runningClip, (EncodedClip{OggOpus::wav(samples), "audio/wav", 0.4}));
     EXPECT_EQ(streaming.rates(), std::vector<int>{16000}) << "a one pass was tried";
     EXPECT_EQ(log.lines().back(), "Cloud: opus: 0.40 s -> 12844 bytes (wav) in 0.0 ms");
@@ -60,7 +60,7 @@ TEST(OggOpusFallback, TheFirstOpusFailureSendsEveryLaterClipAsWavAndLogsOnce) {
     ScriptedOpusEncoders later;
     StreamingOpus fresh(18, true, later.maker());
     fresh.append(samples);
-    const EncodedClip freshClip = fresh.finish();
+    const EncodedClip freshClip = fresh.finishClip();
     EXPECT_EQ(freshClip.mime, "audio/wav");
     EXPECT_EQ(freshClip.data, OggOpus::wav(samples));
     EXPECT_TRUE(later.rates().empty());

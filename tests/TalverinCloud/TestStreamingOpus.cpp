@@ -39,7 +39,7 @@ TEST_F(StreamingOpusTest, StreamedClipIsTheOnePassEncodingOfEverySample) {
         StreamingOpus stream(1234, true);
         appendInBlocks(stream, samples);
         world.runUntilIdle();
-        const EncodedClip clip = stream.finish();
+        const EncodedClip clip = stream.finishClip();
         EXPECT_EQ(clip.mime, "audio/ogg");
         EXPECT_DOUBLE_EQ(clip.seconds, static_cast<double>(count) / 16000);
         EXPECT_EQ(clip.data, OggOpus::encode(samples, 1234).value());
@@ -55,10 +55,29 @@ TEST_F(StreamingOpusTest, FinishWaitsForTheBlocksAppendedBeforeIt) {
     const auto samples = test::speechLike(9000);
     StreamingOpus stream(8, true);
     appendInBlocks(stream, samples);
-    // Nothing has run on the queue yet: finish() itself drains it first.
-    const EncodedClip clip = stream.finish();
+    // Nothing has run on the queue yet: finishClip() itself drains it first.
+    const EncodedClip clip = stream.finishClip();
     EXPECT_EQ(clip.data, OggOpus::encode(samples, 8).value());
     EXPECT_EQ(stream.sampleCount(), 9000);
+}
+
+// The dictation knows the encoder only through its contract: the microphone's blocks in,
+// the clip's bytes out, the same bytes however often it asks.
+TEST_F(StreamingOpusTest, ThroughTheClipEncodingContract) {
+    const auto samples = test::speechLike(8000, 5);
+    StreamingOpus stream(9, true);
+    ClipEncoding& encoding = stream;
+    for (std::size_t at = 0; at < samples.size(); at += 1024) {
+        const auto end = std::min(samples.size(), at + 1024);
+        encoding.append(MicBuffer({samples.begin() + static_cast<std::ptrdiff_t>(at),
+                                   samples.begin() + static_cast<std::ptrdiff_t>(end)},
+                                  0, 0));
+    }
+    const auto bytes = encoding.finish();
+    EXPECT_EQ(bytes, OggOpus::encode(samples, 9).value());
+    EXPECT_EQ(stream.finishClip().data, bytes);
+    encoding.cancel();
+    EXPECT_EQ(encoding.finish(), bytes);
 }
 
 TEST_F(StreamingOpusTest, EmptyCancelledAndWavOnlyStreams) {
@@ -92,7 +111,7 @@ TEST_F(StreamingOpusTest, EmptyCancelledAndWavOnlyStreams) {
         if (c.cancel)
             stream.cancel();
         const auto before = log.lines().size();
-        EXPECT_EQ(stream.finish(), c.clip);
+        EXPECT_EQ(stream.finishClip(), c.clip);
         ASSERT_EQ(log.lines().size(), before + 1);
         EXPECT_EQ(log.lines().back(), c.line);
         if (!c.opusAllowed)
@@ -104,16 +123,16 @@ TEST_F(StreamingOpusTest, AFinishedClipStaysAsItIs) {
     const auto samples = test::speechLike(6400);
     StreamingOpus stream(77, true);
     appendInBlocks(stream, samples);
-    const EncodedClip clip = stream.finish();
+    const EncodedClip clip = stream.finishClip();
     const auto lines = log.lines().size();
 
     // Later blocks, a second finish and a cancel change nothing and log nothing.
     appendInBlocks(stream, test::speechLike(3200, 3));
     world.runUntilIdle();
     EXPECT_EQ(stream.sampleCount(), 6400);
-    EXPECT_EQ(stream.finish(), clip);
+    EXPECT_EQ(stream.finishClip(), clip);
     stream.cancel();
-    EXPECT_EQ(stream.finish(), clip);
+    EXPECT_EQ(stream.finishClip(), clip);
     EXPECT_EQ(stream.sampleCount(), 0);
     EXPECT_EQ(log.lines().size(), lines);
 }
@@ -182,7 +201,7 @@ TEST_F(StreamingOpusTest, StreamingFailuresFallBackToOnePassAtRelease) {
         StreamingOpus stream(5, true, encoders.maker());
         for (std::size_t at = 0; at < samples.size(); at += 320)
             stream.append(std::span(samples).subspan(at, 320));
-        const EncodedClip clip = stream.finish();
+        const EncodedClip clip = stream.finishClip();
         EXPECT_EQ(encoders.rates(), c.rates);
         EXPECT_TRUE(clip.isOpus());
         EXPECT_DOUBLE_EQ(clip.seconds, 0.2);
@@ -206,13 +225,13 @@ TEST_F(StreamingOpusTest, NonFiniteSamplesAreSilenceInEveryFormat) {
 
     StreamingOpus opus(6, true);
     opus.append(block);
-    const EncodedClip clip = opus.finish();
+    const EncodedClip clip = opus.finishClip();
     EXPECT_EQ(clip.data, OggOpus::encode(silenced, 6).value());
     test::expectValidOggOpus(clip.data, block.size());
 
     StreamingOpus wav(6, false);
     wav.append(block);
-    EXPECT_EQ(wav.finish().data, OggOpus::wav(silenced));
+    EXPECT_EQ(wav.finishClip().data, OggOpus::wav(silenced));
 }
 
 } // namespace

@@ -60,7 +60,7 @@ TEST(StreamingOpusThreads, BlocksFromTheAudioThreadFinishedFromAnotherLoseNothin
     std::thread session([&] {
         while (!appended.load())
             std::this_thread::yield();
-        clip = stream.finish();
+        clip = stream.finishClip();
     });
     audio.join();
     session.join();
@@ -86,7 +86,7 @@ TEST(StreamingOpusThreads, CancelFromTheSessionWhileBlocksArrive) {
     while (sent.load() < 20)
         std::this_thread::yield();
     stream.cancel();
-    const EncodedClip clip = stream.finish();
+    const EncodedClip clip = stream.finishClip();
     audio.join();
     EXPECT_EQ(clip, (EncodedClip{OggOpus::wav({}), "audio/wav", 0}));
     EXPECT_EQ(log.count("(cancelled)"), 1);

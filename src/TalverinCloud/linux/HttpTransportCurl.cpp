@@ -61,14 +61,16 @@ std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* da
     return n;
 }
 
-// curl sends a request again when the kept-alive connection it went over turns out closed
-// (the server's idle timeout met our request); the body is then read again from the start.
+// curl sends a request again on a fresh connection when a kept-alive one it went over gave
+// no answer, and asks for the body from the start. But a server may close the connection
+// after it has read the whole request and acted on it: sending the body again would then
+// dictate the clip twice, behind the client's back. So the body goes out again only while
+// none of it has gone out; otherwise the transfer fails as a lost connection, and the client
+// decides, as it counts its tries, whether to send once more.
 int seekBody(void* data, curl_off_t offset, int origin) {
     auto* transfer = static_cast<Transfer*>(data);
-    if (origin != SEEK_SET || offset < 0 ||
-        static_cast<std::size_t>(offset) > transfer->request.body.size())
-        return CURL_SEEKFUNC_CANTSEEK;
-    transfer->uploaded = static_cast<std::size_t>(offset);
+    if (origin != SEEK_SET || offset != 0 || transfer->uploaded > 0)
+        return CURL_SEEKFUNC_FAIL;
     transfer->uploadEnd.reset();
     return CURL_SEEKFUNC_OK;
 }
@@ -371,6 +373,8 @@ NetFailure HttpTransportCurl::classify(int curlCode) {
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
+    // The connection died after the body had gone out, and it is not sent twice.
+    case CURLE_SEND_FAIL_REWIND:
         return NetFailure{NetKind::offline, {}, {}};
     case CURLE_OPERATION_TIMEDOUT:
         return NetFailure{NetKind::timeout, {}, {}};

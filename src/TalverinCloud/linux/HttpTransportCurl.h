@@ -22,8 +22,9 @@ public:
 
     Future<HttpReply> send(HttpRequest request, CancelSignal cancel) override;
 
-    // libcurl's result codes as the backend client sees them: 5, 6, 7, 52, 55 and 56 are
-    // offline, 28 a timeout, 42 (aborted) cancelled, the rest "curl <code>".
+    // libcurl's result codes as the backend client sees them: 5, 6, 7, 52, 55, 56 and 65 (a
+    // body that went out on a connection that then died) are offline, 28 a timeout, 42
+    // (aborted) cancelled, the rest "curl <code>".
     static NetFailure classify(int curlCode);
 
     struct Engine;

@@ -122,17 +122,28 @@ private:
     bool m_timedOut = false;
 };
 
-std::string failureText(const KeyringSession& session, const GError* error) {
+// The failure of a call that gave no result: its deadline passed, or the keyring's error.
+Failure<SecretStoreError> callFailure(const KeyringSession& session, const GError* error) {
     if (session.timedOut())
-        return "timed out";
-    if (error && error->message)
-        return error->message;
-    return "unknown error";
+        return fail(SecretStoreError::timedOut);
+    return fail(SecretStoreError::failed, error && error->message ? error->message : "");
 }
 
-void logFailure(const char* verb, const std::string& text) {
+std::string failureText(const Failure<SecretStoreError>& failure) {
+    switch (failure.error) {
+    case SecretStoreError::timedOut:
+        return "timed out";
+    case SecretStoreError::locked:
+        return "the collection is locked";
+    default:
+        return failure.message.empty() ? "unknown error" : failure.message;
+    }
+}
+
+Failure<SecretStoreError> logged(const char* verb, Failure<SecretStoreError> failure) {
     CoreLog::write(std::string("Cloud: keychain: the refresh token could not be ") + verb + " (" +
-                   text + ")");
+                   failureText(failure) + ")");
+    return failure;
 }
 
 } // namespace
@@ -140,7 +151,7 @@ void logFailure(const char* verb, const std::string& text) {
 SecretStoreLibsecret::SecretStoreLibsecret(std::string service, double timeout)
     : m_service(std::move(service)), m_timeout(timeout) {}
 
-std::optional<std::string> SecretStoreLibsecret::get(const std::string& account) {
+SecretStore::Read SecretStoreLibsecret::get(const std::string& account) {
     KeyringSession session(m_timeout);
     auto* serviceCall = session.newCall();
     secret_service_get(SECRET_SERVICE_NONE, session.cancellable(), onReady, serviceCall);
@@ -149,10 +160,8 @@ std::optional<std::string> SecretStoreLibsecret::get(const std::string& account)
     ServicePtr service(serviceResult ? secret_service_get_finish(serviceResult.get(), &rawError)
                                      : nullptr);
     ErrorPtr error(rawError);
-    if (!service) {
-        logFailure("read", failureText(session, error.get()));
-        return std::nullopt;
-    }
+    if (!service)
+        return logged("read", callFailure(session, error.get()));
 
     // The search answers locked and unlocked items apart; a plain lookup would take a locked
     // item for "nothing stored", and the account would be replaced by a new one.
@@ -171,14 +180,12 @@ std::optional<std::string> SecretStoreLibsecret::get(const std::string& account)
     PathsPtr unlocked(unlockedRaw);
     PathsPtr locked(lockedRaw);
     error.reset(rawError);
-    if (!searched) {
-        logFailure("read", failureText(session, error.get()));
-        return std::nullopt;
-    }
+    if (!searched)
+        return logged("read", callFailure(session, error.get()));
     if (!unlocked || !unlocked.get()[0]) {
         if (locked && locked.get()[0])
-            logFailure("read", "the collection is locked");
-        return std::nullopt;
+            return logged("read", fail(SecretStoreError::locked));
+        return fail(SecretStoreError::absent);
     }
 
     auto* secretCall = session.newCall();
@@ -190,18 +197,16 @@ std::optional<std::string> SecretStoreLibsecret::get(const std::string& account)
                                       service.get(), secretResult.get(), &rawError)
                                 : nullptr);
     error.reset(rawError);
-    if (!value) {
-        logFailure("read", failureText(session, error.get()));
-        return std::nullopt;
-    }
-    // A secret that is not UTF-8 text is no token of ours: answered as none, silently.
+    if (!value)
+        return logged("read", callFailure(session, error.get()));
+    // A secret that is not UTF-8 text is no token of ours; nothing to log about it.
     const gchar* text = secret_value_get_text(value.get());
     if (!text)
-        return std::nullopt;
+        return fail(SecretStoreError::failed, "the secret is not UTF-8 text");
     return std::string(text);
 }
 
-void SecretStoreLibsecret::set(const std::string& account, const std::string& secret) {
+SecretStore::Write SecretStoreLibsecret::set(const std::string& account, const std::string& secret) {
     KeyringSession session(m_timeout);
     AttributesPtr attributes(secret_attributes_build(&schema(), "service", m_service.c_str(),
                                                      "account", account.c_str(), nullptr));
@@ -214,10 +219,11 @@ void SecretStoreLibsecret::set(const std::string& account, const std::string& se
     const bool stored = result && secret_password_store_finish(result.get(), &rawError);
     ErrorPtr error(rawError);
     if (!stored)
-        logFailure("kept", failureText(session, error.get()));
+        return logged("kept", callFailure(session, error.get()));
+    return {};
 }
 
-void SecretStoreLibsecret::remove(const std::string& account) {
+SecretStore::Write SecretStoreLibsecret::remove(const std::string& account) {
     KeyringSession session(m_timeout);
     AttributesPtr attributes(secret_attributes_build(&schema(), "service", m_service.c_str(),
                                                      "account", account.c_str(), nullptr));
@@ -230,7 +236,8 @@ void SecretStoreLibsecret::remove(const std::string& account) {
         secret_password_clear_finish(result.get(), &rawError);
     ErrorPtr error(rawError);
     if (!result || error)
-        logFailure("removed", failureText(session, error.get()));
+        return logged("removed", callFailure(session, error.get()));
+    return {};
 }
 
 } // namespace talverin

@@ -2,7 +2,6 @@
 
 #include "TalverinCloud/SecretStore.h"
 
-#include <optional>
 #include <string>
 
 namespace talverin {
@@ -18,10 +17,10 @@ public:
 
     explicit SecretStoreLibsecret(std::string service, double timeout = defaultTimeout);
 
-    // A locked item answers nothing, as a missing one does, but is logged as a failed read.
-    std::optional<std::string> get(const std::string& account) override;
-    void set(const std::string& account, const std::string& secret) override;
-    void remove(const std::string& account) override;
+    // A locked item is `locked`, not `absent`, and is logged as a failed read.
+    Read get(const std::string& account) override;
+    Write set(const std::string& account, const std::string& secret) override;
+    Write remove(const std::string& account) override;
 
     const std::string& service() const { return m_service; }
 

@@ -32,7 +32,12 @@ extern char** environ;
 namespace talverin::test {
 
 inline std::filesystem::path sourceRoot() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+    std::filesystem::path file(__FILE__);
+    // A compiler cache may hand the compiler paths relative to the build tree, which holds
+    // this test program in its tests/ folder.
+    if (file.is_relative())
+        file = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / file;
+    return file.parent_path().parent_path().parent_path().parent_path();
 }
 
 class StandinServer {

@@ -82,22 +82,41 @@ TEST_F(HttpTransportCurlTest, ACancelledTransferIsDroppedAtOnce) {
 }
 
 // A kept-alive connection that the server closed is found out only when a request goes over
-// it; curl then sends the request again on a new connection, and the body must be read again
-// from its beginning.
-TEST_F(HttpTransportCurlTest, ARequestOnAConnectionTheServerClosedIsSentAgainWithItsBody) {
+// it. A request without a body is then simply sent again on a new connection.
+TEST_F(HttpTransportCurlTest, ABodilessRequestOnAConnectionTheServerClosedIsSentAgain) {
     ASSERT_TRUE(std::holds_alternative<HttpResponse>(sendNow(request("GET", "/auth/v1/health"))));
-    server.script({{"POST /auth/v1/signup", {{{"close", true}}}}});
-    auto signup = request("POST", "/auth/v1/signup");
-    signup.headers.push_back({"content-type", "application/json"});
-    signup.body = {'{', '"', 'd', 'a', 't', 'a', '"', ':', '{', '}', '}'};
-    const auto reply = sendNow(signup);
+    server.script({{"GET /auth/v1/health", {{{"close", true}}}}});
+    const auto reply = sendNow(request("GET", "/auth/v1/health"));
     ASSERT_TRUE(std::holds_alternative<HttpResponse>(reply))
         << std::get<NetFailure>(reply).word();
     EXPECT_EQ(std::get<HttpResponse>(reply).status, 200);
     const auto stats = server.stats();
-    EXPECT_EQ(stats["calls"]["POST /auth/v1/signup"], 2);
+    EXPECT_EQ(stats["calls"]["GET /auth/v1/health"], 3);
     EXPECT_EQ(stats["connections"], 2);
     EXPECT_EQ(stats["problems"], Json::array());
+}
+
+// But a server may close the connection after it has read the whole request and acted on
+// it. A body that went out is never sent a second time behind the caller's back: the
+// transfer fails as a lost connection, and the caller decides.
+TEST_F(HttpTransportCurlTest, ABodyThatWentOutOnAConnectionTheServerClosedIsNotSentAgain) {
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(sendNow(request("GET", "/auth/v1/health"))));
+    for (const char* how : {"close", "drop"}) {
+        SCOPED_TRACE(how);
+        server.script({{"POST /auth/v1/signup", {{{how, true}}}}});
+        const int before = server.calls("POST /auth/v1/signup");
+        auto signup = request("POST", "/auth/v1/signup");
+        signup.headers.push_back({"content-type", "application/json"});
+        signup.body = {'{', '"', 'd', 'a', 't', 'a', '"', ':', '{', '}', '}'};
+        const auto reply = sendNow(signup);
+        ASSERT_TRUE(std::holds_alternative<NetFailure>(reply));
+        EXPECT_EQ(std::get<NetFailure>(reply).kind, NetKind::offline);
+        EXPECT_EQ(server.calls("POST /auth/v1/signup"), before + 1);
+        // The next request finds a connection of its own.
+        ASSERT_TRUE(
+            std::holds_alternative<HttpResponse>(sendNow(request("GET", "/auth/v1/health"))));
+    }
+    EXPECT_EQ(server.stats()["problems"], Json::array());
 }
 
 TEST_F(HttpTransportCurlTest, FailuresAreClassified) {
@@ -145,6 +164,7 @@ TEST(HttpTransportCurlCodes, Classification) {
         {CURLE_GOT_NOTHING, NetKind::offline, "offline"},
         {CURLE_SEND_ERROR, NetKind::offline, "offline"},
         {CURLE_RECV_ERROR, NetKind::offline, "offline"},
+        {CURLE_SEND_FAIL_REWIND, NetKind::offline, "offline"},
         {CURLE_OPERATION_TIMEDOUT, NetKind::timeout, "timeout"},
         {CURLE_ABORTED_BY_CALLBACK, NetKind::cancelled, "cancelled"},
         {CURLE_SSL_CONNECT_ERROR, NetKind::other, "curl 35"},

@@ -50,11 +50,20 @@ std::vector<std::string> itemLabels(const std::string& service, const std::strin
     return labels;
 }
 
+// A read as the tests compare it: the secret, or the error's name in angle brackets.
+std::string outcome(const SecretStore::Read& read) {
+    return read ? *read : "<" + std::string(toString(read.error())) + ">";
+}
+
+std::string outcome(const SecretStore::Write& write) {
+    return write ? "ok" : "<" + std::string(toString(write.error())) + ">";
+}
+
 class SecretStoreLibsecretTest : public ::testing::Test {
 protected:
     ~SecretStoreLibsecretTest() override {
         for (const char* account : {"refreshToken", "refreshToken@127.0.0.1:4000"})
-            store.remove(account);
+            (void)store.remove(account);
     }
 
     test::CloudLog log;
@@ -63,38 +72,38 @@ protected:
 };
 
 TEST_F(SecretStoreLibsecretTest, StoresReplacesAndRemovesOneItemPerAccount) {
-    EXPECT_EQ(store.get("refreshToken"), std::nullopt);
-    store.set("refreshToken", "refresh-1");
-    EXPECT_EQ(store.get("refreshToken"), "refresh-1");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "<absent>");
+    EXPECT_EQ(outcome(store.set("refreshToken", "refresh-1")), "ok");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "refresh-1");
     EXPECT_EQ(itemLabels(service, "refreshToken"), std::vector<std::string>{"Talverin session"});
 
-    store.set("refreshToken", "refresh-2");
-    store.set("refreshToken@127.0.0.1:4000", "local");
-    EXPECT_EQ(store.get("refreshToken"), "refresh-2");
-    EXPECT_EQ(store.get("refreshToken@127.0.0.1:4000"), "local");
+    EXPECT_EQ(outcome(store.set("refreshToken", "refresh-2")), "ok");
+    EXPECT_EQ(outcome(store.set("refreshToken@127.0.0.1:4000", "local")), "ok");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "refresh-2");
+    EXPECT_EQ(outcome(store.get("refreshToken@127.0.0.1:4000")), "local");
     EXPECT_EQ(itemLabels(service, "refreshToken").size(), 1u);
 
-    store.remove("refreshToken");
-    store.remove("refreshToken");
-    EXPECT_EQ(store.get("refreshToken"), std::nullopt);
-    EXPECT_EQ(store.get("refreshToken@127.0.0.1:4000"), "local");
+    EXPECT_EQ(outcome(store.remove("refreshToken")), "ok");
+    EXPECT_EQ(outcome(store.remove("refreshToken")), "ok");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "<absent>");
+    EXPECT_EQ(outcome(store.get("refreshToken@127.0.0.1:4000")), "local");
     // Nothing here is a failure: a missing item is silent.
     EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(SecretStoreLibsecretTest, AKeyringThatDoesNotAnswerInTimeIsAFailure) {
-    store.set("refreshToken", "refresh-1");
+    ASSERT_EQ(outcome(store.set("refreshToken", "refresh-1")), "ok");
     SecretStoreLibsecret hurried(service, 0);
-    EXPECT_EQ(hurried.get("refreshToken"), std::nullopt);
-    hurried.set("refreshToken", "refresh-2");
-    hurried.remove("refreshToken");
+    EXPECT_EQ(outcome(hurried.get("refreshToken")), "<timed out>");
+    EXPECT_EQ(outcome(hurried.set("refreshToken", "refresh-2")), "<timed out>");
+    EXPECT_EQ(outcome(hurried.remove("refreshToken")), "<timed out>");
     EXPECT_EQ(log.lines(),
               (std::vector<std::string>{
                   "Cloud: keychain: the refresh token could not be read (timed out)",
                   "Cloud: keychain: the refresh token could not be kept (timed out)",
                   "Cloud: keychain: the refresh token could not be removed (timed out)"}));
     log.clear();
-    EXPECT_EQ(store.get("refreshToken"), "refresh-1");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "refresh-1");
 }
 
 // Locking the collection cannot be undone without a prompt, so it happens in a keyring of
@@ -146,8 +155,8 @@ TEST(SecretStoreLibsecretLocked, ALockedItemIsAFailedReadNotAMissingOne) {
 
     test::CloudLog log;
     SecretStoreLibsecret store(uniqueService());
-    store.set("refreshToken", "refresh-1");
-    ASSERT_EQ(store.get("refreshToken"), "refresh-1");
+    ASSERT_EQ(outcome(store.set("refreshToken", "refresh-1")), "ok");
+    ASSERT_EQ(outcome(store.get("refreshToken")), "refresh-1");
     SecretService* service =
         secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
     ASSERT_NE(service, nullptr);
@@ -159,8 +168,9 @@ TEST(SecretStoreLibsecretLocked, ALockedItemIsAFailedReadNotAMissingOne) {
     g_list_free(objects);
     ASSERT_TRUE(secret_collection_get_locked(collection));
 
-    EXPECT_EQ(store.get("refreshToken"), std::nullopt);
-    store.set("refreshToken", "refresh-2");
+    EXPECT_EQ(outcome(store.get("refreshToken")), "<locked>");
+    const auto kept = store.set("refreshToken", "refresh-2");
+    EXPECT_FALSE(kept);
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Cloud: keychain: the refresh token could not be read (the collection "
