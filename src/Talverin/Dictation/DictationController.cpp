@@ -1,6 +1,7 @@
 #include "Talverin/Dictation/DictationController.h"
 
 #include "Runtime/MainQueue.h"
+#include "Talverin/Dictation/DelayedBlock.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
@@ -10,57 +11,61 @@ namespace talverin {
 
 DictationController::DictationController(std::shared_ptr<Services> services)
     : m_services(std::move(services)), m_timing(m_services->timing),
-      m_router(std::make_shared<BufferRouter>(m_services->liveDraft, m_timing.levelInterval)) {
+      m_router(std::make_shared<BufferRouter>(m_services->liveDraft, m_timing.levelInterval)),
+      m_pill(m_services->pill, m_services->screenFrame, m_timing),
+      m_completion(m_services, *this, m_pill, m_timing) {
     assert(m_services->keyTap && m_services->mic && m_services->liveDraft && m_services->context &&
            m_services->inserter && m_services->dictate && m_services->pill && m_services->sounds &&
            m_services->ducker && m_services->permissions && m_services->languageRecognizer);
+    m_completion.commit = [this](SessionRef s) { commit(std::move(s)); };
+    m_completion.onEnded = [this](SessionRef s) { ended(std::move(s)); };
 }
 
 DictationController::~DictationController() {
     // Blocks still queued find the controller gone; the flows die where they wait.
-    m_alive.reset();
+    m_alive.end();
     m_tasks.clear();
 }
 
 void DictationController::start() {
-    std::weak_ptr<int> alive = m_alive;
+    const Liveness::Token alive = m_alive.token();
     auto& keyTap = *m_services->keyTap;
     keyTap.onPress = [this, alive](double t) {
-        if (alive.lock())
+        if (alive)
             pressed(t);
     };
     keyTap.onRelease = [this, alive](double t) {
-        if (alive.lock())
+        if (alive)
             released(t);
     };
     keyTap.onCancel = [this, alive](KeyCancelReason reason, double t) {
-        if (alive.lock())
+        if (alive)
             cancelled(reason, t);
     };
     keyTap.onDoubleTap = [this, alive](double) {
-        if (alive.lock())
+        if (alive)
             doubleTapped();
     };
     keyTap.onStop = [this, alive](double) {
-        if (alive.lock())
+        if (alive)
             stopHandsFree("key");
     };
     keyTap.onEscape = [this, alive](double) {
-        if (!alive.lock())
+        if (!alive)
             return;
         if (m_phase.kind == Phase::Kind::handsFree)
             drop(m_phase.session, "escape", std::nullopt);
     };
     m_services->pill->onStop = [this, alive] {
-        if (alive.lock())
+        if (alive)
             stopHandsFree("button");
     };
     m_services->liveDraft->onPartial = [this, alive](const std::string& text) {
-        if (alive.lock())
+        if (alive)
             livePartial(text);
     };
     m_router->setOnLevel([this, alive](int session, float value) {
-        if (alive.lock())
+        if (alive)
             level(value, session);
     });
     // The microphone's handler holds the router, not the controller: blocks may still come on
@@ -100,8 +105,7 @@ void DictationController::pressed(double time) {
         // it torn down and ends without a word.
         teardown(s);
         if (s->pillShown) {
-            ++m_pillGeneration;
-            m_services->pill->hide();
+            m_pill.hide();
             onActive(false);
         }
         CoreLog::write("Dictation: cancelled (tap superseded by a new press) after " +
@@ -245,7 +249,7 @@ void DictationController::endMutedHold(SessionRef s, std::optional<double> relea
     if (!releasedAt)
         return; // a cancel or a suspend: nothing to say
     double held = *releasedAt - s->t0;
-    spawn(reportMutedRelease(held, m_nextID, clip, screenOf(s->context)));
+    spawn(reportMutedRelease(held, m_nextID, clip, m_pill.screenOf(s->context)));
 }
 
 Task<void> DictationController::reportMutedRelease(double held, int sessionsBefore,
@@ -276,12 +280,10 @@ void DictationController::drop(SessionRef s, const std::string& reason,
     (void)endMic(0);
     setPhase(Phase::idle());
     onActive(false);
-    if (showing) {
-        showResult(*showing, screenOf(s->context));
-    } else if (s->pillShown) {
-        ++m_pillGeneration;
-        m_services->pill->hide();
-    }
+    if (showing)
+        showResult(*showing, m_pill.screenOf(s->context));
+    else if (s->pillShown)
+        m_pill.hide();
     CoreLog::write("Dictation: cancelled (" + reason + ") after " +
                    std::to_string(wholeMs(Clock::uptime() - s->t0)) + " ms");
 }
@@ -292,11 +294,72 @@ void DictationController::teardown(SessionRef s) {
     if (s->encoder)
         s->encoder->cancel();
     m_services->liveDraft->cancel();
-    if (s->ducked) {
-        s->ducked = false;
-        m_services->ducker->restore();
-    }
+    restoreDucking(*s);
     s->cancelled = true;
+}
+
+// --- Stopping to listen ---
+
+void DictationController::finish(SessionRef s, bool tap) {
+    setPhase({Phase::Kind::finishing, s});
+    double finishedAt = Clock::uptime();
+    s->isTap = tap;
+    // A tap's microphone stops at once, without post-roll.
+    std::optional<Future<CapturedClip>> ending;
+    if (tap)
+        ending = endMic(0);
+    spawn(complete(s, tap, finishedAt, std::move(ending)));
+}
+
+// The controller's part of a completion: the clip comes in, the session stops taking audio,
+// and the finished session goes to the completion.
+Task<void> DictationController::complete(SessionRef s, bool tap, double releasedAt,
+                                         std::optional<Future<CapturedClip>> ending) {
+    DictationCompletion::Finished finished;
+    finished.session = s;
+    finished.tap = tap;
+    finished.settings = settings();
+    finished.releasedAt = releasedAt;
+    // A hold's or a hands-free clip keeps the post-roll. Its stop goes through the same chain
+    // as every other, so that it never overlaps an earlier stop.
+    if (ending)
+        finished.clip = co_await *ending;
+    else
+        finished.clip = co_await endMic(m_timing.postRollMs);
+
+    // A tap superseded by a new press ends here, without a word: the new session has the pill.
+    // From here on the session is completed whatever else happens, and a new press no longer
+    // supersedes it.
+    if (s->cancelled)
+        co_return;
+    s->decided = true;
+    finished.endSeconds = Clock::uptime() - releasedAt;
+    // No more audio reaches its encoder, and no more levels its pill.
+    finished.firstAudioTime = m_router->unbind();
+    restoreDucking(*s);
+    co_await m_completion.complete(std::move(finished));
+}
+
+void DictationController::restoreDucking(Session& s) {
+    if (!s.ducked)
+        return;
+    s.ducked = false;
+    m_services->ducker->restore();
+}
+
+void DictationController::ended(SessionRef s) {
+    if (m_phase.kind == Phase::Kind::finishing && m_phase.session == s)
+        setPhase(Phase::idle());
+}
+
+void DictationController::showResult(const PillState& state, std::optional<Rect> frame) {
+    m_pill.showResult(state, frame);
+}
+
+Future<InsertOutcome> DictationController::insertAgain(std::string text) {
+    Promise<InsertOutcome> answer;
+    spawn(m_completion.insertAgain(std::move(text), answer));
+    return answer.future();
 }
 
 // --- The serialised microphone stop ---
@@ -341,28 +404,15 @@ bool DictationController::isCurrent(SessionRef s) const {
     return m_phase.isLive() && m_phase.session == s && !s->cancelled;
 }
 
-std::optional<Rect>
-DictationController::screenOf(const std::optional<DictationContext>& context) const {
-    if (!context || !context->windowFrame)
-        return std::nullopt;
-    return m_services->screenFrame(*context->windowFrame);
-}
-
-// A delay that has already run out still goes through the queue, never inline: the caller
-// finishes its own step first.
 void DictationController::after(double seconds, std::function<void()> block) {
-    MainQueue::after(std::max(0.0, seconds),
-                     [alive = std::weak_ptr<int>(m_alive), block = std::move(block)] {
-                         if (alive.lock())
-                             block();
-                     });
+    runAfter(m_alive, seconds, std::move(block));
 }
 
 void DictationController::spawn(Task<void> task) {
     m_tasks.push_back(std::move(task));
     auto it = std::prev(m_tasks.end());
-    it->start([this, alive = std::weak_ptr<int>(m_alive), it] {
-        if (alive.lock())
+    it->start([this, alive = m_alive.token(), it] {
+        if (alive)
             m_tasks.erase(it);
     });
 }
