@@ -78,8 +78,7 @@ Task<void> DictationCompletion::complete(Finished finished) {
     log.releaseToTextMs = wholeMs(Clock::uptime() - finished.releasedAt);
     takeTimings(log, recognized);
     if (recognized.failure) {
-        m_pill.showResult(*recognized.failure, frame);
-        log.outcome = logName(*recognized.failure);
+        showFailure(*recognized.failure, frame, log);
         done(s, log);
         co_return;
     }
@@ -135,10 +134,11 @@ void DictationCompletion::endWithoutSpeech(const Finished& finished, DictationLo
             m_services->sounds->play(SoundTick::stop);
         m_services->pill->setMicrophoneName(m_services->mic->deviceName());
         m_pill.showResult(PillState::silence(), m_pill.screenOf(s->context));
-        log.outcome = "silence";
+        log.outcome = toString(DictationOutcome::silence);
     } else {
         hideIfShown(*s);
-        log.outcome = finished.tap ? "tap" : "no speech (secure input)";
+        log.outcome =
+            toString(finished.tap ? DictationOutcome::tap : DictationOutcome::noSpeechSecureInput);
     }
     done(s, log);
 }
@@ -149,10 +149,9 @@ void DictationCompletion::endAtSecureField(SessionRef s, bool tap, std::optional
     stopListeningTo(*s);
     if (tap) {
         hideIfShown(*s);
-        log.outcome = "tap (secureField)";
+        log.outcome = toString(DictationOutcome::tapAtSecureField);
     } else {
-        m_pill.showResult(PillState::refused(RefuseReason::secureField), frame);
-        log.outcome = "refused(secureField)";
+        refuse(RefuseReason::secureField, frame, log);
     }
     done(s, log);
 }
@@ -166,9 +165,20 @@ void DictationCompletion::refuseEmpty(SessionRef s, const Recognized& recognized
     const RefuseReason reason = recognized.source == Recognized::Source::draft && speechDenied
                                     ? RefuseReason::noSpeechRecognition
                                     : RefuseReason::empty;
-    m_pill.showResult(PillState::refused(reason), frame);
-    log.outcome = "refused(" + std::string(toString(reason)) + ")";
+    refuse(reason, frame, log);
     done(s, log);
+}
+
+// The dictation ends with this pill instead of an insertion.
+void DictationCompletion::showFailure(const PillState& state, std::optional<Rect> frame,
+                                      DictationLog& log) {
+    m_pill.showResult(state, frame);
+    log.outcome = logName(state);
+}
+
+void DictationCompletion::refuse(RefuseReason reason, std::optional<Rect> frame,
+                                 DictationLog& log) {
+    showFailure(PillState::refused(reason), frame, log);
 }
 
 void DictationCompletion::showPolishing(DictationSession& s, std::optional<Rect> frame) {
@@ -201,12 +211,12 @@ PillState DictationCompletion::answerInserted(const InsertOutcome& outcome,
                                               DictationLog& log) {
     switch (outcome.kind()) {
     case InsertOutcome::Kind::copiedOnly:
-        log.outcome = "copied";
+        log.outcome = toString(DictationOutcome::copied);
         return PillState::copied();
     case InsertOutcome::Kind::inserted:
         if (settings.sounds)
             m_services->sounds->play(SoundTick::inserted);
-        log.outcome = "inserted";
+        log.outcome = toString(DictationOutcome::inserted);
         if (mode != DictationMode::edit)
             m_shell.onInsertedForLearning(inserted, context);
         return recognized.note.value_or(PillState::inserted(context.appName));
@@ -214,8 +224,9 @@ PillState DictationCompletion::answerInserted(const InsertOutcome& outcome,
         break;
     }
     const RefuseReason reason = outcome.reason().value_or(RefuseReason::empty);
-    log.outcome = "refused(" + std::string(toString(reason)) + ")";
-    return PillState::refused(reason);
+    const PillState refused = PillState::refused(reason);
+    log.outcome = logName(refused);
+    return refused;
 }
 
 // The history keeps the text as it was made, before it was joined to the field's text; the raw

@@ -5,6 +5,7 @@
 #include "Runtime/Task.h"
 #include "Talverin/Dictation/DictationLog.h"
 #include "Talverin/Dictation/DictationPill.h"
+#include "Talverin/Dictation/DictationReasons.h"
 #include "Talverin/Dictation/DictationRecognition.h"
 #include "Talverin/Dictation/DictationSession.h"
 #include "Talverin/Dictation/DictationShell.h"
@@ -61,6 +62,8 @@ private:
     void endAtSecureField(SessionRef s, bool tap, std::optional<Rect> frame, DictationLog log);
     void refuseEmpty(SessionRef s, const Recognized& recognized, std::optional<Rect> frame,
                      DictationLog log);
+    void showFailure(const PillState& state, std::optional<Rect> frame, DictationLog& log);
+    void refuse(RefuseReason reason, std::optional<Rect> frame, DictationLog& log);
     void showPolishing(DictationSession& s, std::optional<Rect> frame);
     void stopListeningTo(DictationSession& s);
     void hideIfShown(const DictationSession& s);

@@ -48,17 +48,17 @@ void DictationController::start() {
     };
     keyTap.onStop = [this, alive](double) {
         if (alive)
-            stopHandsFree("key");
+            stopHandsFree(HandsFreeStop::key);
     };
     keyTap.onEscape = [this, alive](double) {
         if (!alive)
             return;
         if (m_phase.kind == Phase::Kind::handsFree)
-            drop(m_phase.session, "escape", std::nullopt);
+            drop(m_phase.session, DropReason::escape, std::nullopt);
     };
     m_services->pill->onStop = [this, alive] {
         if (alive)
-            stopHandsFree("button");
+            stopHandsFree(HandsFreeStop::button);
     };
     m_services->liveDraft->onPartial = [this, alive](const std::string& text) {
         if (alive)
@@ -93,7 +93,7 @@ void DictationController::pressed(double time) {
         // A press during hands-free arrives as the key tap's stop instead.
         return;
     case Phase::Kind::tapWait:
-        drop(m_phase.session, "tap", std::nullopt);
+        drop(m_phase.session, DropReason::tap, std::nullopt);
         break;
     case Phase::Kind::finishing: {
         SessionRef s = m_phase.session;
@@ -108,8 +108,7 @@ void DictationController::pressed(double time) {
             m_pill.hide();
             onActive(false);
         }
-        CoreLog::write("Dictation: cancelled (tap superseded by a new press) after " +
-                       std::to_string(wholeMs(Clock::uptime() - s->t0)) + " ms");
+        logCancelled(DropReason::tapSuperseded, *s);
         break;
     }
     }
@@ -147,16 +146,16 @@ void DictationController::cancelled(KeyCancelReason reason, double) {
         // Only losing the permission ends a hands-free dictation; the key is not held, so the
         // other reasons say nothing about it.
         if (reason == KeyCancelReason::trustLost)
-            drop(s, std::string(toString(reason)), std::nullopt);
+            drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::tapWait:
-        drop(s, std::string(toString(reason)), std::nullopt);
+        drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::holding:
         if (s->secure)
             endMutedHold(s, std::nullopt);
         else
-            drop(s, std::string(toString(reason)), std::nullopt);
+            drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::finishing:
     case Phase::Kind::idle:
@@ -190,7 +189,7 @@ void DictationController::clickedPill() {
     enterHandsFree(s);
 }
 
-void DictationController::systemWillSuspend(const std::string& reason) {
+void DictationController::systemWillSuspend(SuspendReason reason) {
     if (!m_phase.isLive())
         return; // a dictation that is completing goes on
     SessionRef s = m_phase.session;
@@ -220,7 +219,7 @@ void DictationController::scheduleHandsFreeTick(SessionRef s) {
             return;
         // The limit counts from the press, not from the start of hands-free.
         if (Clock::uptime() - s->t0 >= m_timing.handsFreeMax) {
-            stopHandsFree("limit");
+            stopHandsFree(HandsFreeStop::limit);
             return;
         }
         updatePill(s, std::nullopt);
@@ -228,13 +227,13 @@ void DictationController::scheduleHandsFreeTick(SessionRef s) {
     });
 }
 
-void DictationController::stopHandsFree(const std::string& by) {
+void DictationController::stopHandsFree(HandsFreeStop by) {
     if (m_phase.kind != Phase::Kind::handsFree)
         return;
     SessionRef s = m_phase.session;
     m_services->keyTap->setHandsFree(false);
     double since = s->handsFreeStart.value_or(s->t0);
-    CoreLog::write("Dictation: hands-free stopped (" + by + ") after " +
+    CoreLog::write("Dictation: hands-free stopped (" + std::string(toString(by)) + ") after " +
                    std::to_string(wholeMs(Clock::uptime() - since)) + " ms");
     finish(s, false);
 }
@@ -269,8 +268,7 @@ Task<void> DictationController::reportMutedRelease(double held, int sessionsBefo
 
 // --- Ending a session early ---
 
-void DictationController::drop(SessionRef s, const std::string& reason,
-                               std::optional<PillState> showing) {
+void DictationController::drop(SessionRef s, CancelCause cause, std::optional<PillState> showing) {
     if (!m_phase.isLive() || m_phase.session != s || s->cancelled)
         return;
     m_services->pill->setHolding(false);
@@ -284,8 +282,12 @@ void DictationController::drop(SessionRef s, const std::string& reason,
         showResult(*showing, m_pill.screenOf(s->context));
     else if (s->pillShown)
         m_pill.hide();
-    CoreLog::write("Dictation: cancelled (" + reason + ") after " +
-                   std::to_string(wholeMs(Clock::uptime() - s->t0)) + " ms");
+    logCancelled(cause, *s);
+}
+
+void DictationController::logCancelled(CancelCause cause, const Session& s) {
+    CoreLog::write("Dictation: cancelled (" + std::string(toString(cause)) + ") after " +
+                   std::to_string(wholeMs(Clock::uptime() - s.t0)) + " ms");
 }
 
 // Leaves the microphone running: its stop is the caller's.

@@ -6,6 +6,7 @@
 #include "Talverin/Dictation/BufferRouter.h"
 #include "Talverin/Dictation/DictationCompletion.h"
 #include "Talverin/Dictation/DictationPill.h"
+#include "Talverin/Dictation/DictationReasons.h"
 #include "Talverin/Dictation/DictationSession.h"
 #include "Talverin/Dictation/DictationShell.h"
 #include "Talverin/Dictation/DictationTiming.h"
@@ -52,7 +53,7 @@ public:
     void clickedPill();
     // Main thread. "sleep", "user switched" or "screen locked": a listening dictation is
     // dropped with that reason; a finishing one goes on.
-    void systemWillSuspend(const std::string& reason);
+    void systemWillSuspend(SuspendReason reason);
     // Main thread. Shows a result state and hides it after its hold time, unless the pill was
     // given anything else meanwhile.
     void showResult(const PillState& state, std::optional<Rect> frame);
@@ -77,7 +78,7 @@ private:
     void released(double time);
     void cancelled(KeyCancelReason reason, double time);
     void doubleTapped();
-    void stopHandsFree(const std::string& by);
+    void stopHandsFree(HandsFreeStop by);
     void enterHandsFree(SessionRef s);
     void scheduleHandsFreeTick(SessionRef s);
     void endMutedHold(SessionRef s, std::optional<double> releasedAt);
@@ -85,7 +86,8 @@ private:
                                   std::optional<Rect> frame);
 
     // Ending a session early, and the serialised microphone stop.
-    void drop(SessionRef s, const std::string& reason, std::optional<PillState> showing);
+    void drop(SessionRef s, CancelCause cause, std::optional<PillState> showing);
+    static void logCancelled(CancelCause cause, const Session& s);
     void teardown(SessionRef s);
     Future<CapturedClip> endMic(int postRollMs);
     Task<void> stopMic(std::optional<Future<Done>> previous, int postRollMs, int stopID,

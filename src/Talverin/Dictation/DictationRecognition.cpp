@@ -3,6 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Runtime/Milliseconds.h"
 #include "Talverin/Dictation/DictationLanguage.h"
+#include "Talverin/Dictation/DictationReasons.h"
 
 #include <algorithm>
 #include <variant>
@@ -95,7 +96,7 @@ DictationRecognition::withoutCloud(std::shared_ptr<ClipEncoding> encoder, Future
     if (encoder)
         encoder->cancel();
     Recognized result;
-    result.cloud = "none";
+    result.cloud = toString(CloudOutcome::none);
     std::string text = co_await draft;
     result.draftMs = msSince(draftStart);
     // A voice edit never inserts the draft: it would replace the selection with the
@@ -148,17 +149,17 @@ DictationRecognition::Recognized DictationRecognition::answered(Recognized resul
     result.raw = answer.raw;
     result.text = answer.text;
     result.source = Recognized::Source::cloud;
-    result.cloud = "ok";
+    result.cloud = toString(CloudOutcome::ok);
     if (mode == DictationMode::edit || !includesRussian(settings))
         return result;
     const auto recovery = DictationLanguage::recovery(answer, confident, *m_languageRecognizer);
     if (recovery && recovery->kind == DictationLanguage::Recovery::Kind::raw) {
         result.text = answer.raw;
-        result.cloud = "ok (language guard: raw)";
+        result.cloud = toString(CloudOutcome::guardRaw);
     } else if (recovery) {
         result.text = recovery->text;
         result.source = Recognized::Source::draft;
-        result.cloud = "ok (language guard: local)";
+        result.cloud = toString(CloudOutcome::guardLocal);
     }
     return result;
 }
@@ -170,7 +171,7 @@ Task<DictationRecognition::Recognized>
 DictationRecognition::failed(Recognized result, DictateReply reply, Future<std::string> draft,
                              double draftStart, DictationMode mode) {
     const DictateError* error = std::get_if<DictateError>(&reply);
-    result.cloud = error ? cloudNote(*error) : "error";
+    result.cloud = error ? cloudNote(*error) : std::string(toString(CloudOutcome::otherError));
     if (error && error->kind() == DictateError::Kind::editFailed) {
         m_liveDraft->cancel();
         result.failure = PillState::refused(RefuseReason::editFailed);

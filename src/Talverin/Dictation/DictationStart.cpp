@@ -149,14 +149,14 @@ void DictationController::contextArrived(const DictationContext& context, int se
     if (context.isSecure && isCurrent(s)) {
         switch (m_phase.kind) {
         case Phase::Kind::tapWait:
-            drop(s, "secureField (a tap)", std::nullopt);
+            drop(s, DropReason::secureFieldAtTap, std::nullopt);
             return;
         case Phase::Kind::handsFree:
-            drop(s, "secureField", PillState::refused(RefuseReason::secureField));
+            drop(s, DropReason::secureField, PillState::refused(RefuseReason::secureField));
             return;
         case Phase::Kind::holding:
             if (s->pillShown) {
-                drop(s, "secureField", PillState::refused(RefuseReason::secureField));
+                drop(s, DropReason::secureField, PillState::refused(RefuseReason::secureField));
             } else {
                 // Nothing was shown yet: stay silent, but keep the microphone so that the
                 // release, a cancel or a suspend ends the hold quietly.
