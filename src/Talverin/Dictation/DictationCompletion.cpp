@@ -66,7 +66,7 @@ Task<void> DictationCompletion::complete(Finished finished) {
     const DictationContext context = co_await contextOf(s);
     const std::optional<Rect> frame = m_pill.screenOf(context);
     if (context.isSecure) {
-        endAtSecureField(s, finished.tap, frame, std::move(log));
+        endAtSecureField(s, finished.end, frame, std::move(log));
         co_return;
     }
     const DictationMode mode = modeFor(context, current);
@@ -129,7 +129,8 @@ DictationLog DictationCompletion::startLog(const Finished& finished) {
 void DictationCompletion::endWithoutSpeech(const Finished& finished, DictationLog log) {
     const SessionRef& s = finished.session;
     stopListeningTo(*s);
-    if (!finished.tap && !s->blind) {
+    const bool tap = finished.end == SessionEnd::tap;
+    if (!tap && !s->blind) {
         if (finished.settings.sounds && s->pillShown)
             m_services->sounds->play(SoundTick::stop);
         m_services->pill->setMicrophoneName(m_services->mic->deviceName());
@@ -137,17 +138,16 @@ void DictationCompletion::endWithoutSpeech(const Finished& finished, DictationLo
         log.outcome = toString(DictationOutcome::silence);
     } else {
         hideIfShown(*s);
-        log.outcome =
-            toString(finished.tap ? DictationOutcome::tap : DictationOutcome::noSpeechSecureInput);
+        log.outcome = toString(tap ? DictationOutcome::tap : DictationOutcome::noSpeechSecureInput);
     }
     done(s, log);
 }
 
 // Nothing is typed into a password field; a tap leaves as quietly as it came.
-void DictationCompletion::endAtSecureField(SessionRef s, bool tap, std::optional<Rect> frame,
+void DictationCompletion::endAtSecureField(SessionRef s, SessionEnd end, std::optional<Rect> frame,
                                            DictationLog log) {
     stopListeningTo(*s);
-    if (tap) {
+    if (end == SessionEnd::tap) {
         hideIfShown(*s);
         log.outcome = toString(DictationOutcome::tapAtSecureField);
     } else {

@@ -32,7 +32,7 @@ public:
     // A session whose microphone has stopped, as the controller hands it over.
     struct Finished {
         SessionRef session;
-        bool tap = false;
+        SessionEnd end = SessionEnd::listened;
         Settings settings; // read when the session stopped listening
         CapturedClip clip = CapturedClip::empty();
         double releasedAt = 0;                // uptime when the session stopped listening
@@ -59,7 +59,8 @@ private:
 
     static DictationLog startLog(const Finished& finished);
     void endWithoutSpeech(const Finished& finished, DictationLog log);
-    void endAtSecureField(SessionRef s, bool tap, std::optional<Rect> frame, DictationLog log);
+    void endAtSecureField(SessionRef s, SessionEnd end, std::optional<Rect> frame,
+                          DictationLog log);
     void refuseEmpty(SessionRef s, const Recognized& recognized, std::optional<Rect> frame,
                      DictationLog log);
     void showFailure(const PillState& state, std::optional<Rect> frame, DictationLog& log);

@@ -131,11 +131,11 @@ void DictationController::released(double time) {
         double wait = m_timing.doubleTapWindow + m_timing.doubleTapSlack - (Clock::uptime() - time);
         after(wait, [this, s] {
             if (m_phase.kind == Phase::Kind::tapWait && m_phase.session == s)
-                finish(s, true);
+                finish(s, SessionEnd::tap);
         });
         return;
     }
-    finish(s, false);
+    finish(s, SessionEnd::listened);
 }
 
 void DictationController::cancelled(KeyCancelReason reason, double) {
@@ -235,7 +235,7 @@ void DictationController::stopHandsFree(HandsFreeStop by) {
     double since = s->handsFreeStart.value_or(s->t0);
     CoreLog::write("Dictation: hands-free stopped (" + std::string(toString(by)) + ") after " +
                    std::to_string(wholeMs(Clock::uptime() - since)) + " ms");
-    finish(s, false);
+    finish(s, SessionEnd::listened);
 }
 
 // --- The muted secure hold ---
@@ -302,24 +302,24 @@ void DictationController::teardown(SessionRef s) {
 
 // --- Stopping to listen ---
 
-void DictationController::finish(SessionRef s, bool tap) {
+void DictationController::finish(SessionRef s, SessionEnd end) {
     setPhase({Phase::Kind::finishing, s});
     double finishedAt = Clock::uptime();
-    s->isTap = tap;
+    s->isTap = end == SessionEnd::tap;
     // A tap's microphone stops at once, without post-roll.
     std::optional<Future<CapturedClip>> ending;
-    if (tap)
+    if (s->isTap)
         ending = endMic(0);
-    spawn(complete(s, tap, finishedAt, std::move(ending)));
+    spawn(complete(s, end, finishedAt, std::move(ending)));
 }
 
 // The controller's part of a completion: the clip comes in, the session stops taking audio,
 // and the finished session goes to the completion.
-Task<void> DictationController::complete(SessionRef s, bool tap, double releasedAt,
+Task<void> DictationController::complete(SessionRef s, SessionEnd end, double releasedAt,
                                          std::optional<Future<CapturedClip>> ending) {
     DictationCompletion::Finished finished;
     finished.session = s;
-    finished.tap = tap;
+    finished.end = end;
     finished.settings = settings();
     finished.releasedAt = releasedAt;
     // A hold's or a hands-free clip keeps the post-roll. Its stop goes through the same chain

@@ -107,8 +107,8 @@ private:
     void level(float level, int session);
 
     // Stopping to listen, and handing the finished session to the completion.
-    void finish(SessionRef s, bool tap);
-    Task<void> complete(SessionRef s, bool tap, double releasedAt,
+    void finish(SessionRef s, SessionEnd end);
+    Task<void> complete(SessionRef s, SessionEnd end, double releasedAt,
                         std::optional<Future<CapturedClip>> ending);
     void restoreDucking(Session& s);
     void ended(SessionRef s);

@@ -11,27 +11,6 @@
 namespace talverin {
 namespace {
 
-// The cloud's outcome as the dictation's log line names it.
-std::string cloudNote(const DictateError& error) {
-    switch (error.kind()) {
-    case DictateError::Kind::rejected:
-        return "rejected " + error.message();
-    case DictateError::Kind::server:
-        return "server " + std::to_string(error.status());
-    case DictateError::Kind::notConfigured:
-        return "no consent";
-    case DictateError::Kind::offline:
-        return "offline";
-    case DictateError::Kind::timeout:
-        return "timeout";
-    case DictateError::Kind::limit:
-        return "limit";
-    case DictateError::Kind::editFailed:
-        return "edit failed";
-    }
-    return "error";
-}
-
 // The pill shown after the draft went in in the cloud's place: the user should know the text
 // is only the draft. Without consent the draft is what the user chose, so nothing is said.
 std::optional<PillState> draftNote(const DictateError& error) {
@@ -171,7 +150,8 @@ Task<DictationRecognition::Recognized>
 DictationRecognition::failed(Recognized result, DictateReply reply, Future<std::string> draft,
                              double draftStart, DictationMode mode) {
     const DictateError* error = std::get_if<DictateError>(&reply);
-    result.cloud = error ? cloudNote(*error) : std::string(toString(CloudOutcome::otherError));
+    result.cloud = error ? dictateErrorText(*error, NotConfiguredMeaning::noConsent)
+                         : std::string(toString(CloudOutcome::otherError));
     if (error && error->kind() == DictateError::Kind::editFailed) {
         m_liveDraft->cancel();
         result.failure = PillState::refused(RefuseReason::editFailed);
