@@ -5,7 +5,7 @@
 #include "Runtime/Task.h"
 #include "Talverin/Dictation/DictationLog.h"
 #include "Talverin/Dictation/DictationPill.h"
-#include "Talverin/Dictation/DictationReasons.h"
+#include "Talverin/Dictation/DictationOutcome.h"
 #include "Talverin/Dictation/DictationRecognition.h"
 #include "Talverin/Dictation/DictationSession.h"
 #include "Talverin/Dictation/DictationShell.h"

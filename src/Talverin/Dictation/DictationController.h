@@ -6,7 +6,8 @@
 #include "Talverin/Dictation/BufferRouter.h"
 #include "Talverin/Dictation/DictationCompletion.h"
 #include "Talverin/Dictation/DictationPill.h"
-#include "Talverin/Dictation/DictationReasons.h"
+#include "Talverin/Dictation/DropReason.h"
+#include "Talverin/Dictation/HandsFreeStop.h"
 #include "Talverin/Dictation/DictationSession.h"
 #include "Talverin/Dictation/DictationShell.h"
 #include "Talverin/Dictation/DictationTiming.h"
@@ -51,8 +52,8 @@ public:
     // Main thread. A click on the resting pill or its microphone button: from idle, a
     // dictation straight into hands-free.
     void clickedPill();
-    // Main thread. "sleep", "user switched" or "screen locked": a listening dictation is
-    // dropped with that reason; a finishing one goes on.
+    // Main thread. The system sleeps, switches user or locks the screen: a listening dictation
+    // is dropped with that reason; a finishing one goes on.
     void systemWillSuspend(SuspendReason reason);
     // Main thread. Shows a result state and hides it after its hold time, unless the pill was
     // given anything else meanwhile.

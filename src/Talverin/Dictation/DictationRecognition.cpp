@@ -3,7 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Runtime/Milliseconds.h"
 #include "Talverin/Dictation/DictationLanguage.h"
-#include "Talverin/Dictation/DictationReasons.h"
+#include "Talverin/Dictation/CloudOutcome.h"
 
 #include <algorithm>
 #include <variant>
