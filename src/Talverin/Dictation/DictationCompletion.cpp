@@ -3,7 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Runtime/Milliseconds.h"
 #include "Runtime/Unicode.h"
-#include "Talverin/Dictation/DelayedBlock.h"
+#include "Talverin/Dictation/LiveCallbacks.h"
 #include "TalverinCore/CoreLog.h"
 #include "TalverinCore/Replacements.h"
 #include "TalverinCore/TextJoin.h"

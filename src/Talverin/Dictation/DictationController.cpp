@@ -1,7 +1,7 @@
 #include "Talverin/Dictation/DictationController.h"
 
 #include "Runtime/MainQueue.h"
-#include "Talverin/Dictation/DelayedBlock.h"
+#include "Talverin/Dictation/LiveCallbacks.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
@@ -28,46 +28,23 @@ DictationController::~DictationController() {
 }
 
 void DictationController::start() {
-    const Liveness::Token alive = m_alive.token();
     auto& keyTap = *m_services->keyTap;
-    keyTap.onPress = [this, alive](double t) {
-        if (alive)
-            pressed(t);
-    };
-    keyTap.onRelease = [this, alive](double t) {
-        if (alive)
-            released(t);
-    };
-    keyTap.onCancel = [this, alive](KeyCancelReason reason, double t) {
-        if (alive)
-            cancelled(reason, t);
-    };
-    keyTap.onDoubleTap = [this, alive](double) {
-        if (alive)
-            doubleTapped();
-    };
-    keyTap.onStop = [this, alive](double) {
-        if (alive)
-            stopHandsFree(HandsFreeStop::key);
-    };
-    keyTap.onEscape = [this, alive](double) {
-        if (!alive)
-            return;
+    keyTap.onPress = whileAlive(m_alive, [this](double t) { pressed(t); });
+    keyTap.onRelease = whileAlive(m_alive, [this](double t) { released(t); });
+    keyTap.onCancel =
+        whileAlive(m_alive, [this](KeyCancelReason reason, double t) { cancelled(reason, t); });
+    keyTap.onDoubleTap = whileAlive(m_alive, [this](double) { doubleTapped(); });
+    keyTap.onStop = whileAlive(m_alive, [this](double) { stopHandsFree(HandsFreeStop::key); });
+    keyTap.onEscape = whileAlive(m_alive, [this](double) {
         if (m_phase.kind == Phase::Kind::handsFree)
             drop(m_phase.session, DropReason::escape, std::nullopt);
-    };
-    m_services->pill->onStop = [this, alive] {
-        if (alive)
-            stopHandsFree(HandsFreeStop::button);
-    };
-    m_services->liveDraft->onPartial = [this, alive](const std::string& text) {
-        if (alive)
-            livePartial(text);
-    };
-    m_router->setOnLevel([this, alive](int session, float value) {
-        if (alive)
-            level(value, session);
     });
+    m_services->pill->onStop =
+        whileAlive(m_alive, [this] { stopHandsFree(HandsFreeStop::button); });
+    m_services->liveDraft->onPartial =
+        whileAlive(m_alive, [this](const std::string& text) { livePartial(text); });
+    m_router->setOnLevel(
+        whileAlive(m_alive, [this](int session, float value) { level(value, session); }));
     // The microphone's handler holds the router, not the controller: blocks may still come on
     // the audio queue while the controller goes away.
     m_services->mic->setOnBuffer(
@@ -413,10 +390,7 @@ void DictationController::after(double seconds, std::function<void()> block) {
 void DictationController::spawn(Task<void> task) {
     m_tasks.push_back(std::move(task));
     auto it = std::prev(m_tasks.end());
-    it->start([this, alive = m_alive.token(), it] {
-        if (alive)
-            m_tasks.erase(it);
-    });
+    it->start(whileAlive(m_alive, [this, it] { m_tasks.erase(it); }));
 }
 
 } // namespace talverin

@@ -1,6 +1,6 @@
 #include "Talverin/Dictation/DictationPill.h"
 
-#include "Talverin/Dictation/DelayedBlock.h"
+#include "Talverin/Dictation/LiveCallbacks.h"
 
 namespace talverin {
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace talverin {
 
@@ -16,6 +17,15 @@ inline void runAfter(const Liveness& owner, double seconds, std::function<void()
         if (alive)
             block();
     });
+}
+
+// A callback for a service that may call it after `owner` has gone: it then does nothing.
+// Called on the main thread, like the owner.
+template <typename F> auto whileAlive(const Liveness& owner, F callback) {
+    return [alive = owner.token(), callback = std::move(callback)](auto&&... args) {
+        if (alive)
+            callback(std::forward<decltype(args)>(args)...);
+    };
 }
 
 } // namespace talverin
