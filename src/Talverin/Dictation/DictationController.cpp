@@ -2,6 +2,7 @@
 
 #include "Runtime/MainQueue.h"
 #include "Talverin/Dictation/LiveCallbacks.h"
+#include "Talverin/Dictation/QuietRefusal.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
@@ -236,10 +237,13 @@ Task<void> DictationController::reportMutedRelease(double held, int sessionsBefo
     // A dictation begun since then has the pill now, even when it has already ended.
     if (spoke && m_phase.kind == Phase::Kind::idle && m_nextID == sessionsBefore)
         showResult(PillState::refused(RefuseReason::secureField), frame);
-    std::string line =
-        "Dictation: refused (secureField) after " + std::to_string(wholeMs(held)) + " ms";
-    if (!spoke)
-        line += std::string(", quietly (") + (held < m_timing.tapMax ? "a tap" : "no speech") + ")";
+    std::string line = "Dictation: refused (" + std::string(toString(RefuseReason::secureField)) +
+                       ") after " + std::to_string(wholeMs(held)) + " ms";
+    if (!spoke) {
+        const QuietRefusal why =
+            held < m_timing.tapMax ? QuietRefusal::tap : QuietRefusal::noSpeech;
+        line += ", quietly (" + std::string(toString(why)) + ")";
+    }
     CoreLog::write(line);
 }
 
