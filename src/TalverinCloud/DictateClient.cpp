@@ -216,23 +216,7 @@ DictateError DictateClient::networkFailure(const NetFailure& failure) {
 }
 
 std::string DictateClient::describe(const DictateError& error) {
-    switch (error.kind()) {
-    case DictateError::Kind::rejected:
-        return "rejected " + error.message();
-    case DictateError::Kind::server:
-        return "server " + std::to_string(error.status());
-    case DictateError::Kind::notConfigured:
-        return "not configured";
-    case DictateError::Kind::offline:
-        return "offline";
-    case DictateError::Kind::timeout:
-        return "timeout";
-    case DictateError::Kind::limit:
-        return "limit";
-    case DictateError::Kind::editFailed:
-        return "edit failed";
-    }
-    return "unknown";
+    return dictateErrorText(error, NotConfiguredMeaning::notConfigured);
 }
 
 void DictateClient::warmUp() {

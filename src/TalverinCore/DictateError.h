@@ -4,8 +4,8 @@
 
 namespace talverin {
 
-// The errors of a cloud dictation. It carries no description of its own: the dictation
-// controller turns each case into its own log text and pill.
+// The errors of a cloud dictation. Its words in a log line come from dictateErrorText; the
+// dictation controller turns each case into its own pill.
 class DictateError {
 public:
     enum class Kind {
@@ -44,5 +44,18 @@ private:
     std::string m_message;
     int m_status;
 };
+
+// What notConfigured stands for where the error is written down. The cloud client answers it
+// both without a backend and without the user's consent, so it can only say "not configured";
+// a dictation asks the cloud only when a backend is configured, so there it means that the
+// consent is missing and says "no consent".
+enum class NotConfiguredMeaning {
+    notConfigured,
+    noConsent,
+};
+
+// The words of an error in a log line: "rejected " and the service's message, "server " and
+// the status, or the case's own words.
+std::string dictateErrorText(const DictateError& error, NotConfiguredMeaning notConfigured);
 
 } // namespace talverin

@@ -1,6 +1,8 @@
 #include "Talverin/Dictation/DictationController.h"
 
 #include "Runtime/MainQueue.h"
+#include "Talverin/Dictation/LiveCallbacks.h"
+#include "Talverin/Dictation/QuietRefusal.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
@@ -10,59 +12,40 @@ namespace talverin {
 
 DictationController::DictationController(std::shared_ptr<Services> services)
     : m_services(std::move(services)), m_timing(m_services->timing),
-      m_router(std::make_shared<BufferRouter>(m_services->liveDraft, m_timing.levelInterval)) {
+      m_router(std::make_shared<BufferRouter>(m_services->liveDraft, m_timing.levelInterval)),
+      m_pill(m_services->pill, m_services->screenFrame, m_timing),
+      m_completion(m_services, *this, m_pill, m_timing) {
     assert(m_services->keyTap && m_services->mic && m_services->liveDraft && m_services->context &&
            m_services->inserter && m_services->dictate && m_services->pill && m_services->sounds &&
            m_services->ducker && m_services->permissions && m_services->languageRecognizer);
+    m_completion.commit = [this](SessionRef s) { commit(std::move(s)); };
+    m_completion.onEnded = [this](SessionRef s) { ended(std::move(s)); };
 }
 
 DictationController::~DictationController() {
     // Blocks still queued find the controller gone; the flows die where they wait.
-    m_alive.reset();
+    m_alive.end();
     m_tasks.clear();
 }
 
 void DictationController::start() {
-    std::weak_ptr<int> alive = m_alive;
     auto& keyTap = *m_services->keyTap;
-    keyTap.onPress = [this, alive](double t) {
-        if (alive.lock())
-            pressed(t);
-    };
-    keyTap.onRelease = [this, alive](double t) {
-        if (alive.lock())
-            released(t);
-    };
-    keyTap.onCancel = [this, alive](KeyCancelReason reason, double t) {
-        if (alive.lock())
-            cancelled(reason, t);
-    };
-    keyTap.onDoubleTap = [this, alive](double) {
-        if (alive.lock())
-            doubleTapped();
-    };
-    keyTap.onStop = [this, alive](double) {
-        if (alive.lock())
-            stopHandsFree("key");
-    };
-    keyTap.onEscape = [this, alive](double) {
-        if (!alive.lock())
-            return;
+    keyTap.onPress = whileAlive(m_alive, [this](double t) { pressed(t); });
+    keyTap.onRelease = whileAlive(m_alive, [this](double t) { released(t); });
+    keyTap.onCancel =
+        whileAlive(m_alive, [this](KeyCancelReason reason, double t) { cancelled(reason, t); });
+    keyTap.onDoubleTap = whileAlive(m_alive, [this](double) { doubleTapped(); });
+    keyTap.onStop = whileAlive(m_alive, [this](double) { stopHandsFree(HandsFreeStop::key); });
+    keyTap.onEscape = whileAlive(m_alive, [this](double) {
         if (m_phase.kind == Phase::Kind::handsFree)
-            drop(m_phase.session, "escape", std::nullopt);
-    };
-    m_services->pill->onStop = [this, alive] {
-        if (alive.lock())
-            stopHandsFree("button");
-    };
-    m_services->liveDraft->onPartial = [this, alive](const std::string& text) {
-        if (alive.lock())
-            livePartial(text);
-    };
-    m_router->setOnLevel([this, alive](int session, float value) {
-        if (alive.lock())
-            level(value, session);
+            drop(m_phase.session, DropReason::escape, std::nullopt);
     });
+    m_services->pill->onStop =
+        whileAlive(m_alive, [this] { stopHandsFree(HandsFreeStop::button); });
+    m_services->liveDraft->onPartial =
+        whileAlive(m_alive, [this](const std::string& text) { livePartial(text); });
+    m_router->setOnLevel(
+        whileAlive(m_alive, [this](int session, float value) { level(value, session); }));
     // The microphone's handler holds the router, not the controller: blocks may still come on
     // the audio queue while the controller goes away.
     m_services->mic->setOnBuffer(
@@ -88,7 +71,7 @@ void DictationController::pressed(double time) {
         // A press during hands-free arrives as the key tap's stop instead.
         return;
     case Phase::Kind::tapWait:
-        drop(m_phase.session, "tap", std::nullopt);
+        drop(m_phase.session, DropReason::tap, std::nullopt);
         break;
     case Phase::Kind::finishing: {
         SessionRef s = m_phase.session;
@@ -100,12 +83,10 @@ void DictationController::pressed(double time) {
         // it torn down and ends without a word.
         teardown(s);
         if (s->pillShown) {
-            ++m_pillGeneration;
-            m_services->pill->hide();
+            m_pill.hide();
             onActive(false);
         }
-        CoreLog::write("Dictation: cancelled (tap superseded by a new press) after " +
-                       std::to_string(wholeMs(Clock::uptime() - s->t0)) + " ms");
+        logCancelled(DropReason::tapSuperseded, *s);
         break;
     }
     }
@@ -128,11 +109,11 @@ void DictationController::released(double time) {
         double wait = m_timing.doubleTapWindow + m_timing.doubleTapSlack - (Clock::uptime() - time);
         after(wait, [this, s] {
             if (m_phase.kind == Phase::Kind::tapWait && m_phase.session == s)
-                finish(s, true);
+                finish(s, SessionEnd::tap);
         });
         return;
     }
-    finish(s, false);
+    finish(s, SessionEnd::listened);
 }
 
 void DictationController::cancelled(KeyCancelReason reason, double) {
@@ -143,16 +124,16 @@ void DictationController::cancelled(KeyCancelReason reason, double) {
         // Only losing the permission ends a hands-free dictation; the key is not held, so the
         // other reasons say nothing about it.
         if (reason == KeyCancelReason::trustLost)
-            drop(s, std::string(toString(reason)), std::nullopt);
+            drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::tapWait:
-        drop(s, std::string(toString(reason)), std::nullopt);
+        drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::holding:
         if (s->secure)
             endMutedHold(s, std::nullopt);
         else
-            drop(s, std::string(toString(reason)), std::nullopt);
+            drop(s, reason, std::nullopt);
         return;
     case Phase::Kind::finishing:
     case Phase::Kind::idle:
@@ -186,7 +167,7 @@ void DictationController::clickedPill() {
     enterHandsFree(s);
 }
 
-void DictationController::systemWillSuspend(const std::string& reason) {
+void DictationController::systemWillSuspend(SuspendReason reason) {
     if (!m_phase.isLive())
         return; // a dictation that is completing goes on
     SessionRef s = m_phase.session;
@@ -216,7 +197,7 @@ void DictationController::scheduleHandsFreeTick(SessionRef s) {
             return;
         // The limit counts from the press, not from the start of hands-free.
         if (Clock::uptime() - s->t0 >= m_timing.handsFreeMax) {
-            stopHandsFree("limit");
+            stopHandsFree(HandsFreeStop::limit);
             return;
         }
         updatePill(s, std::nullopt);
@@ -224,15 +205,15 @@ void DictationController::scheduleHandsFreeTick(SessionRef s) {
     });
 }
 
-void DictationController::stopHandsFree(const std::string& by) {
+void DictationController::stopHandsFree(HandsFreeStop by) {
     if (m_phase.kind != Phase::Kind::handsFree)
         return;
     SessionRef s = m_phase.session;
     m_services->keyTap->setHandsFree(false);
     double since = s->handsFreeStart.value_or(s->t0);
-    CoreLog::write("Dictation: hands-free stopped (" + by + ") after " +
+    CoreLog::write("Dictation: hands-free stopped (" + std::string(toString(by)) + ") after " +
                    std::to_string(wholeMs(Clock::uptime() - since)) + " ms");
-    finish(s, false);
+    finish(s, SessionEnd::listened);
 }
 
 // --- The muted secure hold ---
@@ -245,7 +226,7 @@ void DictationController::endMutedHold(SessionRef s, std::optional<double> relea
     if (!releasedAt)
         return; // a cancel or a suspend: nothing to say
     double held = *releasedAt - s->t0;
-    spawn(reportMutedRelease(held, m_nextID, clip, screenOf(s->context)));
+    spawn(reportMutedRelease(held, m_nextID, clip, m_pill.screenOf(s->context)));
 }
 
 Task<void> DictationController::reportMutedRelease(double held, int sessionsBefore,
@@ -256,17 +237,19 @@ Task<void> DictationController::reportMutedRelease(double held, int sessionsBefo
     // A dictation begun since then has the pill now, even when it has already ended.
     if (spoke && m_phase.kind == Phase::Kind::idle && m_nextID == sessionsBefore)
         showResult(PillState::refused(RefuseReason::secureField), frame);
-    std::string line =
-        "Dictation: refused (secureField) after " + std::to_string(wholeMs(held)) + " ms";
-    if (!spoke)
-        line += std::string(", quietly (") + (held < m_timing.tapMax ? "a tap" : "no speech") + ")";
+    std::string line = "Dictation: refused (" + std::string(toString(RefuseReason::secureField)) +
+                       ") after " + std::to_string(wholeMs(held)) + " ms";
+    if (!spoke) {
+        const QuietRefusal why =
+            held < m_timing.tapMax ? QuietRefusal::tap : QuietRefusal::noSpeech;
+        line += ", quietly (" + std::string(toString(why)) + ")";
+    }
     CoreLog::write(line);
 }
 
 // --- Ending a session early ---
 
-void DictationController::drop(SessionRef s, const std::string& reason,
-                               std::optional<PillState> showing) {
+void DictationController::drop(SessionRef s, CancelCause cause, std::optional<PillState> showing) {
     if (!m_phase.isLive() || m_phase.session != s || s->cancelled)
         return;
     m_services->pill->setHolding(false);
@@ -276,14 +259,16 @@ void DictationController::drop(SessionRef s, const std::string& reason,
     (void)endMic(0);
     setPhase(Phase::idle());
     onActive(false);
-    if (showing) {
-        showResult(*showing, screenOf(s->context));
-    } else if (s->pillShown) {
-        ++m_pillGeneration;
-        m_services->pill->hide();
-    }
-    CoreLog::write("Dictation: cancelled (" + reason + ") after " +
-                   std::to_string(wholeMs(Clock::uptime() - s->t0)) + " ms");
+    if (showing)
+        showResult(*showing, m_pill.screenOf(s->context));
+    else if (s->pillShown)
+        m_pill.hide();
+    logCancelled(cause, *s);
+}
+
+void DictationController::logCancelled(CancelCause cause, const Session& s) {
+    CoreLog::write("Dictation: cancelled (" + std::string(toString(cause)) + ") after " +
+                   std::to_string(wholeMs(Clock::uptime() - s.t0)) + " ms");
 }
 
 // Leaves the microphone running: its stop is the caller's.
@@ -292,11 +277,72 @@ void DictationController::teardown(SessionRef s) {
     if (s->encoder)
         s->encoder->cancel();
     m_services->liveDraft->cancel();
-    if (s->ducked) {
-        s->ducked = false;
-        m_services->ducker->restore();
-    }
+    restoreDucking(*s);
     s->cancelled = true;
+}
+
+// --- Stopping to listen ---
+
+void DictationController::finish(SessionRef s, SessionEnd end) {
+    setPhase({Phase::Kind::finishing, s});
+    double finishedAt = Clock::uptime();
+    s->isTap = end == SessionEnd::tap;
+    // A tap's microphone stops at once, without post-roll.
+    std::optional<Future<CapturedClip>> ending;
+    if (s->isTap)
+        ending = endMic(0);
+    spawn(complete(s, end, finishedAt, std::move(ending)));
+}
+
+// The controller's part of a completion: the clip comes in, the session stops taking audio,
+// and the finished session goes to the completion.
+Task<void> DictationController::complete(SessionRef s, SessionEnd end, double releasedAt,
+                                         std::optional<Future<CapturedClip>> ending) {
+    DictationCompletion::Finished finished;
+    finished.session = s;
+    finished.end = end;
+    finished.settings = settings();
+    finished.releasedAt = releasedAt;
+    // A hold's or a hands-free clip keeps the post-roll. Its stop goes through the same chain
+    // as every other, so that it never overlaps an earlier stop.
+    if (ending)
+        finished.clip = co_await *ending;
+    else
+        finished.clip = co_await endMic(m_timing.postRollMs);
+
+    // A tap superseded by a new press ends here, without a word: the new session has the pill.
+    // From here on the session is completed whatever else happens, and a new press no longer
+    // supersedes it.
+    if (s->cancelled)
+        co_return;
+    s->decided = true;
+    finished.endSeconds = Clock::uptime() - releasedAt;
+    // No more audio reaches its encoder, and no more levels its pill.
+    finished.firstAudioTime = m_router->unbind();
+    restoreDucking(*s);
+    co_await m_completion.complete(std::move(finished));
+}
+
+void DictationController::restoreDucking(Session& s) {
+    if (!s.ducked)
+        return;
+    s.ducked = false;
+    m_services->ducker->restore();
+}
+
+void DictationController::ended(SessionRef s) {
+    if (m_phase.kind == Phase::Kind::finishing && m_phase.session == s)
+        setPhase(Phase::idle());
+}
+
+void DictationController::showResult(const PillState& state, std::optional<Rect> frame) {
+    m_pill.showResult(state, frame);
+}
+
+Future<InsertOutcome> DictationController::insertAgain(std::string text) {
+    Promise<InsertOutcome> answer;
+    spawn(m_completion.insertAgain(std::move(text), answer));
+    return answer.future();
 }
 
 // --- The serialised microphone stop ---
@@ -341,30 +387,14 @@ bool DictationController::isCurrent(SessionRef s) const {
     return m_phase.isLive() && m_phase.session == s && !s->cancelled;
 }
 
-std::optional<Rect>
-DictationController::screenOf(const std::optional<DictationContext>& context) const {
-    if (!context || !context->windowFrame)
-        return std::nullopt;
-    return m_services->screenFrame(*context->windowFrame);
-}
-
-// A delay that has already run out still goes through the queue, never inline: the caller
-// finishes its own step first.
 void DictationController::after(double seconds, std::function<void()> block) {
-    MainQueue::after(std::max(0.0, seconds),
-                     [alive = std::weak_ptr<int>(m_alive), block = std::move(block)] {
-                         if (alive.lock())
-                             block();
-                     });
+    runAfter(m_alive, seconds, std::move(block));
 }
 
 void DictationController::spawn(Task<void> task) {
     m_tasks.push_back(std::move(task));
     auto it = std::prev(m_tasks.end());
-    it->start([this, alive = std::weak_ptr<int>(m_alive), it] {
-        if (alive.lock())
-            m_tasks.erase(it);
-    });
+    it->start(whileAlive(m_alive, [this, it] { m_tasks.erase(it); }));
 }
 
 } // namespace talverin

@@ -1,39 +1,15 @@
-// Recognition: the cloud's text when the cloud can be asked and answers, the on-device draft
-// when it cannot, and the language guard in between.
-
-#include "Talverin/Dictation/DictationController.h"
+#include "Talverin/Dictation/DictationRecognition.h"
 
 #include "Runtime/MainQueue.h"
+#include "Runtime/Milliseconds.h"
 #include "Talverin/Dictation/DictationLanguage.h"
+#include "Talverin/Dictation/CloudOutcome.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <variant>
-#include <vector>
 
 namespace talverin {
 namespace {
-
-// The cloud's outcome as the dictation's log line names it.
-std::string cloudNote(const DictateError& error) {
-    switch (error.kind()) {
-    case DictateError::Kind::rejected:
-        return "rejected " + error.message();
-    case DictateError::Kind::server:
-        return "server " + std::to_string(error.status());
-    case DictateError::Kind::notConfigured:
-        return "no consent";
-    case DictateError::Kind::offline:
-        return "offline";
-    case DictateError::Kind::timeout:
-        return "timeout";
-    case DictateError::Kind::limit:
-        return "limit";
-    case DictateError::Kind::editFailed:
-        return "edit failed";
-    }
-    return "error";
-}
 
 // The pill shown after the draft went in in the cloud's place: the user should know the text
 // is only the draft. Without consent the draft is what the user chose, so nothing is said.
@@ -57,52 +33,74 @@ std::int64_t msSince(double start) {
     return wholeMs(Clock::uptime() - start);
 }
 
+bool includesRussian(const Settings& settings) {
+    return std::find(settings.languages.begin(), settings.languages.end(), "ru") !=
+           settings.languages.end();
+}
+
 } // namespace
 
-// Never fails: every road ends in a record that says what to insert, or which pill to show
-// instead, with the timings of the log line.
-Task<DictationController::Recognized> DictationController::recognize(SessionRef s,
-                                                                     DictationContext context,
-                                                                     DictationMode mode,
-                                                                     Settings settings) {
-    // 1. The draft finishes first and alongside everything below; it is only waited for when
-    // the cloud gives no text.
+Task<DictationRecognition::Recognized>
+DictationRecognition::recognize(std::shared_ptr<ClipEncoding> encoder, DictationContext context,
+                                DictationMode mode, Settings settings) {
+    // The draft finishes alongside everything below; it is only waited for when the cloud
+    // gives no text.
     const double draftStart = Clock::uptime();
-    const Future<std::string> draft = m_services->liveDraft->finish();
+    Future<std::string> draft = m_liveDraft->finish();
 
-    // 2.
+    // The encoder exists only when a backend was configured at launch; without either the
+    // clip never reaches the network.
+    if (!m_dictate->isConfigured() || !encoder)
+        co_return co_await withoutCloud(std::move(encoder), std::move(draft), draftStart, mode);
+
     Recognized result;
-    const bool edit = mode == DictationMode::edit;
-
-    // 3. 9. Without a backend, or without an encoder, the clip never reaches the network.
-    if (!m_services->dictate->isConfigured() || !s->encoder) {
-        if (s->encoder)
-            s->encoder->cancel();
-        result.cloud = "none";
-        std::string text = co_await draft;
-        result.draftMs = msSince(draftStart);
-        if (edit) {
-            // A voice edit never inserts the draft: it would replace the selection with the
-            // instruction itself.
-            result.failure = PillState::refused(RefuseReason::editFailed);
-        } else {
-            result.text = text;
-            result.raw = std::move(text);
-            result.source = Recognized::Source::draft;
-        }
-        co_return result;
-    }
-
-    // 4. The encoder's finish blocks until the last packets are made: never on the main
-    // thread.
     const double flushStart = Clock::uptime();
-    Promise<std::vector<std::uint8_t>> flushed;
-    WorkerPool::async([encoder = s->encoder, flushed] { flushed.resolve(encoder->finish()); });
-    std::vector<std::uint8_t> clip = co_await flushed.future();
+    std::vector<std::uint8_t> clip = co_await flush(std::move(encoder));
     result.flushMs = msSince(flushStart);
 
-    // 5. The selection is the voice edit's subject and always goes; the rest of the field
-    // only with the user's leave.
+    const double cloudStart = Clock::uptime();
+    DictateReply reply =
+        co_await m_dictate->dictate(request(std::move(clip), context, mode, settings));
+    result.cloudMs = msSince(cloudStart);
+
+    if (const auto* answer = std::get_if<DictateResult>(&reply))
+        co_return answered(std::move(result), *answer, mode, settings);
+    co_return co_await failed(std::move(result), std::move(reply), std::move(draft), draftStart,
+                              mode);
+}
+
+Task<DictationRecognition::Recognized>
+DictationRecognition::withoutCloud(std::shared_ptr<ClipEncoding> encoder, Future<std::string> draft,
+                                   double draftStart, DictationMode mode) {
+    if (encoder)
+        encoder->cancel();
+    Recognized result;
+    result.cloud = toString(CloudOutcome::none);
+    std::string text = co_await draft;
+    result.draftMs = msSince(draftStart);
+    // A voice edit never inserts the draft: it would replace the selection with the
+    // instruction itself.
+    if (mode == DictationMode::edit)
+        result.failure = PillState::refused(RefuseReason::editFailed);
+    else
+        takeDraft(result, std::move(text));
+    co_return result;
+}
+
+// The encoder's finish blocks until the last packets are made: never on the main thread.
+Future<std::vector<std::uint8_t>>
+DictationRecognition::flush(std::shared_ptr<ClipEncoding> encoder) {
+    Promise<std::vector<std::uint8_t>> flushed;
+    WorkerPool::async(
+        [encoder = std::move(encoder), flushed] { flushed.resolve(encoder->finish()); });
+    return flushed.future();
+}
+
+// The selection is the voice edit's subject and always goes; the rest of the field only with
+// the user's leave.
+DictateRequest DictationRecognition::request(std::vector<std::uint8_t> clip,
+                                             const DictationContext& context, DictationMode mode,
+                                             const Settings& settings) {
     DictateRequest request;
     request.clip = std::move(clip);
     request.languages = settings.languages;
@@ -112,63 +110,70 @@ Task<DictationController::Recognized> DictationController::recognize(SessionRef 
         request.before = context.before;
         request.after = context.after;
     }
-    if (edit)
+    if (mode == DictationMode::edit)
         request.selection = context.selection;
     request.words = settings.words;
+    return request;
+}
 
-    // 6.
-    const double cloudStart = Clock::uptime();
-    const DictateReply reply = co_await m_services->dictate->dictate(std::move(request));
-    result.cloudMs = msSince(cloudStart);
-
-    // 7. An answer. The confident final is read before the draft is cancelled, which clears it.
-    if (const auto* answer = std::get_if<DictateResult>(&reply)) {
-        result.serverMs = answer->ms;
-        const std::optional<std::string> confident = m_services->liveDraft->confidentFinal();
-        m_services->liveDraft->cancel();
-        result.raw = answer->raw;
-        result.text = answer->text;
-        result.source = Recognized::Source::cloud;
-        result.cloud = "ok";
-        const bool russian = std::find(settings.languages.begin(), settings.languages.end(),
-                                       "ru") != settings.languages.end();
-        if (!edit && russian) {
-            auto recovery =
-                DictationLanguage::recovery(*answer, confident, *m_services->languageRecognizer);
-            if (recovery && recovery->kind == DictationLanguage::Recovery::Kind::raw) {
-                result.text = answer->raw;
-                result.cloud = "ok (language guard: raw)";
-            } else if (recovery) {
-                result.text = recovery->text;
-                result.source = Recognized::Source::draft;
-                result.cloud = "ok (language guard: local)";
-            }
-        }
-        co_return result;
+// The confident final is read before the draft is cancelled, which clears it. A voice edit is
+// never guarded: its answer is an edit of the user's own words, not a transcript.
+DictationRecognition::Recognized DictationRecognition::answered(Recognized result,
+                                                                const DictateResult& answer,
+                                                                DictationMode mode,
+                                                                const Settings& settings) {
+    result.serverMs = answer.ms;
+    const std::optional<std::string> confident = m_liveDraft->confidentFinal();
+    m_liveDraft->cancel();
+    result.raw = answer.raw;
+    result.text = answer.text;
+    result.source = Recognized::Source::cloud;
+    result.cloud = toString(CloudOutcome::ok);
+    if (mode == DictationMode::edit || !includesRussian(settings))
+        return result;
+    const auto recovery = DictationLanguage::recovery(answer, confident, *m_languageRecognizer);
+    if (recovery && recovery->kind == DictationLanguage::Recovery::Kind::raw) {
+        result.text = answer.raw;
+        result.cloud = toString(CloudOutcome::guardRaw);
+    } else if (recovery) {
+        result.text = recovery->text;
+        result.source = Recognized::Source::draft;
+        result.cloud = toString(CloudOutcome::guardLocal);
     }
+    return result;
+}
 
-    // 8. A failure. A cancellation or anything else that is not one of the service's own
-    // errors counts as the service being unreachable.
+// A cancellation or anything else that is not one of the service's own errors counts as the
+// service being unreachable. A failed voice edit has nothing to fall back on, so it does not
+// wait for the draft.
+Task<DictationRecognition::Recognized>
+DictationRecognition::failed(Recognized result, DictateReply reply, Future<std::string> draft,
+                             double draftStart, DictationMode mode) {
     const DictateError* error = std::get_if<DictateError>(&reply);
-    result.cloud = error ? cloudNote(*error) : "error";
+    result.cloud = error ? dictateErrorText(*error, NotConfiguredMeaning::noConsent)
+                         : std::string(toString(CloudOutcome::otherError));
     if (error && error->kind() == DictateError::Kind::editFailed) {
-        m_services->liveDraft->cancel();
+        m_liveDraft->cancel();
         result.failure = PillState::refused(RefuseReason::editFailed);
         co_return result;
     }
     const std::optional<PillState> note = error ? draftNote(*error) : PillState::offline();
     std::string text = co_await draft;
     result.draftMs = msSince(draftStart);
-    if (edit) {
+    if (mode == DictationMode::edit) {
         const bool limit = note && note->kind() == PillState::Kind::limit;
         result.failure = limit ? PillState::limit() : PillState::refused(RefuseReason::editFailed);
     } else {
-        result.text = text;
-        result.raw = std::move(text);
-        result.source = Recognized::Source::draft;
+        takeDraft(result, std::move(text));
         result.note = note;
     }
     co_return result;
+}
+
+void DictationRecognition::takeDraft(Recognized& result, std::string text) {
+    result.text = text;
+    result.raw = std::move(text);
+    result.source = Recognized::Source::draft;
 }
 
 } // namespace talverin

@@ -57,6 +57,14 @@ public:
     bool isVoiceEdit() const { return context && !context->selection.empty(); }
 };
 
+// How a session stopped listening: as a tap that no second press followed, or as a hold
+// released or a hands-free dictation stopped. A tap keeps no post-roll and ends without a word
+// when it heard nothing.
+enum class SessionEnd {
+    tap,
+    listened,
+};
+
 // Where the controller stands. The three live kinds (holding, tapWait, handsFree) listen;
 // finishing makes and inserts the text.
 struct DictationPhase {

@@ -90,7 +90,7 @@ void DictationController::showFirstPill(SessionRef s) {
     }
     if (s->settings.sounds)
         m_services->sounds->play(SoundTick::start);
-    updatePill(s, screenOf(s->context));
+    updatePill(s, m_pill.screenOf(s->context));
 }
 
 // Runs once per session, at its first pill or when its completion begins, while the target
@@ -126,12 +126,12 @@ void DictationController::waitForTarget(SessionRef s, double start, std::functio
 // session's number travels with it, and the answer finds its session again on the main thread.
 void DictationController::readContext(SessionRef s) {
     WorkerPool::async([reader = m_services->context, timeoutMs = m_timing.contextTimeoutMs,
-                       alive = std::weak_ptr<int>(m_alive), this, session = s->id] {
+                       alive = m_alive.token(), this, session = s->id] {
         double started = Clock::uptime();
         DictationContext context = reader->read(timeoutMs);
         double took = Clock::uptime() - started;
         MainQueue::post([alive, this, context = std::move(context), session, took] {
-            if (alive.lock())
+            if (alive)
                 contextArrived(context, session, took);
         });
     });
@@ -149,14 +149,14 @@ void DictationController::contextArrived(const DictationContext& context, int se
     if (context.isSecure && isCurrent(s)) {
         switch (m_phase.kind) {
         case Phase::Kind::tapWait:
-            drop(s, "secureField (a tap)", std::nullopt);
+            drop(s, DropReason::secureFieldAtTap, std::nullopt);
             return;
         case Phase::Kind::handsFree:
-            drop(s, "secureField", PillState::refused(RefuseReason::secureField));
+            drop(s, DropReason::secureField, PillState::refused(RefuseReason::secureField));
             return;
         case Phase::Kind::holding:
             if (s->pillShown) {
-                drop(s, "secureField", PillState::refused(RefuseReason::secureField));
+                drop(s, DropReason::secureField, PillState::refused(RefuseReason::secureField));
             } else {
                 // Nothing was shown yet: stay silent, but keep the microphone so that the
                 // release, a cancel or a suspend ends the hold quietly.
@@ -171,7 +171,7 @@ void DictationController::contextArrived(const DictationContext& context, int se
     }
     // A secure field found while finishing is the completion's to handle.
     if (s->pillShown && m_phase.kind != Phase::Kind::finishing)
-        updatePill(s, screenOf(context));
+        updatePill(s, m_pill.screenOf(context));
 }
 
 void DictationController::updatePill(SessionRef s, std::optional<Rect> frame) {
@@ -186,8 +186,7 @@ void DictationController::updatePill(SessionRef s, std::optional<Rect> frame) {
     } else {
         state = PillState::listening(m_services->liveTail(s->liveText), s->level);
     }
-    ++m_pillGeneration;
-    m_services->pill->show(state, frame);
+    m_pill.show(state, frame);
 }
 
 void DictationController::livePartial(const std::string& text) {

@@ -170,7 +170,7 @@ void apply(DictationRig& rig, Input input) {
         rig.dictation().clickedPill();
         return;
     case Input::suspend:
-        rig.dictation().systemWillSuspend("sleep");
+        rig.dictation().systemWillSuspend(SuspendReason::sleep);
         return;
     case Input::waitExpires:
     case Input::secureField:

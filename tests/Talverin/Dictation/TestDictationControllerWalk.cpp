@@ -174,7 +174,8 @@ struct Walk {
             r.dictation().clickedPill();
             break;
         case 11: {
-            static const char* reasons[] = {"sleep", "user switched", "screen locked"};
+            static const SuspendReason reasons[] = {
+                SuspendReason::sleep, SuspendReason::userSwitched, SuspendReason::screenLocked};
             r.dictation().systemWillSuspend(reasons[uniform(0, 2)]);
             break;
         }
@@ -229,7 +230,7 @@ TEST_P(ControllerWalk, KeepsItsInvariantsThroughAnyOrderOfEvents) {
     // Quiesce: whatever still listens is dropped, and everything scheduled runs out.
     if (rig.pill->isDragging())
         rig.pill->dropOn(PillSpot::bottomCenter);
-    rig.at(Clock::uptime(), [&rig] { rig.dictation().systemWillSuspend("sleep"); });
+    rig.at(Clock::uptime(), [&rig] { rig.dictation().systemWillSuspend(SuspendReason::sleep); });
     walk.advanceTo(Clock::uptime() + 0.001);
     rig.keyTap->sendRelease();
     rig.world.runUntilIdle();

@@ -1,10 +1,12 @@
 #include "Talverin/Dictation/DictationController.h"
 
 #include "DictationRig.h"
+#include "Talverin/Dictation/LanguageRecognizingNull.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -28,7 +30,8 @@ struct Dictation {
     DictationContext context;
     double draftLatency = 0.6;
 
-    explicit Dictation(bool edit) {
+    explicit Dictation(bool edit, const std::function<void(Services&)>& prepare = {})
+        : rig(prepare) {
         context.appName = "Notes";
         if (edit)
             context.selection = "some selected words";
@@ -288,6 +291,24 @@ TEST(Recognition, TheDraftRunsAlongsideTheFlushAndTheCloudCall) {
               "Dictation: inserted, mode clean, hold 1000 ms, first audio 40 ms, pill 130 ms, "
               "context 20 ms, clip 1150 ms, end 50 ms, cloud offline 200 ms, flush 200 ms, "
               "draft 400 ms, release\u2192text 450 ms, insert 70 ms, 3 words, 16 chars");
+}
+
+// The bundle may hold the Null recogniser when none can run. The guard then never speaks up:
+// an English answer to Russian speech goes in as the cloud wrote it, where a recogniser that
+// calls its raw transcript Russian would have taken that instead.
+TEST(Recognition, WithTheNullRecognizerTheGuardLetsTheCloudAnswerStand) {
+    Dictation d(false, [](Services& services) {
+        services.languageRecognizer = std::make_shared<LanguageRecognizingNull>("no model");
+    });
+    auto& rig = d.rig;
+    rig.settings.languages = {"ru", "en"};
+    rig.cloud->answers.push(DictateResult{"Where are you?", "Где ты?", 300, "en"}, 0.4);
+    d.run();
+
+    ASSERT_EQ(rig.inserter->insertions().size(), 1u);
+    EXPECT_EQ(rig.inserter->insertions()[0].text, "Where are you?");
+    EXPECT_NE(rig.logLines().back().find(", cloud ok 400 ms (server 300 ms), "), std::string::npos)
+        << rig.logLines().back();
 }
 
 } // namespace
