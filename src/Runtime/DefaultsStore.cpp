@@ -3,16 +3,12 @@
 #include "Runtime/EventLoop.h"
 #include "Runtime/Paths.h"
 #include "Runtime/PrivateFile.h"
+#include "Runtime/StandardError.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
-
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace talverin {
 namespace {
@@ -21,11 +17,8 @@ std::string errnoText(int error) {
     return std::generic_category().message(error);
 }
 
-// The log of last resort: one write(2) per line, so that lines of several threads do not mix.
 void logToStandardError(const std::string& line) {
-    const int savedErrno = errno;
-    PrivateFile::writeAll(STDERR_FILENO, line + "\n");
-    errno = savedErrno;
+    StandardError::write(line + "\n");
 }
 
 // Enough for every bad file a user could make in one second; past it something else is wrong.

@@ -1,14 +1,13 @@
 #include "TalverinCore/CoreLog.h"
 
-#include <cerrno>
+#include "Runtime/StandardError.h"
+
 #include <cstdint>
 #include <csignal>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <utility>
-
-#include <unistd.h>
 
 namespace talverin {
 namespace {
@@ -113,22 +112,7 @@ void writeToStandardError(const std::string& line) {
     std::string text;
     text.reserve(line.size() + 1);
     text.append(line).push_back('\n');
-    // Logging must not disturb an errno that the caller is about to report.
-    const int savedErrno = errno;
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            // There is nowhere left to report the failure, so the line is dropped.
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    errno = savedErrno;
+    StandardError::write(text);
 }
 
 } // namespace
