@@ -3,9 +3,21 @@
 # Makes the static library <Name> from the folder's own sources and, when the folder has a
 # linux/ subfolder, the library <Name>Linux from those (the only code that includes OS
 # headers). Headers are included as "<folder below src>/<File>.h".
+#
+# A linux/<File>.cpp whose header is the portable <folder>/<File>.h is not a backend that a
+# program picks but the body of a portable interface (files, folders, thread names): it is
+# built into <Name> itself, so every program that uses the interface has it.
 function(talverin_module name)
   cmake_parse_arguments(M "" "DIR" "DEPS;LINUX_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${M_DIR}/*.cpp)
+  file(GLOB linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${M_DIR}/linux/*.cpp)
+  foreach(linux_source IN LISTS linux_sources)
+    get_filename_component(stem ${linux_source} NAME_WE)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/${M_DIR}/${stem}.h)
+      list(APPEND sources ${linux_source})
+      list(REMOVE_ITEM linux_sources ${linux_source})
+    endif()
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_compile_options(${name} PRIVATE ${TALVERIN_WARNINGS})
@@ -17,7 +29,6 @@ function(talverin_module name)
     target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${name} INTERFACE ${M_DEPS})
   endif()
-  file(GLOB linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${M_DIR}/linux/*.cpp)
   if(linux_sources)
     add_library(${name}Linux STATIC ${linux_sources})
     target_compile_options(${name}Linux PRIVATE ${TALVERIN_WARNINGS})

@@ -1,15 +1,14 @@
 #include "Runtime/DefaultsStore.h"
 
+#include "Runtime/EventLoop.h"
 #include "Runtime/Paths.h"
 #include "Runtime/PrivateFile.h"
+#include "Runtime/StandardError.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <system_error>
-
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace talverin {
 namespace {
@@ -18,11 +17,35 @@ std::string errnoText(int error) {
     return std::generic_category().message(error);
 }
 
-// The log of last resort: one write(2) per line, so that lines of several threads do not mix.
 void logToStandardError(const std::string& line) {
-    const int savedErrno = errno;
-    PrivateFile::writeAll(STDERR_FILENO, line + "\n");
-    errno = savedErrno;
+    StandardError::write(line + "\n");
+}
+
+// Enough for every bad file a user could make in one second; past it something else is wrong.
+constexpr int maxAsideNumber = 1000;
+
+// The store may be opened before an event loop is installed (the command-line modes); tests
+// install a virtual one to fix the time.
+WallTime wallClock() {
+    if (EventLoop* loop = Runtime::current())
+        return loop->now();
+    return std::chrono::system_clock::now();
+}
+
+// The time in UTC as 20261210T234800Z: sorts by time and needs no character a file name avoids.
+std::string utcStamp(WallTime time) {
+    using namespace std::chrono;
+    const auto seconds = floor<std::chrono::seconds>(time);
+    const auto day = floor<days>(seconds);
+    const year_month_day date(day);
+    const hh_mm_ss clock(seconds - day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02u%02uT%02ld%02ld%02lldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long>(clock.hours().count()),
+                  static_cast<long>(clock.minutes().count()),
+                  static_cast<long long>(clock.seconds().count()));
+    return text;
 }
 
 } // namespace
@@ -125,10 +148,15 @@ void DefaultsStoreFile::remove(const std::string& key) {
 void DefaultsStoreFile::load() {
     removeLeftoverTempFiles();
     PrivateFile::Contents read = PrivateFile::read(m_file);
+    // Only a file that is not there is an empty store. One that is there but cannot be read
+    // (no permission, an I/O error, a folder in its place) may still hold the user's consent,
+    // rules and words: it stays untouched, and this run neither moves nor overwrites it.
     if (read.error == ENOENT || read.error == ENOTDIR)
         return;
     if (read.error != 0) {
-        setAside(errnoText(read.error));
+        m_mayWrite = false;
+        log("Defaults: could not read " + m_file.filename().string() + " (" +
+            errnoText(read.error) + "): left in place; changes will not be saved");
         return;
     }
     auto parsed = parse(read.bytes);
@@ -146,15 +174,23 @@ void DefaultsStoreFile::removeLeftoverTempFiles() const {
 
 void DefaultsStoreFile::setAside(const std::string& reason) {
     const std::string name = m_file.filename().string();
-    std::filesystem::path corrupt = m_file;
-    corrupt.replace_filename(m_file.stem().string() + ".corrupt" + m_file.extension().string());
-    if (::rename(m_file.c_str(), corrupt.c_str()) == 0) {
+    // Each set-aside copy gets a name of its own, so that a second bad file never replaces the
+    // first: the time says which came when, and a number follows when the second is the same.
+    const std::string stem = m_file.stem().string() + ".corrupt-" + utcStamp(wallClock());
+    int error = EEXIST;
+    std::filesystem::path aside;
+    for (int n = 1; error == EEXIST && n <= maxAsideNumber; ++n) {
+        aside = m_file;
+        aside.replace_filename(stem + (n > 1 ? "-" + std::to_string(n) : "") +
+                               m_file.extension().string());
+        error = PrivateFile::moveWithoutReplacing(m_file, aside);
+    }
+    if (error == 0) {
         log("Defaults: could not read " + name + " (" + reason + "): set aside as " +
-            corrupt.filename().string());
+            aside.filename().string());
         return;
     }
     // The unreadable file may still hold what the user cares about: never write over it.
-    const int error = errno;
     m_mayWrite = false;
     log("Defaults: could not read " + name + " (" + reason + ") nor set it aside (" +
         errnoText(error) + "): changes will not be saved");

@@ -54,9 +54,11 @@ class DefaultsStoreFile final : public DefaultsStore {
 public:
     using LogFunction = std::function<void(const std::string&)>;
 
-    // Loads the file. A file that cannot be read or parsed is set aside beside it (as
-    // defaults.corrupt.json) and the store starts empty; a missing file is simply empty.
-    // Log lines go to logFunction, which becomes onLog, or else to standard error.
+    // Loads the file. A missing file is simply empty. A file that cannot be read stays where it
+    // is and the store starts empty and never saves over it. A file that reads but is not an
+    // object of keys is set aside beside it under a name that no earlier one has
+    // (defaults.corrupt-<UTC time>[-n].json) and the store starts empty. Each of these is one
+    // log line, to logFunction, which becomes onLog, or else to standard error.
     explicit DefaultsStoreFile(std::filesystem::path file, LogFunction logFunction = {});
 
     // Where the application keeps its defaults.
@@ -92,7 +94,8 @@ private:
     // Every change counts up m_generation; m_savedGeneration is the last one known on disk.
     std::uint64_t m_generation = 0;
     std::uint64_t m_savedGeneration = 0;
-    // False when a corrupt file could not be set aside: it must not be overwritten.
+    // False when the file could not be read, or was corrupt and could not be set aside: it
+    // must not be overwritten.
     bool m_mayWrite = true;
 };
 

@@ -36,6 +36,11 @@ public:
     // Failures are ignored.
     static void setAside(const std::filesystem::path& file, const std::filesystem::path& corrupt);
 
+    // Moves the file to `target` in the same folder unless something is already there: never
+    // replaces, answering EEXIST instead, so that an earlier copy the user may need survives.
+    static int moveWithoutReplacing(const std::filesystem::path& file,
+                                    const std::filesystem::path& target);
+
     // Writes every byte, going on after interrupted and partial writes; false, with errno set,
     // on a failure.
     static bool writeAll(int fd, std::string_view bytes);

@@ -19,9 +19,11 @@ public:
     static Sink sink();
     // Any thread. Installs the sink; an empty function sends later lines to standard error.
     static void setSink(Sink sink);
-    // Any thread. Calls the sink with the line unchanged, outside the lock and on the caller's
-    // thread, so the sink must be safe to call from any thread and may run on several at once.
-    // Without a sink, writes the line and one line feed to standard error in a single write.
+    // Any thread. Each call is exactly one line: line breaks and other control characters in
+    // the text are written as escapes (\n, \r, \t, \u0007). Calls the sink with that line,
+    // outside the lock and on the caller's thread, so the sink must be safe to call from any
+    // thread and may run on several at once. Without a sink, writes the line and one line feed
+    // to standard error in a single write.
     static void write(const std::string& line);
 };
 

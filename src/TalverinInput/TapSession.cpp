@@ -1,6 +1,7 @@
 #include "TalverinInput/TapSession.h"
 
 #include "Runtime/MainQueue.h"
+#include "Runtime/ThreadName.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <algorithm>
@@ -9,8 +10,6 @@
 #include <system_error>
 #include <thread>
 #include <utility>
-
-#include <pthread.h>
 
 namespace talverin {
 
@@ -61,7 +60,7 @@ Result<void, TapSession::StartError> TapSession::begin() {
 
 void TapSession::threadBody() {
     // At most 15 characters.
-    pthread_setname_np(pthread_self(), "Talverin.KeyTap");
+    nameCurrentThread("Talverin.KeyTap");
     const bool installed = install();
     bool cancelNoted = false;
     {

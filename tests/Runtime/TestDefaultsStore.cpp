@@ -1,6 +1,8 @@
 // labels: tsan
 #include "Runtime/DefaultsStore.h"
 
+#include "Runtime/VirtualWorld.h"
+
 #include "support/StderrCapture.h"
 #include "support/TempDir.h"
 
@@ -30,7 +32,6 @@ class DefaultsFile : public testing::Test {
 protected:
     std::filesystem::path folder() const { return temp.configHome() / "Talverin"; }
     std::filesystem::path file() const { return folder() / "defaults.json"; }
-    std::filesystem::path corruptFile() const { return folder() / "defaults.corrupt.json"; }
 
     std::unique_ptr<DefaultsStoreFile> open() {
         return std::make_unique<DefaultsStoreFile>(DefaultsStoreFile::defaultPath(),
@@ -161,20 +162,22 @@ const CorruptCase corruptCases[] = {
 
 class DefaultsCorrupt : public DefaultsFile, public testing::WithParamInterface<CorruptCase> {};
 
-TEST_P(DefaultsCorrupt, IsSetAsideAndNeverOverwritten) {
+TEST_P(DefaultsCorrupt, IsSetAsideUnderItsTimeAndNeverOverwritten) {
     const auto& c = GetParam();
+    VirtualWorld world;
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085))); // 2026-06-10 23:28:05 UTC
     std::filesystem::create_directories(folder());
     test::writeFile(file(), c.bytes);
 
     auto store = open();
-    EXPECT_EQ(takeLog(),
-              std::vector<std::string>{"Defaults: could not read defaults.json (" + c.reason +
-                                       "): set aside as defaults.corrupt.json"});
+    const std::string aside = "defaults.corrupt-20260610T232805Z.json";
+    EXPECT_EQ(takeLog(), std::vector<std::string>{"Defaults: could not read defaults.json (" +
+                                                  c.reason + "): set aside as " + aside});
     EXPECT_FALSE(store->contains("settings"));
     EXPECT_FALSE(std::filesystem::exists(file()));
 
     store->set("settings", json{{"fresh", true}});
-    EXPECT_EQ(test::readFile(corruptFile()), c.bytes);
+    EXPECT_EQ(test::readFile(folder() / aside), c.bytes);
     EXPECT_EQ(open()->get("settings"), json({{"fresh", true}}));
     EXPECT_TRUE(takeLog().empty());
 }
@@ -182,22 +185,109 @@ TEST_P(DefaultsCorrupt, IsSetAsideAndNeverOverwritten) {
 INSTANTIATE_TEST_SUITE_P(All, DefaultsCorrupt, testing::ValuesIn(corruptCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DefaultsFile, UnreadableFileIsSetAsideToo) {
-    std::filesystem::create_directories(file() / "inside");
+// Three bad files within one second, the first meeting a copy already set aside by hand:
+// every earlier copy survives and each line names where its file went.
+TEST_F(DefaultsFile, CorruptFilesInARowKeepEveryCopy) {
+    VirtualWorld world;
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085)));
+    std::filesystem::create_directories(folder());
+    test::writeFile(folder() / "defaults.corrupt-20260610T232805Z.json", "earlier");
+
+    const std::string contents[] = {"{first", "[\"second\"]", ""};
+    for (const auto& bytes : contents) {
+        test::writeFile(file(), bytes);
+        open();
+    }
+    const auto log = takeLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_TRUE(log[0].ends_with("set aside as defaults.corrupt-20260610T232805Z-2.json"));
+    EXPECT_TRUE(log[1].ends_with("set aside as defaults.corrupt-20260610T232805Z-3.json"));
+    EXPECT_TRUE(log[2].ends_with("set aside as defaults.corrupt-20260610T232805Z-4.json"));
+    EXPECT_EQ(test::readFile(folder() / "defaults.corrupt-20260610T232805Z.json"), "earlier");
+    EXPECT_EQ(test::readFile(folder() / "defaults.corrupt-20260610T232805Z-2.json"), "{first");
+    EXPECT_EQ(test::readFile(folder() / "defaults.corrupt-20260610T232805Z-3.json"),
+              "[\"second\"]");
+    EXPECT_EQ(test::readFile(folder() / "defaults.corrupt-20260610T232805Z-4.json"), "");
+
+    // A later second gets a name of its own.
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'086)));
+    test::writeFile(file(), "{fourth");
+    open();
+    EXPECT_EQ(takeLog(), std::vector<std::string>{"Defaults: could not read defaults.json "
+                                                  "(invalid JSON at byte 3): set aside as "
+                                                  "defaults.corrupt-20260610T232806Z.json"});
+}
+
+// A file that is there but cannot be read may hold the user's consent, rules and words: it
+// stays as it is, the store works from defaults in memory and saves nothing over it.
+TEST_F(DefaultsFile, UnreadableFileStaysAndNothingIsSavedOverIt) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> make;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"folder",
+         [](const auto& path) {
+             std::filesystem::create_directories(path / "inside");
+             test::writeFile(path / "inside" / "keep", "keep");
+         },
+         "Is a directory"},
+        {"pipe", [](const auto& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+         "Invalid argument"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder());
+        std::filesystem::create_directories(folder());
+        c.make(file());
+        const auto before = filesInFolder();
+
+        auto store = open();
+        EXPECT_EQ(takeLog(),
+                  std::vector<std::string>{"Defaults: could not read defaults.json (" + c.reason +
+                                           "): left in place; changes will not be saved"});
+        store->set("settings", json{{"fresh", true}});
+        store->remove("other");
+        EXPECT_EQ(store->get("settings"), json({{"fresh", true}}));
+        EXPECT_TRUE(takeLog().empty());
+        EXPECT_EQ(filesInFolder(), before);
+        if (std::string(c.name) == "folder")
+            EXPECT_EQ(test::readFile(file() / "inside" / "keep"), "keep");
+    }
+}
+
+// When every name for the copy is taken, the bad file stays where it is and nothing is saved
+// over it.
+TEST_F(DefaultsFile, CorruptFileThatCannotBeSetAsideIsNeverOverwritten) {
+    VirtualWorld world;
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085)));
+    std::filesystem::create_directories(folder());
+    test::writeFile(folder() / "defaults.corrupt-20260610T232805Z.json", "taken");
+    for (int n = 2; n <= 1000; ++n)
+        test::writeFile(folder() /
+                            ("defaults.corrupt-20260610T232805Z-" + std::to_string(n) + ".json"),
+                        "taken");
+    test::writeFile(file(), "{bad");
+
     auto store = open();
-    EXPECT_EQ(takeLog(),
-              std::vector<std::string>{"Defaults: could not read defaults.json (Is a "
-                                       "directory): set aside as defaults.corrupt.json"});
-    EXPECT_TRUE(std::filesystem::exists(corruptFile() / "inside"));
+    EXPECT_EQ(takeLog(), std::vector<std::string>{"Defaults: could not read defaults.json "
+                                                  "(invalid JSON at byte 2) nor set it aside "
+                                                  "(File exists): changes will not be saved"});
+    store->set("settings", json{{"fresh", true}});
+    EXPECT_EQ(test::readFile(file()), "{bad");
+    EXPECT_TRUE(takeLog().empty());
 }
 
 TEST_F(DefaultsFile, WithoutALogFunctionLinesGoToStandardError) {
+    VirtualWorld world;
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085)));
     std::filesystem::create_directories(folder());
     test::writeFile(file(), "[]");
     test::StderrCapture capture;
     DefaultsStoreFile store(DefaultsStoreFile::defaultPath());
     EXPECT_EQ(capture.text(), "Defaults: could not read defaults.json (not a JSON object): set "
-                              "aside as defaults.corrupt.json\n");
+                              "aside as defaults.corrupt-20260610T232805Z.json\n");
 }
 
 TEST_F(DefaultsFile, LeftoverTempFilesAreRemovedAtLoad) {

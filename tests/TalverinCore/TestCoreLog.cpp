@@ -49,15 +49,51 @@ TEST_F(CoreLogTest, WithoutASinkWritesTheLineAndOneLineFeed) {
     }
 }
 
-TEST_F(CoreLogTest, SinkGetsTheExactTextAndStandardErrorNothing) {
+TEST_F(CoreLogTest, SinkGetsTheLineAndStandardErrorNothing) {
     Collector collector;
     CoreLog::setSink(collector.sink());
     EXPECT_TRUE(static_cast<bool>(CoreLog::sink()));
     StderrCapture capture;
-    CoreLog::write("KeyTap: started (x)\n");
+    CoreLog::write("KeyTap: started (x)");
     CoreLog::write("");
-    EXPECT_EQ(collector.lines, (std::vector<std::string>{"KeyTap: started (x)\n", ""}));
+    EXPECT_EQ(collector.lines, (std::vector<std::string>{"KeyTap: started (x)", ""}));
     EXPECT_EQ(capture.text(), "");
+}
+
+// Outside text (a server's message, a device's name) must not be able to start what reads as
+// a line of our own, on either path.
+TEST_F(CoreLogTest, EveryCallIsExactlyOneLine) {
+    const struct {
+        std::string text;
+        std::string written;
+    } cases[] = {
+        {"dictate: failed (bad)\nKeyTap: started", "dictate: failed (bad)\\nKeyTap: started"},
+        {"a\r\nb\rc", "a\\r\\nb\\rc"},
+        {"tab\there", "tab\\there"},
+        {std::string("nul\0end", 7), "nul\\u0000end"},
+        {"bell\a esc\x1b[2J del\x7f us\x1f", "bell\\u0007 esc\\u001b[2J del\\u007f us\\u001f"},
+        // C1 controls (NEL among them) and the Unicode line and paragraph separators.
+        {"nel\xc2\x85 csi\xc2\x9b ls\xe2\x80\xa8 ps\xe2\x80\xa9",
+         "nel\\u0085 csi\\u009b ls\\u2028 ps\\u2029"},
+        // Ordinary text, backslashes and neighbours of the escaped ranges stay as they are.
+        {"C:\\path \\n ünïcode \xc2\xa0 \xe2\x80\xa6 \xe2\x80\xaa",
+         "C:\\path \\n ünïcode \xc2\xa0 \xe2\x80\xa6 \xe2\x80\xaa"},
+        // Bytes that are not UTF-8, and a sequence cut off at the end, pass through unchanged.
+        {"\x85\x9b \xc2", "\x85\x9b \xc2"},
+        {"end\n", "end\\n"},
+    };
+    for (const auto& c : cases) {
+        {
+            StderrCapture capture;
+            CoreLog::write(c.text);
+            EXPECT_EQ(capture.text(), c.written + "\n");
+        }
+        Collector collector;
+        CoreLog::setSink(collector.sink());
+        CoreLog::write(c.text);
+        CoreLog::setSink({});
+        EXPECT_EQ(collector.lines, std::vector<std::string>{c.written});
+    }
 }
 
 TEST_F(CoreLogTest, ClearingTheSinkReturnsToStandardError) {

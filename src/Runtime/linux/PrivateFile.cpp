@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +130,19 @@ void PrivateFile::setAside(const std::filesystem::path& file,
                            const std::filesystem::path& corrupt) {
     ::unlink(corrupt.c_str());
     ::rename(file.c_str(), corrupt.c_str());
+}
+
+int PrivateFile::moveWithoutReplacing(const std::filesystem::path& file,
+                                      const std::filesystem::path& target) {
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without RENAME_NOREPLACE: link refuses an existing name just the same.
+    if (::link(file.c_str(), target.c_str()) != 0)
+        return errno;
+    ::unlink(file.c_str());
+    return 0;
 }
 
 std::string PrivateFile::describe(int error) {
