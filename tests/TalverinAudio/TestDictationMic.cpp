@@ -84,6 +84,32 @@ TEST_F(DictationMicTest, AudioFromBeforeThePauseNeverReachesTheNextClip) {
     EXPECT_EQ(clip.peek()->pcm16kMono().size(), 3u * 1600);
 }
 
+// The engine goes on recording until the server has taken the pause, a while after the clip
+// ended: what it captured meanwhile, handed over late, belongs to no clip either.
+TEST_F(DictationMicTest, AudioCapturedWhileThePauseIsTakenNeverReachesTheNextClip) {
+    ASSERT_TRUE(mic->begin());
+    deliver(world.uptime(), 3);
+    auto first = mic->end(100);
+    double ended = 0;
+    system->setOnPause([&] {
+        ended = world.uptime();
+        world.runUntil(world.uptime() + 0.05);
+    });
+    deliver(world.uptime(), 1);
+    ASSERT_TRUE(first.peek());
+    ASSERT_GT(ended, 0);
+    system->setOnPause(nullptr);
+
+    world.runUntil(world.uptime() + 1);
+    ASSERT_TRUE(mic->begin());
+    system->deliver(toneBlock(16000, 1, 320, 0.1f), ended + 0.01);
+    deliver(world.uptime(), 2);
+    auto clip = mic->end(0);
+    world.runReady();
+    ASSERT_TRUE(clip.peek());
+    EXPECT_EQ(clip.peek()->pcm16kMono().size(), 2u * 1600);
+}
+
 TEST_F(DictationMicTest, BeginWithoutAnEngineRebuildsWithReasonBegin) {
     ASSERT_TRUE(mic->begin());
     EXPECT_EQ(lines(),

@@ -68,9 +68,15 @@ public:
 
     void pause() override {
         m_system.log.record("pause");
-        std::lock_guard lock(m_system.m_mutex);
-        ++m_state->pauses;
-        m_state->running = false;
+        std::function<void()> onPause;
+        {
+            std::lock_guard lock(m_system.m_mutex);
+            ++m_state->pauses;
+            m_state->running = false;
+            onPause = m_system.m_onPause;
+        }
+        if (onPause)
+            onPause();
     }
 
     void stop() override {
@@ -205,6 +211,11 @@ void AudioSystemFake::scriptStart(std::optional<AudioEngineError> failure) {
 void AudioSystemFake::scriptListener(Property property, std::int32_t status) {
     std::lock_guard lock(m_mutex);
     m_listenerFailures[property] = status;
+}
+
+void AudioSystemFake::setOnPause(std::function<void()> onPause) {
+    std::lock_guard lock(m_mutex);
+    m_onPause = std::move(onPause);
 }
 
 void AudioSystemFake::setMakeEngineFails(bool fails) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,9 @@ public:
     void scriptStart(std::optional<AudioEngineError> failure);
     void scriptListener(Property property, std::int32_t status);
     void setMakeEngineFails(bool fails);
+    // Runs inside every engine's pause(), after the engine has stopped delivering: a pause
+    // that takes a while, as a server's answer does.
+    void setOnPause(std::function<void()> onPause);
 
     // Calls the listeners of the property, as the sound system's thread would.
     void announce(Property property);
@@ -103,6 +107,7 @@ private:
     std::deque<std::optional<AudioEngineError>> m_starts;
     std::map<Property, std::int32_t> m_listenerFailures;
     bool m_makeEngineFails = false;
+    std::function<void()> m_onPause;
     std::map<ListenerID, std::pair<Property, std::function<void()>>> m_listeners;
     ListenerID m_nextListener = 1;
     std::vector<std::shared_ptr<Engine>> m_engines;
