@@ -1,6 +1,7 @@
 #include "TalverinAudio/DictationMic.h"
 
 #include "Runtime/MainQueue.h"
+#include "Runtime/Milliseconds.h"
 #include "TalverinAudio/AudioDevices.h"
 #include "TalverinCore/CoreLog.h"
 
@@ -37,6 +38,7 @@ DictationMic::DictationMic(std::shared_ptr<AudioSystem> system, Authorized autho
 DictationMic::~DictationMic() {
     m_core->setOnComplete(nullptr);
     m_control.sync([this] {
+        boundWaits();
         m_closed = true;
         for (auto id : m_listeners)
             m_system->removeListener(id);
@@ -48,6 +50,7 @@ DictationMic::~DictationMic() {
 
 void DictationMic::post(std::function<void()> job) {
     m_control.async([this, job = std::move(job)] {
+        boundWaits();
         if (!m_closed)
             job();
     });
@@ -93,6 +96,7 @@ std::string DictationMic::describe(const AudioEngineError& error) {
 
 Result<void, MicError> DictationMic::prewarm() {
     return m_control.syncValue([this]() -> Result<void, MicError> {
+        boundWaits();
         auto result = prepare("prewarm", false);
         if (result)
             checkFollowsEngine();
@@ -111,7 +115,16 @@ Result<void, MicError> DictationMic::begin() {
     }
     if (!m_authorized())
         return fail(MicError::notAuthorized());
-    auto result = m_control.syncValue([this, t0] { return startCapture(t0); });
+    auto result = m_control.syncValue([this, t0] {
+        // The caller is usually the main thread: every wait on the sound server that this
+        // begin makes shares one budget, and a server that does not answer within it fails
+        // the begin instead of freezing the caller.
+        m_system->limitWaits(t0 + waitBudget);
+        m_beginning = true;
+        auto started = startCapture(t0);
+        m_beginning = false;
+        return started;
+    });
     if (!result)
         return result;
     log("begin " + msSince(t0) + " ms");
@@ -142,6 +155,8 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     startListening();
 
     auto choice = chooseDevice();
+    if (!choice && outOfTime())
+        return noAnswer(reason);
     if (!choice) {
         tearDown();
         log(reason + ": no input device");
@@ -164,6 +179,8 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     if (!engine)
         return fail(MicError::noInput());
     if (std::int32_t status = engine->selectDevice(device); status != 0) {
+        if (outOfTime())
+            return noAnswer(reason);
         log(reason + ": selecting the " + transport + " device failed (" + std::to_string(status) +
             ")");
         return fail(MicError::device(status));
@@ -200,6 +217,20 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     return {};
 }
 
+void DictationMic::boundWaits() {
+    m_system->limitWaits(Clock::uptime() + waitBudget);
+}
+
+bool DictationMic::outOfTime() {
+    return m_beginning && m_system->waitRanOut();
+}
+
+Result<void, MicError> DictationMic::noAnswer(const std::string& reason) {
+    log(reason + ": no answer from the sound server within " + std::to_string(wholeMs(waitBudget)) +
+        " ms");
+    return fail(MicError::engine(noAnswerText));
+}
+
 void DictationMic::tearDown() {
     if (m_engine) {
         m_engine->setOnConfigurationChange(nullptr);
@@ -226,6 +257,11 @@ Result<void, MicError> DictationMic::startCapture(double t0) {
         return {};
 
     m_core->cancel();
+    if (outOfTime()) {
+        // The engine may be fine once the server answers again; the next begin rebuilds it.
+        m_stale = true;
+        return noAnswer("begin");
+    }
     log("start failed (" + describe(started.error()) + "), rebuilding");
     if (auto prepared = prepare("retry", true); !prepared)
         return prepared;
@@ -283,6 +319,7 @@ void DictationMic::devicesChanged() {
 void DictationMic::scheduleRebuild(std::string reason, double delay) {
     const std::uint64_t token = ++m_rebuildToken;
     m_control.after(delay, [this, token, reason = std::move(reason)] {
+        boundWaits();
         if (!m_closed && token == m_rebuildToken)
             rebuildIfNeeded(reason);
     });
@@ -420,6 +457,7 @@ void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
     m_control.after(std::max(0.0, due - Clock::uptime()), [this, timer, due] {
         if (m_closed || m_checkTimer != timer)
             return;
+        boundWaits();
         // The next tick is set before this one runs, so that nothing the tick does can stop
         // the timer; a tick that drops the check makes it a no-op. A queue that fell behind
         // skips the ticks it missed.

@@ -110,6 +110,35 @@ TEST_F(DictationMicTest, AudioCapturedWhileThePauseIsTakenNeverReachesTheNextCli
     EXPECT_EQ(clip.peek()->pcm16kMono().size(), 2u * 1600);
 }
 
+// A server that stops answering fails a begin with one error once its budget has run out,
+// whether the engine was prepared or not, and tears nothing down: once the server answers,
+// the next begin rebuilds and records.
+TEST_F(DictationMicTest, ABeginThatGetsNoAnswerFailsWithoutTearingDown) {
+    const std::string noAnswer = "mic: begin: no answer from the sound server within 500 ms";
+    for (bool prepared : {true, false}) {
+        SCOPED_TRACE(prepared);
+        if (prepared)
+            ASSERT_TRUE(mic->prewarm());
+        lines();
+        const std::size_t engines = system->enginesMade();
+        system->setStalled(true);
+        const double t0 = world.uptime();
+        auto begun = mic->begin();
+        EXPECT_EQ(system->waitDeadline(), t0 + DictationMic::waitBudget);
+        ASSERT_FALSE(begun);
+        EXPECT_EQ(begun.error(), MicError::engine(DictationMic::noAnswerText));
+        EXPECT_EQ(lines(), std::vector<std::string>{noAnswer});
+        EXPECT_EQ(system->enginesMade(), engines) << "no rebuild while the server is silent";
+
+        system->setStalled(false);
+        auto clip = dictate();
+        ASSERT_TRUE(clip);
+        EXPECT_GT(clip->durationMs(), 0);
+        EXPECT_EQ(lines().front(), "mic: begin: " + vmicPrepared);
+        mic = std::make_unique<DictationMic>(system, [this] { return authorized; });
+    }
+}
+
 TEST_F(DictationMicTest, BeginWithoutAnEngineRebuildsWithReasonBegin) {
     ASSERT_TRUE(mic->begin());
     EXPECT_EQ(lines(),

@@ -56,6 +56,8 @@ public:
         m_system.log.record("start");
         std::lock_guard lock(m_system.m_mutex);
         ++m_state->starts;
+        if (m_system.m_stalled)
+            return fail(AudioEngineError{"stalled", 8});
         if (!m_system.m_starts.empty()) {
             auto failure = m_system.m_starts.front();
             m_system.m_starts.pop_front();
@@ -108,6 +110,8 @@ AudioSystemFake::~AudioSystemFake() = default;
 Result<std::vector<InputDevice>, CoreAudioError> AudioSystemFake::inputDevices() {
     log.record("inputDevices");
     std::lock_guard lock(m_mutex);
+    if (m_stalled)
+        return fail(CoreAudioError{"stalled", 8});
     if (m_listError)
         return fail(*m_listError);
     return m_devices;
@@ -115,6 +119,8 @@ Result<std::vector<InputDevice>, CoreAudioError> AudioSystemFake::inputDevices()
 
 Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemFake::defaultInputID() {
     std::lock_guard lock(m_mutex);
+    if (m_stalled)
+        return fail(CoreAudioError{"stalled", 8});
     return m_default;
 }
 
@@ -211,6 +217,26 @@ void AudioSystemFake::scriptStart(std::optional<AudioEngineError> failure) {
 void AudioSystemFake::scriptListener(Property property, std::int32_t status) {
     std::lock_guard lock(m_mutex);
     m_listenerFailures[property] = status;
+}
+
+void AudioSystemFake::limitWaits(std::optional<double> deadline) {
+    std::lock_guard lock(m_mutex);
+    m_waitDeadline = deadline;
+}
+
+bool AudioSystemFake::waitRanOut() {
+    std::lock_guard lock(m_mutex);
+    return m_stalled;
+}
+
+void AudioSystemFake::setStalled(bool stalled) {
+    std::lock_guard lock(m_mutex);
+    m_stalled = stalled;
+}
+
+std::optional<double> AudioSystemFake::waitDeadline() const {
+    std::lock_guard lock(m_mutex);
+    return m_waitDeadline;
 }
 
 void AudioSystemFake::setOnPause(std::function<void()> onPause) {

@@ -165,9 +165,11 @@ void AudioEnginePulse::prepare() {
             return;
         }
     }
-    m_connection->waitUntil(
+    bool settled = m_connection->waitUntil(
         [&] { return m_stream != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING; },
         PulseConnection::deadlineIn(PulseConnection::waitLimit));
+    if (!settled)
+        m_connection->noteStall();
 }
 
 int AudioEnginePulse::cork(bool paused) {

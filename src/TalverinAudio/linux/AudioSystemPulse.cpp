@@ -1,5 +1,6 @@
 #include "TalverinAudio/linux/AudioSystemPulse.h"
 
+#include "Runtime/MainQueue.h"
 #include "TalverinAudio/linux/AudioEnginePulse.h"
 #include "TalverinAudio/linux/InputMutePulse.h"
 
@@ -175,6 +176,19 @@ void AudioSystemPulse::removeListener(ListenerID id) {
 
 std::unique_ptr<AudioEngine> AudioSystemPulse::makeEngine() {
     return std::make_unique<AudioEnginePulse>(m_connection);
+}
+
+void AudioSystemPulse::limitWaits(std::optional<double> deadline) {
+    if (!deadline) {
+        PulseConnection::setThreadDeadline(std::nullopt);
+        return;
+    }
+    // Our uptime and the steady clock are both the kernel's monotonic clock.
+    PulseConnection::setThreadDeadline(PulseConnection::deadlineIn(*deadline - Clock::uptime()));
+}
+
+bool AudioSystemPulse::waitRanOut() {
+    return PulseConnection::threadRanOut();
 }
 
 } // namespace talverin

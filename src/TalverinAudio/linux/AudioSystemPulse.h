@@ -30,6 +30,8 @@ public:
     bool isInputMuted(std::uint32_t id) override;
     bool isHeldByOtherProcess(std::uint32_t id) override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    void limitWaits(std::optional<double> deadline) override;
+    bool waitRanOut() override;
 
     // The transport of a source from its "device.bus" and "device.form_factor" properties
     // (either may be missing).

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 struct pa_context;
@@ -116,8 +117,20 @@ public:
 
     // Any thread but the mainloop's, without the lock. Re-checks `ready` under the lock every
     // time the mainloop signals, until it answers true or the deadline passes; answers the
-    // last check.
+    // last check. While the server is stalled it only checks once.
     bool waitUntil(const std::function<bool()>& ready, Deadline deadline);
+
+    // The calling thread's own bound: every wait it makes ends by `deadline` at the latest
+    // (none: each wait's own limit). Setting it forgets whether a wait ran out.
+    static void setThreadDeadline(std::optional<Deadline> deadline);
+    // Whether a wait of the calling thread ran out, or was skipped for a stalled server, since
+    // its deadline was last set.
+    static bool threadRanOut();
+
+    // Any thread. The server did not answer in time: until it answers a probe, every wait
+    // fails at once instead of waiting again, so that a stopped server costs one wait, not
+    // one per call.
+    void noteStall();
     // The mainloop's thread (or with the lock held): wakes the waiting threads.
     void signal();
 
@@ -136,6 +149,8 @@ private:
     void onState(pa_context* context);
     void onDefaultSource(const char* name, bool announce);
     void notify(const Event& event);
+    // With the lock held: forgets a stall and its probe (the context changed or answered).
+    void clearStall();
 
     pa_threaded_mainloop* m_mainloop = nullptr;
     // Under the mainloop lock.
@@ -146,6 +161,8 @@ private:
     std::string m_defaultSource;
     std::map<ObserverID, Observer> m_observers;
     ObserverID m_nextObserver = 1;
+    bool m_stalled = false;
+    pa_operation* m_probe = nullptr; // asks the stalled server for any answer
 
     // Wakes the threads that wait for an answer. Taken by the mainloop's thread only for the
     // moment of a signal, never while anyone waits on it for long.

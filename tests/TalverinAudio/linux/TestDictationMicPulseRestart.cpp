@@ -1,4 +1,5 @@
 // labels: pulse
+// resource-lock: private-pulse-server
 #include "TalverinAudio/DictationMic.h"
 
 #include "PulseTestSupport.h"
@@ -56,6 +57,12 @@ public:
                                              ">/dev/null 2>&1 & echo $!")
                                  .c_str());
         return true;
+    }
+
+    // Sends the server a signal and nothing else (SIGSTOP, SIGCONT).
+    void signal(int signal) const {
+        if (m_pid > 0)
+            ::kill(m_pid, signal);
     }
 
     void kill(int signal) {
@@ -136,7 +143,8 @@ TEST_F(DictationMicPulseRestart, TheMicSurvivesNoServerAndAServerThatDiesMidCapt
     EXPECT_GT(clip.peek()->durationMs(), 0);
     awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release", patience);
     awaitLine("mic: after capture: no input device left", patience);
-    EXPECT_EQ(mic->deviceName(), std::nullopt);
+    // The line comes just before the engine is torn down.
+    EXPECT_TRUE(waitFor([&] { return mic->deviceName() == std::nullopt; }, patience));
 
     // Without a server a dictation fails at once.
     started = Clock::uptime();
@@ -161,6 +169,43 @@ TEST_F(DictationMicPulseRestart, TheMicSurvivesNoServerAndAServerThatDiesMidCapt
     // A fresh server may deliver the post-roll late; either end is a working microphone.
     awaitLine("mic: clip \\d+ ms, .*, ended by (post-roll|deadline) \\d+ ms after release",
               patience);
+}
+
+// A server that stops answering (stopped, not gone: its socket stays open) costs a begin one
+// budget, not a wait per request, and later begins fail at once until it answers again.
+TEST_F(DictationMicPulseRestart, AStoppedServerCostsABeginOneBudget) {
+    ASSERT_TRUE(server.start());
+    // The connection finds the server at its next try.
+    ASSERT_TRUE(waitFor([&] { return static_cast<bool>(mic->prewarm()); }, patience));
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 3; }, patience));
+    auto clip = mic->end(100);
+    ASSERT_TRUE(waitFor([&] { return clip.isReady(); }, patience));
+    awaitLine("mic: clip .*", patience);
+
+    server.signal(SIGSTOP);
+    // Four waits of the server in a row, as a begin without a budget made, took 8 s; one
+    // budget is far less than a single such wait.
+    auto started = Clock::uptime();
+    auto begun = mic->begin();
+    ASSERT_FALSE(begun);
+    EXPECT_EQ(begun.error(), MicError::engine(DictationMic::noAnswerText));
+    EXPECT_LT(Clock::uptime() - started, PulseConnection::waitLimit);
+    awaitLine("mic: begin: no answer from the sound server within 500 ms", patience);
+    // Later begins do not wait again: three of them take less than two budgets.
+    started = Clock::uptime();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(mic->begin());
+    EXPECT_LT(Clock::uptime() - started, 2 * DictationMic::waitBudget);
+
+    server.signal(SIGCONT);
+    // Once the server answers again the microphone records.
+    ASSERT_TRUE(waitFor([&] { return static_cast<bool>(mic->begin()); }, patience));
+    int before = buffers;
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 3; }, patience));
+    auto again = mic->end(100);
+    ASSERT_TRUE(waitFor([&] { return again.isReady(); }, patience));
+    EXPECT_GT(again.peek()->durationMs(), 0);
 }
 
 } // namespace
