@@ -2,6 +2,7 @@
 
 #include "Runtime/MainQueue.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -150,13 +151,16 @@ void AudioEnginePulse::prepare() {
         pa_stream_set_state_callback(stream, Callbacks::state, this);
         pa_stream_set_read_callback(stream, Callbacks::read, this);
         pa_stream_set_moved_callback(stream, Callbacks::moved, this);
-        // Small fragments: with the server's default buffering, blocks arrive seconds apart.
+        // Fragments of the tap's size: with the server's default buffering, blocks arrive
+        // seconds apart. The stream stays on its source: when the source goes, the stream
+        // fails and that is a configuration change, instead of the server moving it to
+        // another source (the speakers' monitor, say) behind our back.
         pa_buffer_attr attr;
         std::memset(&attr, 0xff, sizeof attr);
         attr.fragsize = static_cast<std::uint32_t>(m_tapFrames * pa_frame_size(&sampleFormat));
         auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-            PA_STREAM_INTERPOLATE_TIMING);
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
         m_stream = stream;
         m_reported = false;
         m_running = false;
@@ -210,6 +214,8 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
         // them back to the last pause and drop them as audio of no capture.
         Lock lock(*m_connection);
         m_nextTime.reset();
+        // Nor may the part of a block gathered before the pause.
+        dropGathered();
     }
     if (int status = cork(false); status != 0)
         return fail(AudioEngineError{errorDomain, status});
@@ -244,6 +250,7 @@ void AudioEnginePulse::setOnConfigurationChange(std::function<void()> onChange) 
 
 void AudioEnginePulse::destroyStream() {
     m_running = false;
+    dropGathered();
     if (!m_stream)
         return;
     pa_stream* stream = m_stream;
@@ -327,28 +334,57 @@ void AudioEnginePulse::onRead(pa_stream* stream) {
         const double duration =
             static_cast<double>(bytes / frameBytes) / static_cast<double>(format.sampleRate);
         if (!data) {
-            // A hole in the recording: nothing to copy, but the time goes on.
+            // A hole in the recording: nothing to copy, but the time goes on. What was
+            // gathered before it goes out as it is, dated by its own start.
             pa_stream_drop(stream);
+            deliverGathered(m_gathered.size());
             if (m_nextTime)
                 *m_nextTime += duration;
             continue;
         }
         // The first sample of what is buffered was captured one stream latency ago. The
         // latency wanders by tens of milliseconds between the server's timing updates while
-        // the sample clock does not, so after the first block of a run the blocks follow on
-        // by their length, unless the latency says that the stream has jumped.
+        // the sample clock does not, so after the first fragment of a run the fragments follow
+        // on by their length, unless the latency says that the stream has jumped.
         std::optional<double> measured = latencyTime(stream);
         std::optional<double> time = m_nextTime ? m_nextTime : measured;
         if (measured && time && std::abs(*measured - *time) > maxDrift)
             time = measured;
         m_nextTime = time ? std::optional<double>(*time + duration) : std::nullopt;
 
-        std::vector<float> samples(bytes / frameBytes * static_cast<std::size_t>(format.channels));
-        std::memcpy(samples.data(), data, samples.size() * sizeof(float));
+        if (m_gathered.empty())
+            m_gatheredTime = time;
+        const auto* first = static_cast<const float*>(data);
+        m_gathered.insert(m_gathered.end(), first, first + bytes / frameBytes * format.channels);
         pa_stream_drop(stream);
-        if (m_tap && !samples.empty())
-            m_tap(AudioBlock(format, std::move(samples)), time);
+        // The server hands over fragments of any size; the tap gets blocks of its own.
+        const std::size_t blockSamples =
+            std::max<std::size_t>(m_tapFrames, 1) * static_cast<std::size_t>(format.channels);
+        while (m_gathered.size() >= blockSamples)
+            deliverGathered(blockSamples);
     }
+}
+
+void AudioEnginePulse::deliverGathered(std::size_t samples) {
+    if (samples == 0)
+        return;
+    const AudioFormat format = m_tapFormat;
+    std::vector<float> block(m_gathered.begin(),
+                             m_gathered.begin() + static_cast<std::ptrdiff_t>(samples));
+    m_gathered.erase(m_gathered.begin(), m_gathered.begin() + static_cast<std::ptrdiff_t>(samples));
+    std::optional<double> time = m_gatheredTime;
+    if (m_gatheredTime) {
+        const auto frames =
+            static_cast<double>(samples / static_cast<std::size_t>(format.channels));
+        *m_gatheredTime += frames / format.sampleRate;
+    }
+    if (m_tap)
+        m_tap(AudioBlock(format, std::move(block)), time);
+}
+
+void AudioEnginePulse::dropGathered() {
+    m_gathered.clear();
+    m_gatheredTime.reset();
 }
 
 } // namespace talverin

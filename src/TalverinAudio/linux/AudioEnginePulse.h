@@ -8,11 +8,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talverin {
 
 // One recording stream on one PulseAudio source, in 32-bit float at the source's own rate and
-// channels, in fragments of the tap's size (the server may hand over fragments of any size).
+// channels, in blocks of the tap's size gathered from the server's fragments (which may be of
+// any size).
 // Prepared = connected and corked; start and pause uncork and cork it. Every block goes to the
 // tap on the mainloop's thread, dated by the stream's latency: the first block after a start
 // by the latency itself (fresh from the server), the later ones by their sample count from
@@ -64,6 +66,9 @@ private:
     int streamError() const;
     void onEvent(const PulseConnection::Event& event);
     void onRead(pa_stream* stream);
+    // Hands the first `samples` gathered samples to the tap as one block.
+    void deliverGathered(std::size_t samples);
+    void dropGathered();
     // The uptime of the first buffered sample by the stream's latency; none without timing.
     std::optional<double> latencyTime(pa_stream* stream) const;
     void onSourceInfo(const pa_source_info* info);
@@ -83,7 +88,9 @@ private:
     pa_stream* m_stream = nullptr;
     bool m_running = false;
     bool m_reported = false;
-    std::optional<double> m_nextTime; // where the next block starts, within one run
+    std::optional<double> m_nextTime;     // where the next fragment starts, within one run
+    std::vector<float> m_gathered;        // fragments not yet a whole block
+    std::optional<double> m_gatheredTime; // when the first gathered sample was captured
     pa_operation* m_sourceQuery = nullptr;
     std::function<void()> m_onConfigurationChange;
 };

@@ -133,7 +133,7 @@ TEST_P(DictationMicPulseSpeech, SpokenWordsGiveAClipWithSpeechOfTheRightLength) 
     const std::string ch = std::to_string(source.channels);
     std::smatch first;
     std::string firstLine = awaitLine("mic: first block \\d+ ms after begin \\(captured at "
-                                      "\\+(-?\\d+) ms, \\d+ frames at " +
+                                      "\\+(-?\\d+) ms, 1024 frames at " +
                                       rate + " Hz\\)");
     ASSERT_TRUE(std::regex_match(firstLine, first, std::regex(".*at \\+(-?\\d+) ms,.*")));
     // The clip runs from the first captured sample to the release plus the post-roll, in
@@ -217,6 +217,25 @@ TEST_F(DictationMicPulse, ASourceRemovedWhileRecordingEndsTheClipAndItsReturnIsR
     clip = awaitClip(mic->end(100));
     ASSERT_TRUE(clip);
     EXPECT_GT(clip->durationMs(), 100);
+}
+
+// A microphone that is unplugged ends the capture as a change of configuration: the
+// recording stays on its source and is not moved to another one (the speakers' monitor, say),
+// so no audio of another source reaches the clip and it ends by its deadline.
+TEST_F(DictationMicPulse, AnUnpluggedMicrophoneEndsTheCaptureInsteadOfMovingIt) {
+    auto module = loadModule("module-remap-source master=vspk.monitor source_name=tlvplug");
+    mic->setDeviceID("tlvplug");
+    ASSERT_TRUE(mic->prewarm());
+    awaitLine("mic: prewarm: prepared virtual input \\(requested\\), 16000 Hz, 1 ch, in \\d+ ms");
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 3; }, patience));
+
+    unloadModule(module);
+    awaitLine("mic: engine configuration changed during a capture");
+    auto clip = awaitClip(mic->end(300));
+    ASSERT_TRUE(clip);
+    EXPECT_GT(clip->durationMs(), 0);
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release");
 }
 
 // The level check on the server's own sources: a source of zeros is "no input", the same
