@@ -38,9 +38,9 @@ public:
     // Any thread. Zeros for what cannot be read.
     virtual InputShape inputShape(std::uint32_t id) = 0;
     // Any thread. `onChange` runs on the system's own thread, and must only post, whenever
-    // the property changes; a failure is the sound system's status.
-    virtual Result<ListenerID, std::int32_t> addListener(Property property,
-                                                         std::function<void()> onChange) = 0;
+    // the property changes; a failure carries the sound system's status.
+    virtual Result<ListenerID, CoreAudioError> addListener(Property property,
+                                                           std::function<void()> onChange) = 0;
     // Any thread. No call of that listener comes after it returns.
     virtual void removeListener(ListenerID id) = 0;
     // Any thread. Whether the device's input is muted or its volume is at zero; false when

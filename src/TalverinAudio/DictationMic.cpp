@@ -178,9 +178,10 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     std::unique_ptr<AudioEngine> engine = m_system->makeEngine();
     if (!engine)
         return fail(MicError::noInput());
-    if (std::int32_t status = engine->selectDevice(device); status != 0) {
+    if (auto selected = engine->selectDevice(device); !selected) {
         if (outOfTime())
             return noAnswer(reason);
+        const auto status = static_cast<std::int32_t>(selected.error().code);
         log(reason + ": selecting the " + transport + " device failed (" + std::to_string(status) +
             ")");
         return fail(MicError::device(status));
@@ -305,7 +306,7 @@ void DictationMic::startListening() {
             m_listeners.push_back(id.value());
         else
             log("listener " + CA::fourCC(codeOf(property)) + " failed (" +
-                std::to_string(id.error()) + ")");
+                std::to_string(id.error().status) + ")");
     }
 }
 

@@ -10,7 +10,7 @@ public:
     FakeEngine(AudioSystemFake& system, std::shared_ptr<Engine> state)
         : m_system(system), m_state(std::move(state)) {}
 
-    std::int32_t selectDevice(const InputDevice& device) override {
+    Result<void, AudioEngineError> selectDevice(const InputDevice& device) override {
         m_system.log.record("select", device.uid);
         std::lock_guard lock(m_system.m_mutex);
         std::int32_t status = 0;
@@ -18,9 +18,10 @@ public:
             status = m_system.m_selects.front();
             m_system.m_selects.pop_front();
         }
-        if (status == 0)
-            m_state->device = device;
-        return status;
+        if (status != 0)
+            return fail(AudioEngineError{"fake", status});
+        m_state->device = device;
+        return {};
     }
 
     std::optional<AudioFormat> inputFormat() override {
@@ -130,11 +131,11 @@ InputShape AudioSystemFake::inputShape(std::uint32_t id) {
     return it == m_shapes.end() ? InputShape{} : it->second;
 }
 
-Result<AudioSystem::ListenerID, std::int32_t>
+Result<AudioSystem::ListenerID, CoreAudioError>
 AudioSystemFake::addListener(Property property, std::function<void()> onChange) {
     std::lock_guard lock(m_mutex);
     if (auto it = m_listenerFailures.find(property); it != m_listenerFailures.end())
-        return fail(it->second);
+        return fail(CoreAudioError{"listener", it->second});
     ListenerID id = m_nextListener++;
     m_listeners.emplace(id, std::make_pair(property, std::move(onChange)));
     return id;

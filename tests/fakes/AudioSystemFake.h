@@ -47,8 +47,8 @@ public:
     Result<std::vector<InputDevice>, CoreAudioError> inputDevices() override;
     Result<std::optional<std::uint32_t>, CoreAudioError> defaultInputID() override;
     InputShape inputShape(std::uint32_t id) override;
-    Result<ListenerID, std::int32_t> addListener(Property property,
-                                                 std::function<void()> onChange) override;
+    Result<ListenerID, CoreAudioError> addListener(Property property,
+                                                   std::function<void()> onChange) override;
     void removeListener(ListenerID id) override;
     bool isInputMuted(std::uint32_t id) override;
     bool isHeldByOtherProcess(std::uint32_t id) override;

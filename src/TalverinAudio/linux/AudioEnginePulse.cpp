@@ -35,6 +35,25 @@ void corked(pa_stream* stream, int success, void* userdata) {
     call->finish(success || error ? error : PA_ERR_UNKNOWN);
 }
 
+AudioEngineError engineError(int status) {
+    using Kind = AudioEngineError::Kind;
+    Kind kind = Kind::failed;
+    switch (PulseConnection::kindOf(status)) {
+    case CoreAudioError::Kind::noDevice:
+        kind = Kind::noDevice;
+        break;
+    case CoreAudioError::Kind::timedOut:
+        kind = Kind::timedOut;
+        break;
+    case CoreAudioError::Kind::unavailable:
+        kind = Kind::unavailable;
+        break;
+    case CoreAudioError::Kind::failed:
+        break;
+    }
+    return AudioEngineError{AudioEnginePulse::errorDomain, status, kind, pa_strerror(status)};
+}
+
 } // namespace
 
 struct AudioEnginePulse::Callbacks {
@@ -92,20 +111,20 @@ AudioEnginePulse::~AudioEnginePulse() {
     destroyStream();
 }
 
-std::int32_t AudioEnginePulse::selectDevice(const InputDevice& device) {
+Result<void, AudioEngineError> AudioEnginePulse::selectDevice(const InputDevice& device) {
     SourceReply reply(*m_connection);
     int status = m_connection->perform(reply, [&](pa_context* context) {
         return pa_context_get_source_info_by_index(context, device.id, readSource, &reply);
     });
-    if (status != 0)
-        return status;
     // The index of a source that was removed may not name another one, but check anyway.
-    if (!reply.info || reply.name != device.uid)
-        return PA_ERR_NOENTITY;
+    if (status == 0 && (!reply.info || reply.name != device.uid))
+        status = PA_ERR_NOENTITY;
+    if (status != 0)
+        return fail(engineError(status));
     Lock lock(*m_connection);
     m_source =
         Source{reply.info->index, reply.name, reply.info->sample_spec, reply.info->channel_map};
-    return 0;
+    return {};
 }
 
 std::optional<AudioFormat> AudioEnginePulse::inputFormat() {
@@ -218,7 +237,7 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
         dropGathered();
     }
     if (int status = cork(false); status != 0)
-        return fail(AudioEngineError{errorDomain, status});
+        return fail(engineError(status));
     refreshTiming();
     Lock lock(*m_connection);
     m_running = true;

@@ -39,7 +39,7 @@ public:
     AudioEnginePulse(const AudioEnginePulse&) = delete;
     AudioEnginePulse& operator=(const AudioEnginePulse&) = delete;
 
-    std::int32_t selectDevice(const InputDevice& device) override;
+    Result<void, AudioEngineError> selectDevice(const InputDevice& device) override;
     std::optional<AudioFormat> inputFormat() override;
     void installTap(std::uint32_t frames, AudioFormat format, Tap tap) override;
     void removeTap() override;

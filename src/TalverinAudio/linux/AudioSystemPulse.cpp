@@ -104,7 +104,7 @@ Result<std::vector<InputDevice>, CoreAudioError> AudioSystemPulse::inputDevices(
         return pa_context_get_source_info_list(context, collectSource, &reply);
     });
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dev#)", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dev#)", status));
     return std::move(reply.devices);
 }
 
@@ -114,7 +114,7 @@ Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemPulse::defaultIn
         return pa_context_get_server_info(context, readServer, &server);
     });
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dIn )", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dIn )", status));
     if (!server.defaultSource)
         return std::optional<std::uint32_t>();
     SourceReply source(*m_connection);
@@ -126,7 +126,7 @@ Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemPulse::defaultIn
     if (status == PA_ERR_NOENTITY)
         return std::optional<std::uint32_t>();
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dIn )", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dIn )", status));
     return source.index;
 }
 
@@ -140,7 +140,7 @@ InputShape AudioSystemPulse::inputShape(std::uint32_t id) {
     return *reply.shape;
 }
 
-Result<AudioSystem::ListenerID, std::int32_t>
+Result<AudioSystem::ListenerID, CoreAudioError>
 AudioSystemPulse::addListener(Property property, std::function<void()> onChange) {
     // Losing the server empties the device list; its return fills it again.
     auto observer =

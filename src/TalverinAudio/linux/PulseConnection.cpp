@@ -364,6 +364,26 @@ bool PulseConnection::waitUntil(const std::function<bool()>& ready, Deadline dea
     }
 }
 
+CoreAudioError::Kind PulseConnection::kindOf(int status) {
+    using Kind = CoreAudioError::Kind;
+    switch (status) {
+    case PA_ERR_NOENTITY:
+        return Kind::noDevice;
+    case PA_ERR_TIMEOUT:
+        return Kind::timedOut;
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_INVALIDSERVER:
+        return Kind::unavailable;
+    default:
+        return Kind::failed;
+    }
+}
+
+CoreAudioError PulseConnection::audioError(std::string what, int status) {
+    return CoreAudioError{std::move(what), status, kindOf(status), pa_strerror(status)};
+}
+
 void PulseConnection::signal() {
     {
         std::lock_guard wait(m_waitMutex);

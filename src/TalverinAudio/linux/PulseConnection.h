@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TalverinAudio/CA.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -135,6 +137,11 @@ public:
     void signal();
 
     pa_threaded_mainloop* mainloop() const { return m_mainloop; }
+
+    // What kind of failure a libpulse error code is.
+    static CoreAudioError::Kind kindOf(int status);
+    // A failed call named `what` with a libpulse error code, in the server's own words.
+    static CoreAudioError audioError(std::string what, int status);
 
 private:
     enum class State { connecting, ready, down };
