@@ -18,7 +18,7 @@ void log(const std::string& line) {
 }
 
 std::string msSince(double t0) {
-    return std::to_string(std::llround((Clock::uptime() - t0) * 1000));
+    return std::to_string(wholeMs(Clock::uptime() - t0));
 }
 
 std::string transportName(const InputDevice& device) {
@@ -43,7 +43,7 @@ DictationMic::~DictationMic() {
         for (auto id : m_listeners)
             m_system->removeListener(id);
         m_listeners.clear();
-        clearCheck(false);
+        clearCheck(CheckEnd::keepEngine);
         tearDown();
     });
 }
@@ -97,7 +97,7 @@ std::string DictationMic::describe(const AudioEngineError& error) {
 Result<void, MicError> DictationMic::prewarm() {
     return m_control.syncValue([this]() -> Result<void, MicError> {
         boundWaits();
-        auto result = prepare("prewarm", false);
+        auto result = prepare("prewarm", Preparation::reuse);
         if (result)
             checkFollowsEngine();
         else
@@ -146,7 +146,7 @@ std::optional<DevicePolicy::Choice> DictationMic::chooseDevice() {
     return DevicePolicy::choose(requested, devices, systemDefault);
 }
 
-Result<void, MicError> DictationMic::prepare(const std::string& reason, bool force) {
+Result<void, MicError> DictationMic::prepare(const std::string& reason, Preparation preparation) {
     if (!m_authorized()) {
         tearDown();
         return fail(MicError::notAuthorized());
@@ -163,8 +163,7 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
         return fail(MicError::noInput());
     }
     const InputDevice& device = choice->device;
-    if (!force && !m_stale && m_engine && m_prepared && m_prepared->device.id == device.id &&
-        m_prepared->device.uid == device.uid)
+    if (preparation == Preparation::reuse && isPreparedOn(device))
         return {};
     if (m_core->isCapturing()) {
         // The running capture keeps the old engine; its end rebuilds.
@@ -232,6 +231,10 @@ Result<void, MicError> DictationMic::noAnswer(const std::string& reason) {
     return fail(MicError::engine(noAnswerText));
 }
 
+bool DictationMic::isPreparedOn(const InputDevice& device) const {
+    return !m_stale && m_engine && m_prepared && m_prepared->device.isSame(device);
+}
+
 void DictationMic::tearDown() {
     if (m_engine) {
         m_engine->setOnConfigurationChange(nullptr);
@@ -245,9 +248,9 @@ void DictationMic::tearDown() {
 }
 
 Result<void, MicError> DictationMic::startCapture(double t0) {
-    clearCheck(false);
+    clearCheck(CheckEnd::keepEngine);
     if (!m_engine || m_stale || !m_prepared) {
-        if (auto prepared = prepare("begin", true); !prepared)
+        if (auto prepared = prepare("begin", Preparation::rebuild); !prepared)
             return prepared;
         if (!m_engine)
             return fail(MicError::noInput());
@@ -264,7 +267,7 @@ Result<void, MicError> DictationMic::startCapture(double t0) {
         return noAnswer("begin");
     }
     log("start failed (" + describe(started.error()) + "), rebuilding");
-    if (auto prepared = prepare("retry", true); !prepared)
+    if (auto prepared = prepare("retry", Preparation::rebuild); !prepared)
         return prepared;
     if (!m_engine)
         return fail(MicError::noInput());
@@ -342,12 +345,11 @@ void DictationMic::rebuildIfNeeded(const std::string& reason) {
         // Nothing is left to prepare on: a preparation now would only fail again and log it.
         return;
     }
-    if (!m_stale && m_engine && m_prepared && m_prepared->device.id == choice->device.id &&
-        m_prepared->device.uid == choice->device.uid) {
+    if (isPreparedOn(choice->device)) {
         m_recheck = false;
         return;
     }
-    auto prepared = prepare(reason, true);
+    auto prepared = prepare(reason, Preparation::rebuild);
     if (prepared) {
         checkFollowsEngine();
     } else {
@@ -365,10 +367,7 @@ void DictationMic::configurationChanged(std::uint64_t engineSerial) {
         return;
     }
     const InputDevice& device = m_prepared->device;
-    auto devices = AudioDevices::inputs(*m_system);
-    bool present = std::any_of(devices.begin(), devices.end(), [&](const InputDevice& d) {
-        return d.id == device.id && d.uid == device.uid;
-    });
+    const bool present = AudioDevices::isConnected(*m_system, device);
     InputShape shape = AudioDevices::inputShape(*m_system, device.id);
     if (present && shape == m_prepared->shape) {
         m_engine->prepare();
@@ -418,7 +417,7 @@ void DictationMic::endLevelCheck() {
         if (!m_check || m_check->id == checkGeneration())
             return;
         log("level check ended (" + std::to_string(m_check->readings) + " readings)");
-        clearCheck(true);
+        clearCheck(CheckEnd::pauseEngine);
     });
 }
 
@@ -473,11 +472,11 @@ void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
 
 void DictationMic::checkTick() {
     if (!m_check) {
-        clearCheck(false);
+        clearCheck(CheckEnd::keepEngine);
         return;
     }
     if (m_check->id != checkGeneration()) {
-        clearCheck(true);
+        clearCheck(CheckEnd::pauseEngine);
         return;
     }
     if (m_check->waiting)
@@ -525,10 +524,7 @@ MicSilenceReason DictationMic::diagnose(const LevelWindow::Evidence& evidence) {
     LevelWindow::DeviceFacts facts;
     if (auto device = checkedDevice()) {
         facts.exists = true;
-        auto inputs = AudioDevices::inputs(*m_system);
-        facts.present = std::any_of(inputs.begin(), inputs.end(), [&](const InputDevice& d) {
-            return d.id == device->id && d.uid == device->uid;
-        });
+        facts.present = AudioDevices::isConnected(*m_system, *device);
         // The device is asked only for what decides the reason.
         facts.muted = facts.present && isMuted(device->id);
         facts.hoggedByOther = facts.present && !facts.muted && isHoggedByOther(device->id);
@@ -561,7 +557,7 @@ void DictationMic::startCheckEngine() {
         m_check->nextRetry = t + MicCheck::silenceWindow;
     };
 
-    if (auto prepared = prepare("level check", false); !prepared)
+    if (auto prepared = prepare("level check", Preparation::reuse); !prepared)
         return failed(prepared.error());
     if (!m_engine)
         return failed(MicError::noInput());
@@ -597,13 +593,14 @@ void DictationMic::checkFollowsEngine() {
     startCheckEngine();
 }
 
-void DictationMic::clearCheck(bool pause) {
+void DictationMic::clearCheck(CheckEnd end) {
     if (!m_check && !m_checkTimer)
         return;
     m_check.reset();
     m_checkTimer.reset();
     m_meter->deactivate();
-    if (pause && m_engine && m_engine->isRunning() && !m_core->isCapturing()) {
+    if (end == CheckEnd::pauseEngine && m_engine && m_engine->isRunning() &&
+        !m_core->isCapturing()) {
         m_engine->pause();
         m_core->markPaused(Clock::uptime());
     }

@@ -77,10 +77,14 @@ private:
 
     // Everything below runs on the control queue.
     std::optional<DevicePolicy::Choice> chooseDevice();
-    Result<void, MicError> prepare(const std::string& reason, bool force);
+    // Whether a preparation keeps an engine already prepared on the chosen device.
+    enum class Preparation { reuse, rebuild };
+    Result<void, MicError> prepare(const std::string& reason, Preparation preparation);
     Result<void, MicError> startCapture(double t0);
     void captureEnded();
     void tearDown();
+    // Whether the current engine is fresh and prepared on this device.
+    bool isPreparedOn(const InputDevice& device) const;
     // Starts the running job's budget for waits on the sound server.
     void boundWaits();
     // Whether the running begin's budget ran out on a wait for the sound server.
@@ -125,7 +129,9 @@ private:
     // The hooks the engine's life calls; each does nothing while no check exists.
     void checkLost(const MicError& error);
     void checkFollowsEngine();
-    void clearCheck(bool pause);
+    // Whether dropping the check pauses the engine it kept running.
+    enum class CheckEnd { keepEngine, pauseEngine };
+    void clearCheck(CheckEnd end);
     void startCheckEngine();
 
     // Guards the four fields below it, each only for one read or write.

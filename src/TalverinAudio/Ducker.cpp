@@ -67,11 +67,11 @@ void Ducker::duck() {
 }
 
 void Ducker::restore() {
-    m_queue.async([this] { restoreNow(true); });
+    m_queue.async([this] { restoreNow(Restore::fade); });
 }
 
 void Ducker::restoreImmediately() {
-    m_queue.sync([this] { restoreNow(false); });
+    m_queue.sync([this] { restoreNow(Restore::atOnce); });
 }
 
 Ducker::State Ducker::state() {
@@ -142,9 +142,9 @@ void Ducker::duckNow() {
     startFade(Ramp::values(c, target, m_fadeDownDuration, rampStep));
 }
 
-void Ducker::restoreNow(bool fade) {
+void Ducker::restoreNow(Restore how) {
     Session* current = session();
-    if (!current || (fade && std::holds_alternative<Restoring>(m_state)))
+    if (!current || (how == Restore::fade && std::holds_alternative<Restoring>(m_state)))
         return;
     Session s = *current;
     ++m_generation;
@@ -161,7 +161,7 @@ void Ducker::restoreNow(bool fade) {
         removePending();
         return;
     }
-    if (fade) {
+    if (how == Restore::fade) {
         s.written = *volume;
         m_state = Restoring{s};
         startFade(Ramp::values(*volume, s.original, m_fadeUpDuration, rampStep));

@@ -80,7 +80,8 @@ public:
 
 private:
     void duckNow();
-    void restoreNow(bool fade);
+    enum class Restore { fade, atOnce };
+    void restoreNow(Restore how);
     void startFade(std::vector<float> values);
     // Writes values[index]; `start` is the uptime the fade began at.
     void step(std::vector<float> values, std::size_t index, double start, std::uint64_t generation);

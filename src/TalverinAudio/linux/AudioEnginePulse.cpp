@@ -59,7 +59,7 @@ AudioEngineError engineError(int status) {
 struct AudioEnginePulse::Callbacks {
     static void state(pa_stream* stream, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream != self->m_stream)
+        if (stream != self->m_stream.get())
             return;
         self->m_connection->signal();
         auto state = pa_stream_get_state(stream);
@@ -71,13 +71,13 @@ struct AudioEnginePulse::Callbacks {
 
     static void moved(pa_stream* stream, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream == self->m_stream)
+        if (stream == self->m_stream.get())
             self->reportChange();
     }
 
     static void read(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream == self->m_stream)
+        if (stream == self->m_stream.get())
             self->onRead(stream);
     }
 
@@ -88,10 +88,7 @@ struct AudioEnginePulse::Callbacks {
             self->onSourceInfo(info);
             return;
         }
-        if (self->m_sourceQuery) {
-            pa_operation_unref(self->m_sourceQuery);
-            self->m_sourceQuery = nullptr;
-        }
+        self->m_sourceQuery.reset();
     }
 };
 
@@ -104,9 +101,8 @@ AudioEnginePulse::~AudioEnginePulse() {
     m_connection->removeObserver(m_observer);
     Lock lock(*m_connection);
     if (m_sourceQuery) {
-        pa_operation_cancel(m_sourceQuery);
-        pa_operation_unref(m_sourceQuery);
-        m_sourceQuery = nullptr;
+        pa_operation_cancel(m_sourceQuery.get());
+        m_sourceQuery.reset();
     }
     destroyStream();
 }
@@ -151,7 +147,7 @@ void AudioEnginePulse::prepare() {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY && !m_reported)
+        if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY && !m_reported)
             return;
         destroyStream();
         pa_context* context = m_connection->readyContext();
@@ -180,7 +176,7 @@ void AudioEnginePulse::prepare() {
         auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
-        m_stream = stream;
+        m_stream.reset(stream);
         m_reported = false;
         m_running = false;
         if (pa_stream_connect_record(stream, m_source->name.c_str(), &attr, flags) < 0) {
@@ -189,32 +185,35 @@ void AudioEnginePulse::prepare() {
         }
     }
     bool settled = m_connection->waitUntil(
-        [&] { return m_stream != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING; },
+        [&] {
+            return m_stream.get() != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING;
+        },
         PulseConnection::deadlineIn(PulseConnection::waitLimit));
     if (!settled)
         m_connection->noteStall();
 }
 
-int AudioEnginePulse::cork(bool paused) {
+int AudioEnginePulse::cork(Flow flow) {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
             return streamError();
-        stream = m_stream;
+        stream = m_stream.get();
     }
     PulseConnection::Call call(*m_connection);
-    return m_connection->perform(
-        call, [&](pa_context*) { return pa_stream_cork(stream, paused ? 1 : 0, corked, &call); });
+    return m_connection->perform(call, [&](pa_context*) {
+        return pa_stream_cork(stream, flow == Flow::held ? 1 : 0, corked, &call);
+    });
 }
 
 void AudioEnginePulse::refreshTiming() {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
             return;
-        stream = m_stream;
+        stream = m_stream.get();
     }
     PulseConnection::Call call(*m_connection);
     m_connection->perform(
@@ -224,7 +223,7 @@ void AudioEnginePulse::refreshTiming() {
 Result<void, AudioEngineError> AudioEnginePulse::start() {
     {
         Lock lock(*m_connection);
-        if (m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        if (m_running && m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY)
             return {};
     }
     {
@@ -236,7 +235,7 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
         // Nor may the part of a block gathered before the pause.
         dropGathered();
     }
-    if (int status = cork(false); status != 0)
+    if (int status = cork(Flow::running); status != 0)
         return fail(engineError(status));
     refreshTiming();
     Lock lock(*m_connection);
@@ -247,7 +246,7 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
 }
 
 void AudioEnginePulse::pause() {
-    cork(true);
+    cork(Flow::held);
     Lock lock(*m_connection);
     m_running = false;
 }
@@ -259,7 +258,7 @@ void AudioEnginePulse::stop() {
 
 bool AudioEnginePulse::isRunning() const {
     Lock lock(*m_connection);
-    return m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+    return m_running && m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY;
 }
 
 void AudioEnginePulse::setOnConfigurationChange(std::function<void()> onChange) {
@@ -272,15 +271,7 @@ void AudioEnginePulse::destroyStream() {
     dropGathered();
     if (!m_stream)
         return;
-    pa_stream* stream = m_stream;
-    m_stream = nullptr;
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_read_callback(stream, nullptr, nullptr);
-    pa_stream_set_moved_callback(stream, nullptr, nullptr);
-    auto state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
-        pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    m_stream.reset();
     m_connection->signal();
 }
 
@@ -295,7 +286,7 @@ void AudioEnginePulse::reportChange() {
 int AudioEnginePulse::streamError() const {
     int error = 0;
     if (m_stream)
-        error = pa_context_errno(pa_stream_get_context(m_stream));
+        error = pa_context_errno(pa_stream_get_context(m_stream.get()));
     else
         error = m_connection->lastError();
     return error != 0 ? error : PA_ERR_BADSTATE;
@@ -310,14 +301,13 @@ void AudioEnginePulse::onEvent(const Event& event) {
         // Most changes are volume, suspension or streams coming and going: only a different
         // rate or channel count counts, so look at the source again.
         if (m_sourceQuery) {
-            if (pa_operation_get_state(m_sourceQuery) == PA_OPERATION_RUNNING)
+            if (pa_operation_get_state(m_sourceQuery.get()) == PA_OPERATION_RUNNING)
                 return;
-            pa_operation_unref(m_sourceQuery);
-            m_sourceQuery = nullptr;
+            m_sourceQuery.reset();
         }
         if (pa_context* context = m_connection->readyContext())
-            m_sourceQuery = pa_context_get_source_info_by_index(context, m_source->index,
-                                                                Callbacks::source, this);
+            m_sourceQuery.reset(pa_context_get_source_info_by_index(context, m_source->index,
+                                                                    Callbacks::source, this));
     }
 }
 

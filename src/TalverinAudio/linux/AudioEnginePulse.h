@@ -73,7 +73,8 @@ private:
     std::optional<double> latencyTime(pa_stream* stream) const;
     void onSourceInfo(const pa_source_info* info);
     // Uncorks or corks the stream and waits for the server's answer; 0 or an error code.
-    int cork(bool paused);
+    enum class Flow { running, held };
+    int cork(Flow flow);
     // Asks the server for the stream's timing afresh and waits for it.
     void refreshTiming();
 
@@ -85,13 +86,13 @@ private:
     AudioFormat m_tapFormat;
     std::uint32_t m_tapFrames = 0;
     Tap m_tap;
-    pa_stream* m_stream = nullptr;
+    PulseStream m_stream;
     bool m_running = false;
     bool m_reported = false;
     std::optional<double> m_nextTime;     // where the next fragment starts, within one run
     std::vector<float> m_gathered;        // fragments not yet a whole block
     std::optional<double> m_gatheredTime; // when the first gathered sample was captured
-    pa_operation* m_sourceQuery = nullptr;
+    PulseOperation m_sourceQuery;
     std::function<void()> m_onConfigurationChange;
 };
 

@@ -7,6 +7,20 @@
 
 namespace talverin {
 
+void PulseOperationRelease::operator()(pa_operation* operation) const {
+    pa_operation_unref(operation);
+}
+
+void PulseStreamRelease::operator()(pa_stream* stream) const {
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
+    auto state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
 namespace {
 
 // The bound and the outcome of the calling thread's waits (see setThreadDeadline).
@@ -321,7 +335,7 @@ void PulseConnection::noteStall() {
     m_stalled = true;
     // Any answer at all ends the stall; a server that was only stopped answers as soon as
     // it runs again.
-    m_probe = pa_context_get_server_info(m_context, Callbacks::probeAnswered, this);
+    m_probe.reset(pa_context_get_server_info(m_context, Callbacks::probeAnswered, this));
     if (!m_probe)
         m_stalled = false;
 }
@@ -329,9 +343,8 @@ void PulseConnection::noteStall() {
 void PulseConnection::clearStall() {
     m_stalled = false;
     if (m_probe) {
-        pa_operation_cancel(m_probe);
-        pa_operation_unref(m_probe);
-        m_probe = nullptr;
+        pa_operation_cancel(m_probe.get());
+        m_probe.reset();
     }
 }
 

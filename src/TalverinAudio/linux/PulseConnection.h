@@ -14,9 +14,22 @@
 
 struct pa_context;
 struct pa_operation;
+struct pa_stream;
 struct pa_threaded_mainloop;
 
 namespace talverin {
+
+// Owners of libpulse objects, released with the mainloop lock held. An operation's owner only
+// drops our reference (cancel first where its callback must not run); a stream's owner
+// detaches our callbacks, disconnects it and drops it.
+struct PulseOperationRelease {
+    void operator()(pa_operation* operation) const;
+};
+struct PulseStreamRelease {
+    void operator()(pa_stream* stream) const;
+};
+using PulseOperation = std::unique_ptr<pa_operation, PulseOperationRelease>;
+using PulseStream = std::unique_ptr<pa_stream, PulseStreamRelease>;
 
 // The process's one connection to the sound server (PulseAudio, or PipeWire's server for the
 // same protocol), on libpulse's threaded mainloop. The microphone, the device list, the output
@@ -169,7 +182,7 @@ private:
     std::map<ObserverID, Observer> m_observers;
     ObserverID m_nextObserver = 1;
     bool m_stalled = false;
-    pa_operation* m_probe = nullptr; // asks the stalled server for any answer
+    PulseOperation m_probe; // asks the stalled server for any answer
 
     // Wakes the threads that wait for an answer. Taken by the mainloop's thread only for the
     // moment of a signal, never while anyone waits on it for long.
