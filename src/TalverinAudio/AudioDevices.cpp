@@ -28,4 +28,10 @@ InputShape inputShape(AudioSystem& system, std::uint32_t id) {
     return system.inputShape(id);
 }
 
+bool isConnected(AudioSystem& system, const InputDevice& device) {
+    auto devices = inputs(system);
+    return std::any_of(devices.begin(), devices.end(),
+                       [&](const InputDevice& d) { return d.isSame(device); });
+}
+
 } // namespace talverin::AudioDevices

@@ -19,6 +19,8 @@ std::optional<InputDevice> defaultInput(AudioSystem& system);
 // The default input's id; none when it cannot be read.
 std::optional<std::uint32_t> defaultInputID(AudioSystem& system);
 InputShape inputShape(AudioSystem& system, std::uint32_t id);
+// Whether the device is among the usable inputs now.
+bool isConnected(AudioSystem& system, const InputDevice& device);
 
 } // namespace AudioDevices
 

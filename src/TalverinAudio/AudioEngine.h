@@ -12,10 +12,20 @@
 
 namespace talverin {
 
-// Why an engine did not start, as the sound system reports it: a domain and a code.
+// Why an engine call failed, as the sound system reports it: a domain and a code (which log
+// lines quote), what kind of failure that is, and the system's own words when it has some.
 struct AudioEngineError {
+    enum class Kind {
+        failed,      // the system refused, for a reason of its own
+        noDevice,    // the device is gone
+        timedOut,    // the system did not answer in time
+        unavailable, // there is no sound system to ask
+    };
+
     std::string domain;
     std::int64_t code = 0;
+    Kind kind = Kind::failed;
+    std::string message = {};
 
     bool operator==(const AudioEngineError&) const = default;
 };
@@ -33,8 +43,9 @@ public:
 
     virtual ~AudioEngine() = default;
 
-    // Control queue. Points the engine at the device: 0, or the sound system's status.
-    virtual std::int32_t selectDevice(const InputDevice& device) = 0;
+    // Control queue. Points the engine at the device; the error's code is the sound system's
+    // status.
+    virtual Result<void, AudioEngineError> selectDevice(const InputDevice& device) = 0;
     // Control queue. The selected device's own format; none without a usable one.
     virtual std::optional<AudioFormat> inputFormat() = 0;
     // Control queue. Blocks of about `frames` frames in `format` go to `tap`.

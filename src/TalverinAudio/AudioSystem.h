@@ -38,9 +38,9 @@ public:
     // Any thread. Zeros for what cannot be read.
     virtual InputShape inputShape(std::uint32_t id) = 0;
     // Any thread. `onChange` runs on the system's own thread, and must only post, whenever
-    // the property changes; a failure is the sound system's status.
-    virtual Result<ListenerID, std::int32_t> addListener(Property property,
-                                                         std::function<void()> onChange) = 0;
+    // the property changes; a failure carries the sound system's status.
+    virtual Result<ListenerID, CoreAudioError> addListener(Property property,
+                                                           std::function<void()> onChange) = 0;
     // Any thread. No call of that listener comes after it returns.
     virtual void removeListener(ListenerID id) = 0;
     // Any thread. Whether the device's input is muted or its volume is at zero; false when
@@ -50,6 +50,13 @@ public:
     virtual bool isHeldByOtherProcess(std::uint32_t id) = 0;
     // Any thread. A new engine on no device yet; none when the system cannot make one.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
+    // Any thread. Bounds the calling thread's waits on the sound server, this system's and
+    // its engines', by `deadline` (an uptime; none: each wait's own limit), and forgets
+    // whether one ran out.
+    virtual void limitWaits(std::optional<double> deadline) = 0;
+    // Any thread. Whether a wait of the calling thread ran out since limitWaits(): the server
+    // did not answer in time, or has not answered since it last failed to.
+    virtual bool waitRanOut() = 0;
 };
 
 // The four-character code of a property, for log lines.

@@ -25,11 +25,21 @@ std::string fourCC(std::uint32_t code);
 
 } // namespace CA
 
-// A failed read of the audio system, as a log line quotes it: `what` names the read with the
-// property's code, `status` is the sound server's error code.
+// A failed call of the audio system, as a log line quotes it: `what` names the call with the
+// property's code, `status` is the sound server's error code; `kind` says what kind of failure
+// that is, and `message` holds the server's own words when it has some.
 struct CoreAudioError {
+    enum class Kind {
+        failed,      // the server refused, for a reason of its own
+        noDevice,    // the device asked about is gone
+        timedOut,    // the server did not answer in time
+        unavailable, // there is no server to ask
+    };
+
     std::string what;
     std::int32_t status = 0;
+    Kind kind = Kind::failed;
+    std::string message = {};
 
     std::string description() const { return what + " failed (" + std::to_string(status) + ")"; }
     bool operator==(const CoreAudioError&) const = default;

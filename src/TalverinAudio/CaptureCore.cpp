@@ -1,6 +1,7 @@
 #include "TalverinAudio/CaptureCore.h"
 
 #include "Runtime/MainQueue.h"
+#include "Runtime/Milliseconds.h"
 #include "TalverinAudio/MicLevel.h"
 #include "TalverinAudio/PCM.h"
 #include "TalverinAudio/Silence.h"
@@ -23,7 +24,7 @@ std::size_t samplesPast(double seconds, std::size_t available) {
 }
 
 std::string ms(double seconds) {
-    return std::to_string(std::llround(seconds * 1000));
+    return std::to_string(wholeMs(seconds));
 }
 
 } // namespace
@@ -58,7 +59,7 @@ void CaptureCore::start(double beginTime) {
     m_queue.sync([this, beginTime] {
         if (m_capture) {
             if (m_capture->completion) {
-                complete(false, End::restarted);
+                complete(Tail::drop, End::restarted);
             } else {
                 CoreLog::write("mic: begin while capturing: the unfinished capture is dropped");
                 m_capture.reset();
@@ -111,7 +112,7 @@ void CaptureCore::consume(const AudioBlock& block, double t) {
     if (end <= capture.floorTime)
         return;
     if (capture.cutoff && t >= *capture.cutoff) {
-        complete(true, End::postRoll);
+        complete(Tail::flush, End::postRoll);
         return;
     }
     std::vector<float> samples = capture.converter.convert(block);
@@ -131,7 +132,7 @@ void CaptureCore::consume(const AudioBlock& block, double t) {
     capture.lastEnd = end;
     deliver(std::move(samples), t);
     if (reachesCutoff)
-        complete(false, End::postRoll);
+        complete(Tail::drop, End::postRoll);
 }
 
 void CaptureCore::take(const std::vector<float>& samples, double t, Capture& capture) {
@@ -169,7 +170,7 @@ void CaptureCore::finish(double releaseTime, double postRoll, Completion complet
         capture.releaseTime = releaseTime;
         capture.cutoff = releaseTime + std::max(postRoll, 0.0);
         if (postRoll <= 0) {
-            self->complete(false, End::cancelled);
+            self->complete(Tail::drop, End::cancelled);
             return;
         }
         if (capture.lastEnd && *capture.cutoff <= *capture.lastEnd) {
@@ -179,7 +180,7 @@ void CaptureCore::finish(double releaseTime, double postRoll, Completion complet
             capture.samples.resize(
                 capture.samples.size() -
                 samplesPast(*capture.lastEnd - *capture.cutoff, capture.samples.size()));
-            self->complete(false, End::postRoll);
+            self->complete(Tail::drop, End::postRoll);
             return;
         }
         double wait = std::max(*capture.cutoff + deadlineGrace - Clock::uptime(), 0.0);
@@ -187,15 +188,15 @@ void CaptureCore::finish(double releaseTime, double postRoll, Completion complet
             auto core = weak.lock();
             if (core && core->m_capture && core->m_capture->generation == generation &&
                 core->m_capture->completion)
-                core->complete(true, End::deadline);
+                core->complete(Tail::flush, End::deadline);
         });
     });
 }
 
-void CaptureCore::complete(bool flushTail, End end) {
+void CaptureCore::complete(Tail tail, End end) {
     if (!m_capture || !m_capture->completion)
         return;
-    if (flushTail) {
+    if (tail == Tail::flush) {
         std::vector<float> tail = m_capture->converter.finish();
         if (!tail.empty()) {
             double at = m_capture->lastEnd.value_or(m_capture->beginTime);
@@ -211,7 +212,7 @@ void CaptureCore::complete(bool flushTail, End end) {
     bool speech = speechFrames >= Silence::minSpeechFrames;
     auto durationMs =
         std::llround(static_cast<double>(capture->samples.size()) * 1000.0 / PCM::sampleRate);
-    long long lag = capture->releaseTime ? std::llround((now - *capture->releaseTime) * 1000) : 0;
+    std::int64_t lag = capture->releaseTime ? wholeMs(now - *capture->releaseTime) : 0;
     CoreLog::write("mic: clip " + std::to_string(durationMs) + " ms, speech " +
                    (speech ? "yes" : "no") + " (" + std::to_string(speechFrames) + " of " +
                    std::to_string(capture->gate.frames().size()) + " frames), " +

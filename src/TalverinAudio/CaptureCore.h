@@ -85,7 +85,9 @@ private:
 
     void consume(const AudioBlock& block, double time);
     void take(const std::vector<float>& samples, double time, Capture& capture);
-    void complete(bool flushTail, End end);
+    // What becomes of the samples the converter still holds when a clip completes.
+    enum class Tail { drop, flush };
+    void complete(Tail tail, End end);
     void deliver(std::vector<float> samples, double time);
     std::function<void()> onComplete() const;
 

@@ -1,6 +1,7 @@
 #include "TalverinAudio/DictationMic.h"
 
 #include "Runtime/MainQueue.h"
+#include "Runtime/Milliseconds.h"
 #include "TalverinAudio/AudioDevices.h"
 #include "TalverinCore/CoreLog.h"
 
@@ -17,7 +18,7 @@ void log(const std::string& line) {
 }
 
 std::string msSince(double t0) {
-    return std::to_string(std::llround((Clock::uptime() - t0) * 1000));
+    return std::to_string(wholeMs(Clock::uptime() - t0));
 }
 
 std::string transportName(const InputDevice& device) {
@@ -37,17 +38,19 @@ DictationMic::DictationMic(std::shared_ptr<AudioSystem> system, Authorized autho
 DictationMic::~DictationMic() {
     m_core->setOnComplete(nullptr);
     m_control.sync([this] {
+        boundWaits();
         m_closed = true;
         for (auto id : m_listeners)
             m_system->removeListener(id);
         m_listeners.clear();
-        clearCheck(false);
+        clearCheck(CheckEnd::keepEngine);
         tearDown();
     });
 }
 
 void DictationMic::post(std::function<void()> job) {
     m_control.async([this, job = std::move(job)] {
+        boundWaits();
         if (!m_closed)
             job();
     });
@@ -93,7 +96,8 @@ std::string DictationMic::describe(const AudioEngineError& error) {
 
 Result<void, MicError> DictationMic::prewarm() {
     return m_control.syncValue([this]() -> Result<void, MicError> {
-        auto result = prepare("prewarm", false);
+        boundWaits();
+        auto result = prepare("prewarm", Preparation::reuse);
         if (result)
             checkFollowsEngine();
         else
@@ -111,7 +115,16 @@ Result<void, MicError> DictationMic::begin() {
     }
     if (!m_authorized())
         return fail(MicError::notAuthorized());
-    auto result = m_control.syncValue([this, t0] { return startCapture(t0); });
+    auto result = m_control.syncValue([this, t0] {
+        // The caller is usually the main thread: every wait on the sound server that this
+        // begin makes shares one budget, and a server that does not answer within it fails
+        // the begin instead of freezing the caller.
+        m_system->limitWaits(t0 + waitBudget);
+        m_beginning = true;
+        auto started = startCapture(t0);
+        m_beginning = false;
+        return started;
+    });
     if (!result)
         return result;
     log("begin " + msSince(t0) + " ms");
@@ -133,7 +146,7 @@ std::optional<DevicePolicy::Choice> DictationMic::chooseDevice() {
     return DevicePolicy::choose(requested, devices, systemDefault);
 }
 
-Result<void, MicError> DictationMic::prepare(const std::string& reason, bool force) {
+Result<void, MicError> DictationMic::prepare(const std::string& reason, Preparation preparation) {
     if (!m_authorized()) {
         tearDown();
         return fail(MicError::notAuthorized());
@@ -142,14 +155,15 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     startListening();
 
     auto choice = chooseDevice();
+    if (!choice && outOfTime())
+        return noAnswer(reason);
     if (!choice) {
         tearDown();
         log(reason + ": no input device");
         return fail(MicError::noInput());
     }
     const InputDevice& device = choice->device;
-    if (!force && !m_stale && m_engine && m_prepared && m_prepared->device.id == device.id &&
-        m_prepared->device.uid == device.uid)
+    if (preparation == Preparation::reuse && isPreparedOn(device))
         return {};
     if (m_core->isCapturing()) {
         // The running capture keeps the old engine; its end rebuilds.
@@ -163,7 +177,10 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     std::unique_ptr<AudioEngine> engine = m_system->makeEngine();
     if (!engine)
         return fail(MicError::noInput());
-    if (std::int32_t status = engine->selectDevice(device); status != 0) {
+    if (auto selected = engine->selectDevice(device); !selected) {
+        if (outOfTime())
+            return noAnswer(reason);
+        const auto status = static_cast<std::int32_t>(selected.error().code);
         log(reason + ": selecting the " + transport + " device failed (" + std::to_string(status) +
             ")");
         return fail(MicError::device(status));
@@ -200,6 +217,24 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, bool for
     return {};
 }
 
+void DictationMic::boundWaits() {
+    m_system->limitWaits(Clock::uptime() + waitBudget);
+}
+
+bool DictationMic::outOfTime() {
+    return m_beginning && m_system->waitRanOut();
+}
+
+Result<void, MicError> DictationMic::noAnswer(const std::string& reason) {
+    log(reason + ": no answer from the sound server within " + std::to_string(wholeMs(waitBudget)) +
+        " ms");
+    return fail(MicError::engine(noAnswerText));
+}
+
+bool DictationMic::isPreparedOn(const InputDevice& device) const {
+    return !m_stale && m_engine && m_prepared && m_prepared->device.isSame(device);
+}
+
 void DictationMic::tearDown() {
     if (m_engine) {
         m_engine->setOnConfigurationChange(nullptr);
@@ -213,9 +248,9 @@ void DictationMic::tearDown() {
 }
 
 Result<void, MicError> DictationMic::startCapture(double t0) {
-    clearCheck(false);
+    clearCheck(CheckEnd::keepEngine);
     if (!m_engine || m_stale || !m_prepared) {
-        if (auto prepared = prepare("begin", true); !prepared)
+        if (auto prepared = prepare("begin", Preparation::rebuild); !prepared)
             return prepared;
         if (!m_engine)
             return fail(MicError::noInput());
@@ -226,8 +261,13 @@ Result<void, MicError> DictationMic::startCapture(double t0) {
         return {};
 
     m_core->cancel();
+    if (outOfTime()) {
+        // The engine may be fine once the server answers again; the next begin rebuilds it.
+        m_stale = true;
+        return noAnswer("begin");
+    }
     log("start failed (" + describe(started.error()) + "), rebuilding");
-    if (auto prepared = prepare("retry", true); !prepared)
+    if (auto prepared = prepare("retry", Preparation::rebuild); !prepared)
         return prepared;
     if (!m_engine)
         return fail(MicError::noInput());
@@ -269,7 +309,7 @@ void DictationMic::startListening() {
             m_listeners.push_back(id.value());
         else
             log("listener " + CA::fourCC(codeOf(property)) + " failed (" +
-                std::to_string(id.error()) + ")");
+                std::to_string(id.error().status) + ")");
     }
 }
 
@@ -283,6 +323,7 @@ void DictationMic::devicesChanged() {
 void DictationMic::scheduleRebuild(std::string reason, double delay) {
     const std::uint64_t token = ++m_rebuildToken;
     m_control.after(delay, [this, token, reason = std::move(reason)] {
+        boundWaits();
         if (!m_closed && token == m_rebuildToken)
             rebuildIfNeeded(reason);
     });
@@ -304,12 +345,11 @@ void DictationMic::rebuildIfNeeded(const std::string& reason) {
         // Nothing is left to prepare on: a preparation now would only fail again and log it.
         return;
     }
-    if (!m_stale && m_engine && m_prepared && m_prepared->device.id == choice->device.id &&
-        m_prepared->device.uid == choice->device.uid) {
+    if (isPreparedOn(choice->device)) {
         m_recheck = false;
         return;
     }
-    auto prepared = prepare(reason, true);
+    auto prepared = prepare(reason, Preparation::rebuild);
     if (prepared) {
         checkFollowsEngine();
     } else {
@@ -327,10 +367,7 @@ void DictationMic::configurationChanged(std::uint64_t engineSerial) {
         return;
     }
     const InputDevice& device = m_prepared->device;
-    auto devices = AudioDevices::inputs(*m_system);
-    bool present = std::any_of(devices.begin(), devices.end(), [&](const InputDevice& d) {
-        return d.id == device.id && d.uid == device.uid;
-    });
+    const bool present = AudioDevices::isConnected(*m_system, device);
     InputShape shape = AudioDevices::inputShape(*m_system, device.id);
     if (present && shape == m_prepared->shape) {
         m_engine->prepare();
@@ -380,7 +417,7 @@ void DictationMic::endLevelCheck() {
         if (!m_check || m_check->id == checkGeneration())
             return;
         log("level check ended (" + std::to_string(m_check->readings) + " readings)");
-        clearCheck(true);
+        clearCheck(CheckEnd::pauseEngine);
     });
 }
 
@@ -420,6 +457,7 @@ void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
     m_control.after(std::max(0.0, due - Clock::uptime()), [this, timer, due] {
         if (m_closed || m_checkTimer != timer)
             return;
+        boundWaits();
         // The next tick is set before this one runs, so that nothing the tick does can stop
         // the timer; a tick that drops the check makes it a no-op. A queue that fell behind
         // skips the ticks it missed.
@@ -434,11 +472,11 @@ void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
 
 void DictationMic::checkTick() {
     if (!m_check) {
-        clearCheck(false);
+        clearCheck(CheckEnd::keepEngine);
         return;
     }
     if (m_check->id != checkGeneration()) {
-        clearCheck(true);
+        clearCheck(CheckEnd::pauseEngine);
         return;
     }
     if (m_check->waiting)
@@ -486,10 +524,7 @@ MicSilenceReason DictationMic::diagnose(const LevelWindow::Evidence& evidence) {
     LevelWindow::DeviceFacts facts;
     if (auto device = checkedDevice()) {
         facts.exists = true;
-        auto inputs = AudioDevices::inputs(*m_system);
-        facts.present = std::any_of(inputs.begin(), inputs.end(), [&](const InputDevice& d) {
-            return d.id == device->id && d.uid == device->uid;
-        });
+        facts.present = AudioDevices::isConnected(*m_system, *device);
         // The device is asked only for what decides the reason.
         facts.muted = facts.present && isMuted(device->id);
         facts.hoggedByOther = facts.present && !facts.muted && isHoggedByOther(device->id);
@@ -522,7 +557,7 @@ void DictationMic::startCheckEngine() {
         m_check->nextRetry = t + MicCheck::silenceWindow;
     };
 
-    if (auto prepared = prepare("level check", false); !prepared)
+    if (auto prepared = prepare("level check", Preparation::reuse); !prepared)
         return failed(prepared.error());
     if (!m_engine)
         return failed(MicError::noInput());
@@ -558,13 +593,14 @@ void DictationMic::checkFollowsEngine() {
     startCheckEngine();
 }
 
-void DictationMic::clearCheck(bool pause) {
+void DictationMic::clearCheck(CheckEnd end) {
     if (!m_check && !m_checkTimer)
         return;
     m_check.reset();
     m_checkTimer.reset();
     m_meter->deactivate();
-    if (pause && m_engine && m_engine->isRunning() && !m_core->isCapturing()) {
+    if (end == CheckEnd::pauseEngine && m_engine && m_engine->isRunning() &&
+        !m_core->isCapturing()) {
         m_engine->pause();
         m_core->markPaused(Clock::uptime());
     }

@@ -38,6 +38,10 @@ public:
     // This many configuration changes within the window stop the automatic rebuilds.
     static constexpr std::size_t configurationLimit = 4;
     static constexpr double configurationWindow = 10;
+    // How long one job of the control queue, begin() above all, may wait for the sound server
+    // in all; and the text of the engine error a begin fails with after that.
+    static constexpr double waitBudget = 0.5;
+    static constexpr const char* noAnswerText = "no answer from the sound server";
 
     // `authorized` answers, on any thread, whether the microphone may be used.
     DictationMic(std::shared_ptr<AudioSystem> system, Authorized authorized);
@@ -73,10 +77,20 @@ private:
 
     // Everything below runs on the control queue.
     std::optional<DevicePolicy::Choice> chooseDevice();
-    Result<void, MicError> prepare(const std::string& reason, bool force);
+    // Whether a preparation keeps an engine already prepared on the chosen device.
+    enum class Preparation { reuse, rebuild };
+    Result<void, MicError> prepare(const std::string& reason, Preparation preparation);
     Result<void, MicError> startCapture(double t0);
     void captureEnded();
     void tearDown();
+    // Whether the current engine is fresh and prepared on this device.
+    bool isPreparedOn(const InputDevice& device) const;
+    // Starts the running job's budget for waits on the sound server.
+    void boundWaits();
+    // Whether the running begin's budget ran out on a wait for the sound server.
+    bool outOfTime();
+    // Logs that the server did not answer and answers the begin's error.
+    Result<void, MicError> noAnswer(const std::string& reason);
     void startListening();
     void devicesChanged();
     void configurationChanged(std::uint64_t engineSerial);
@@ -115,7 +129,9 @@ private:
     // The hooks the engine's life calls; each does nothing while no check exists.
     void checkLost(const MicError& error);
     void checkFollowsEngine();
-    void clearCheck(bool pause);
+    // Whether dropping the check pauses the engine it kept running.
+    enum class CheckEnd { keepEngine, pauseEngine };
+    void clearCheck(CheckEnd end);
     void startCheckEngine();
 
     // Guards the four fields below it, each only for one read or write.
@@ -135,6 +151,7 @@ private:
     std::uint64_t m_engineSerial = 0; // tells a late notice of an old engine from the current
     std::optional<Prepared> m_prepared;
     bool m_stale = false;
+    bool m_beginning = false; // a begin() runs, with its budget
     bool m_recheck = false;
     bool m_wanted = false;
     bool m_listening = false;
@@ -149,8 +166,10 @@ private:
     // The control queue runs every engine operation and every rebuild. prewarm() and begin()
     // wait for it synchronously, begin() on the main thread, so every wait on the sound server
     // made from this queue is bounded: it ends when the server answers, when the connection or
-    // the recording stream stops being ready, or after about 2 s, and then takes the error
-    // path. Nothing on the audio queue or on the sound server's thread ever waits for it.
+    // the recording stream stops being ready, or when the job's waits together have taken
+    // waitBudget, and then takes the error path; once the server has not answered, later
+    // waits fail at once until it does. Nothing on the audio queue or on the sound server's
+    // thread ever waits for it.
     //
     // The queues are the last members, so they are destroyed first: a job still queued runs
     // while every other member exists, and finds the service closed.

@@ -1,5 +1,6 @@
 #include "TalverinAudio/Ducker.h"
 
+#include "Runtime/MainQueue.h"
 #include "TalverinAudio/Ramp.h"
 #include "TalverinCore/CoreLog.h"
 
@@ -19,6 +20,24 @@ std::string formatVolume(float value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
     return text;
+}
+
+// Whether the device's volume is one the ducker left: the volume it last recorded, or, when the
+// record names a fade in progress, any volume on that fade's way from there to its target.
+// Records of older runs name the value of the step in flight as "writing".
+bool isOurs(float volume, const nlohmann::json& record) {
+    const float written = record["written"].get<float>();
+    if (!differs(volume, written))
+        return true;
+    for (const char* key : {"target", "writing"}) {
+        auto to = record.find(key);
+        if (to == record.end() || !to->is_number())
+            continue;
+        const float target = to->get<float>();
+        return volume >= std::min(written, target) - Ducker::tolerance &&
+               volume <= std::max(written, target) + Ducker::tolerance;
+    }
+    return false;
 }
 
 } // namespace
@@ -48,11 +67,11 @@ void Ducker::duck() {
 }
 
 void Ducker::restore() {
-    m_queue.async([this] { restoreNow(true); });
+    m_queue.async([this] { restoreNow(Restore::fade); });
 }
 
 void Ducker::restoreImmediately() {
-    m_queue.sync([this] { restoreNow(false); });
+    m_queue.sync([this] { restoreNow(Restore::atOnce); });
 }
 
 Ducker::State Ducker::state() {
@@ -123,9 +142,9 @@ void Ducker::duckNow() {
     startFade(Ramp::values(c, target, m_fadeDownDuration, rampStep));
 }
 
-void Ducker::restoreNow(bool fade) {
+void Ducker::restoreNow(Restore how) {
     Session* current = session();
-    if (!current || (fade && std::holds_alternative<Restoring>(m_state)))
+    if (!current || (how == Restore::fade && std::holds_alternative<Restoring>(m_state)))
         return;
     Session s = *current;
     ++m_generation;
@@ -142,7 +161,7 @@ void Ducker::restoreNow(bool fade) {
         removePending();
         return;
     }
-    if (fade) {
+    if (how == Restore::fade) {
         s.written = *volume;
         m_state = Restoring{s};
         startFade(Ramp::values(*volume, s.original, m_fadeUpDuration, rampStep));
@@ -154,15 +173,17 @@ void Ducker::restoreNow(bool fade) {
 }
 
 void Ducker::startFade(std::vector<float> values) {
-    // Before any write the record holds the volume as it is and the first value about to be
-    // written, so that a crash at any point of the fade leaves a record the next launch
-    // recognises.
+    // The record is written before the first write and again once the fade has ended, never
+    // at each step: a save rewrites the whole defaults file, and doing it every 10 ms would
+    // stretch the fade. It names the fade's whole path, so that the next launch takes a
+    // volume a crash left anywhere on it for ours.
     if (Session* s = session(); s && !values.empty())
-        savePending(*s, s->written, values.front());
-    step(std::move(values), 0, m_generation);
+        savePending(*s, s->written, values.back());
+    step(std::move(values), 0, Clock::uptime(), m_generation);
 }
 
-void Ducker::step(std::vector<float> values, std::size_t index, std::uint64_t generation) {
+void Ducker::step(std::vector<float> values, std::size_t index, double start,
+                  std::uint64_t generation) {
     Session* s = session();
     if (generation != m_generation || !s)
         return;
@@ -178,12 +199,18 @@ void Ducker::step(std::vector<float> values, std::size_t index, std::uint64_t ge
     s->written = m_output->volume(s->device).value_or(values[index]);
 
     if (index + 1 < values.size()) {
-        // Every step, down and up, records the volume actually reached and the next value,
-        // so that a crash in the middle of a fade, even between a write and this record, is
-        // still recognised and undone by the next launch.
-        savePending(*s, s->written, values[index + 1]);
-        m_queue.after(rampStep, [this, values = std::move(values), index, generation]() mutable {
-            step(std::move(values), index + 1, generation);
+        // Steps are due at whole steps from the fade's start, not from the end of the last
+        // one, so slow writes do not stretch the fade: a step that is already late goes on
+        // with the value that is due now.
+        const double elapsed = Clock::uptime() - start;
+        std::size_t next = index + 1;
+        if (elapsed > 0)
+            next = std::max(next, static_cast<std::size_t>(elapsed / rampStep + 1e-9));
+        next = std::min(next, values.size() - 1);
+        const double delay =
+            std::max(0.0, start + static_cast<double>(next) * rampStep - Clock::uptime());
+        m_queue.after(delay, [this, values = std::move(values), next, start, generation]() mutable {
+            step(std::move(values), next, start, generation);
         });
         return;
     }
@@ -201,13 +228,13 @@ void Ducker::write(float volume, const Session& session) {
         CoreLog::write("ducker: " + result.error().description());
 }
 
-void Ducker::savePending(const Session& session, float written, std::optional<float> writing) {
+void Ducker::savePending(const Session& session, float written, std::optional<float> target) {
     if (!m_defaults || !session.uid)
         return;
     nlohmann::json record{
         {"uid", *session.uid}, {"original", session.original}, {"written", written}};
-    if (writing)
-        record["writing"] = *writing;
+    if (target)
+        record["target"] = *target;
     m_defaults->set(pendingKey, std::move(record));
 }
 
@@ -249,11 +276,7 @@ bool Ducker::recoverPending() {
     float originalVolume = original->get<float>();
     if (!volume)
         return true;
-    // The device may also be at the value a step was writing when the run ended.
-    auto writing = record->find("writing");
-    bool inFlight = writing != record->end() && writing->is_number() &&
-                    !differs(*volume, writing->get<float>());
-    if (differs(*volume, written->get<float>()) && !inFlight)
+    if (!isOurs(*volume, *record))
         return true;
     if (!std::isfinite(originalVolume))
         return true;

@@ -80,16 +80,18 @@ public:
 
 private:
     void duckNow();
-    void restoreNow(bool fade);
+    enum class Restore { fade, atOnce };
+    void restoreNow(Restore how);
     void startFade(std::vector<float> values);
-    void step(std::vector<float> values, std::size_t index, std::uint64_t generation);
+    // Writes values[index]; `start` is the uptime the fade began at.
+    void step(std::vector<float> values, std::size_t index, double start, std::uint64_t generation);
     // Asks again every recoveryRetry seconds until the record could be looked at.
     void recoverWhenReachable();
     // False when the sound server cannot be asked yet: the record then stays.
     bool recoverPending();
-    // `writing`: the value the fade writes next, when one is in flight.
+    // `target`: where the fade that is about to run ends, when one is.
     void savePending(const Session& session, float written,
-                     std::optional<float> writing = std::nullopt);
+                     std::optional<float> target = std::nullopt);
     void removePending();
     // Writes the volume, clamped, to the session's device; a failure is logged.
     void write(float volume, const Session& session);

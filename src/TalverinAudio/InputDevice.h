@@ -19,6 +19,10 @@ struct InputDevice {
     std::string name;
     Transport transport = Transport::other;
 
+    // Whether both name the same connected device: the same id and the same uid (an id may
+    // be given to another device once this one is gone).
+    bool isSame(const InputDevice& other) const { return id == other.id && uid == other.uid; }
+
     bool operator==(const InputDevice&) const = default;
 };
 

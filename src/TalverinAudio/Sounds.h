@@ -17,7 +17,7 @@ namespace talverin {
 
 // The dictation's three ticks, loaded once from the bundle's "sounds" folder and played at a
 // fixed, quiet volume. Main thread only.
-class Sounds {
+class Sounds final : public SoundPlaying {
 public:
     using Tick = SoundTick;
 
@@ -34,7 +34,7 @@ public:
 
     // Plays one tick from its beginning, stopping it first when it still plays; a tick whose
     // file is missing stays silent.
-    void play(Tick tick);
+    void play(Tick tick) override;
     // Loads the three ticks ahead of the first dictation.
     void preload();
 

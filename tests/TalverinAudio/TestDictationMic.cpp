@@ -84,6 +84,61 @@ TEST_F(DictationMicTest, AudioFromBeforeThePauseNeverReachesTheNextClip) {
     EXPECT_EQ(clip.peek()->pcm16kMono().size(), 3u * 1600);
 }
 
+// The engine goes on recording until the server has taken the pause, a while after the clip
+// ended: what it captured meanwhile, handed over late, belongs to no clip either.
+TEST_F(DictationMicTest, AudioCapturedWhileThePauseIsTakenNeverReachesTheNextClip) {
+    ASSERT_TRUE(mic->begin());
+    deliver(world.uptime(), 3);
+    auto first = mic->end(100);
+    double ended = 0;
+    system->setOnPause([&] {
+        ended = world.uptime();
+        world.runUntil(world.uptime() + 0.05);
+    });
+    deliver(world.uptime(), 1);
+    ASSERT_TRUE(first.peek());
+    ASSERT_GT(ended, 0);
+    system->setOnPause(nullptr);
+
+    world.runUntil(world.uptime() + 1);
+    ASSERT_TRUE(mic->begin());
+    system->deliver(toneBlock(16000, 1, 320, 0.1f), ended + 0.01);
+    deliver(world.uptime(), 2);
+    auto clip = mic->end(0);
+    world.runReady();
+    ASSERT_TRUE(clip.peek());
+    EXPECT_EQ(clip.peek()->pcm16kMono().size(), 2u * 1600);
+}
+
+// A server that stops answering fails a begin with one error once its budget has run out,
+// whether the engine was prepared or not, and tears nothing down: once the server answers,
+// the next begin rebuilds and records.
+TEST_F(DictationMicTest, ABeginThatGetsNoAnswerFailsWithoutTearingDown) {
+    const std::string noAnswer = "mic: begin: no answer from the sound server within 500 ms";
+    for (bool prepared : {true, false}) {
+        SCOPED_TRACE(prepared);
+        if (prepared)
+            ASSERT_TRUE(mic->prewarm());
+        lines();
+        const std::size_t engines = system->enginesMade();
+        system->setStalled(true);
+        const double t0 = world.uptime();
+        auto begun = mic->begin();
+        EXPECT_EQ(system->waitDeadline(), t0 + DictationMic::waitBudget);
+        ASSERT_FALSE(begun);
+        EXPECT_EQ(begun.error(), MicError::engine(DictationMic::noAnswerText));
+        EXPECT_EQ(lines(), std::vector<std::string>{noAnswer});
+        EXPECT_EQ(system->enginesMade(), engines) << "no rebuild while the server is silent";
+
+        system->setStalled(false);
+        auto clip = dictate();
+        ASSERT_TRUE(clip);
+        EXPECT_GT(clip->durationMs(), 0);
+        EXPECT_EQ(lines().front(), "mic: begin: " + vmicPrepared);
+        mic = std::make_unique<DictationMic>(system, [this] { return authorized; });
+    }
+}
+
 TEST_F(DictationMicTest, BeginWithoutAnEngineRebuildsWithReasonBegin) {
     ASSERT_TRUE(mic->begin());
     EXPECT_EQ(lines(),

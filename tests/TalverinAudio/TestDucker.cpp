@@ -54,6 +54,25 @@ TEST(DuckerClamp, AllowsTheOriginalAboveOneButNeverAboveTheServersMaximum) {
     EXPECT_NEAR(Ducker::maxVolume, 1.53, 0.01);
 }
 
+// Defaults in memory that count the saves.
+class CountingDefaults final : public DefaultsStore {
+public:
+    std::optional<nlohmann::json> get(const std::string& key) const override {
+        return m_memory.get(key);
+    }
+    bool contains(const std::string& key) const override { return m_memory.contains(key); }
+    void set(const std::string& key, nlohmann::json value) override {
+        ++saves;
+        m_memory.set(key, std::move(value));
+    }
+    void remove(const std::string& key) override { m_memory.remove(key); }
+
+    int saves = 0;
+
+private:
+    DefaultsStoreMemory m_memory;
+};
+
 class DuckerTest : public ::testing::Test {
 protected:
     static constexpr OutputVolume::DeviceId speakers = 7;
@@ -134,41 +153,67 @@ TEST_F(DuckerTest, FadesDownInTwelveStepsAndBackInTwenty) {
     EXPECT_EQ(d.state(), Ducker::State{Ducker::Idle{}});
 }
 
-// A crash at any moment of a fade must leave a record that the next launch recognises: the
-// first record holds the volume before any write, every step rewrites "written" with the
-// volume read back after it, and "writing" names the value the next step writes, for a crash
-// between that write and its record.
-TEST_F(DuckerTest, TheRecordFollowsTheDeviceAtEveryStepDownAndUp) {
-    Ducker& d = make();
-    std::optional<float> announced;
-    auto check = [&] {
-        auto r = record();
-        ASSERT_TRUE(r);
-        EXPECT_NEAR((*r)["written"].get<float>(), volume(), 1e-6);
-        EXPECT_NEAR((*r)["original"].get<float>(), 0.8f, 1e-6);
-        if (announced)
-            EXPECT_NEAR(*announced, volume(), 1e-6) << "the step wrote what the record named";
-        announced.reset();
-        if (r->contains("writing"))
-            announced = (*r)["writing"].get<float>();
-    };
-    d.duck();
+// A crash at any moment of a fade must leave a record that the next launch recognises. The
+// record is saved before the first write and after the last (a save rewrites the whole
+// defaults file), so it names the fade's path, and every volume of every step lies on it.
+TEST_F(DuckerTest, TheRecordIsSavedAroundEachFadeAndCoversEveryStep) {
+    auto counting = std::make_shared<CountingDefaults>();
+    ducker = std::make_unique<Ducker>(
+        output, [this] { return playing; }, counting);
     world.runReady();
-    check();
+    auto onPath = [&] {
+        auto r = counting->get(Ducker::pendingKey);
+        ASSERT_TRUE(r);
+        EXPECT_NEAR((*r)["original"].get<float>(), 0.8f, 1e-6);
+        const float written = (*r)["written"].get<float>();
+        const float target = r->value("target", written);
+        EXPECT_GE(volume(), std::min(written, target) - 1e-6);
+        EXPECT_LE(volume(), std::max(written, target) + 1e-6);
+    };
+    ducker->duck();
+    world.runReady();
+    EXPECT_EQ(counting->saves, 1) << "saved once before the first write";
+    onPath();
     while (world.pending() > 0) {
         world.stepNext();
-        check();
+        onPath();
     }
-    EXPECT_FALSE(announced) << "nothing is in flight once the fade down ends";
-    d.restore();
+    EXPECT_EQ(counting->saves, 2) << "and once when the fade down has ended";
+    EXPECT_FALSE(counting->get(Ducker::pendingKey)->contains("target"));
+    ducker->restore();
     world.runReady();
-    check();
+    onPath();
     for (int i = 0; i < 18; ++i) {
         world.stepNext();
-        check();
+        onPath();
     }
     finishFades();
-    EXPECT_FALSE(record());
+    EXPECT_EQ(counting->saves, 3);
+    EXPECT_FALSE(counting->get(Ducker::pendingKey));
+    EXPECT_EQ(volume(), 0.8f);
+}
+
+// Writes that take time must not stretch a fade: its steps are timed from its start, and a
+// step that is late writes the value due by then.
+TEST_F(DuckerTest, SlowWritesDoNotStretchTheFade) {
+    for (double cost : {0.004, 0.025}) {
+        SCOPED_TRACE(cost);
+        reset();
+        Ducker& d = make();
+        std::vector<double> times;
+        output->onWrite = [&] {
+            times.push_back(world.uptime());
+            // Only the clock moves: no job of the ducker is due meanwhile.
+            world.runUntil(world.uptime() + cost);
+        };
+        const double t0 = world.uptime();
+        d.duck();
+        finishFades();
+        ASSERT_FALSE(times.empty());
+        EXPECT_LE(times.back() - t0, Ducker::fadeDown + cost + 1e-9);
+        EXPECT_EQ(volume(), 0.2f);
+        output->onWrite = nullptr;
+    }
 }
 
 TEST_F(DuckerTest, ALaunchAfterACrashMidFadeRestoresTheOriginal) {
@@ -359,11 +404,25 @@ TEST_F(DuckerTest, RecoversOnlyWhenTheSameDeviceStillHasTheWrittenVolume) {
                {"writing", 0.8}},
               0.9f,
               true},
-             {"moved from both",
+             {"off the path of an older run's step",
               {{"uid", "alsa_output.speakers"},
                {"original", 0.9},
                {"written", 0.85},
-               {"writing", 0.75}},
+               {"writing", 0.9}},
+              0.8f,
+              false},
+             {"anywhere on the fade's path",
+              {{"uid", "alsa_output.speakers"},
+               {"original", 0.9},
+               {"written", 0.9},
+               {"target", 0.225}},
+              0.9f,
+              true},
+             {"past the fade's target",
+              {{"uid", "alsa_output.speakers"},
+               {"original", 0.9},
+               {"written", 0.95},
+               {"target", 0.85}},
               0.8f,
               false},
              {"other device", {{"uid", "usb"}, {"original", 0.9}, {"written", 0.8}}, 0.8f, false},

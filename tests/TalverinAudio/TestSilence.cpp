@@ -95,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The floor looks 30 frames each way: frames 1 to 30 see the quiet frame 0, frame 31
         // and later only their loud neighbours.
         SpeechCase{"floorWindowIsThirtyFrames", quietWithLoud(70, {0}, 0.01f, 0.001f), 30},
+        // Both ways from the middle: frames 0 to 35 see the quiet frame 5, frame 36 does not.
+        SpeechCase{"floorWindowLooksThirtyFramesBack", quietWithLoud(70, {5}, 0.01f, 0.001f), 35},
+        // And ahead: frames 39 to 68 see the quiet last frame 69, frame 38 does not.
+        SpeechCase{"floorWindowLooksThirtyFramesAhead", quietWithLoud(70, {69}, 0.01f, 0.001f), 30},
         SpeechCase{"empty", {}, 0}),
     [](const auto& info) { return info.param.name; });
 

@@ -10,7 +10,7 @@ public:
     FakeEngine(AudioSystemFake& system, std::shared_ptr<Engine> state)
         : m_system(system), m_state(std::move(state)) {}
 
-    std::int32_t selectDevice(const InputDevice& device) override {
+    Result<void, AudioEngineError> selectDevice(const InputDevice& device) override {
         m_system.log.record("select", device.uid);
         std::lock_guard lock(m_system.m_mutex);
         std::int32_t status = 0;
@@ -18,9 +18,10 @@ public:
             status = m_system.m_selects.front();
             m_system.m_selects.pop_front();
         }
-        if (status == 0)
-            m_state->device = device;
-        return status;
+        if (status != 0)
+            return fail(AudioEngineError{"fake", status});
+        m_state->device = device;
+        return {};
     }
 
     std::optional<AudioFormat> inputFormat() override {
@@ -56,6 +57,8 @@ public:
         m_system.log.record("start");
         std::lock_guard lock(m_system.m_mutex);
         ++m_state->starts;
+        if (m_system.m_stalled)
+            return fail(AudioEngineError{"stalled", 8});
         if (!m_system.m_starts.empty()) {
             auto failure = m_system.m_starts.front();
             m_system.m_starts.pop_front();
@@ -68,9 +71,15 @@ public:
 
     void pause() override {
         m_system.log.record("pause");
-        std::lock_guard lock(m_system.m_mutex);
-        ++m_state->pauses;
-        m_state->running = false;
+        std::function<void()> onPause;
+        {
+            std::lock_guard lock(m_system.m_mutex);
+            ++m_state->pauses;
+            m_state->running = false;
+            onPause = m_system.m_onPause;
+        }
+        if (onPause)
+            onPause();
     }
 
     void stop() override {
@@ -102,6 +111,8 @@ AudioSystemFake::~AudioSystemFake() = default;
 Result<std::vector<InputDevice>, CoreAudioError> AudioSystemFake::inputDevices() {
     log.record("inputDevices");
     std::lock_guard lock(m_mutex);
+    if (m_stalled)
+        return fail(CoreAudioError{"stalled", 8});
     if (m_listError)
         return fail(*m_listError);
     return m_devices;
@@ -109,6 +120,8 @@ Result<std::vector<InputDevice>, CoreAudioError> AudioSystemFake::inputDevices()
 
 Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemFake::defaultInputID() {
     std::lock_guard lock(m_mutex);
+    if (m_stalled)
+        return fail(CoreAudioError{"stalled", 8});
     return m_default;
 }
 
@@ -118,11 +131,11 @@ InputShape AudioSystemFake::inputShape(std::uint32_t id) {
     return it == m_shapes.end() ? InputShape{} : it->second;
 }
 
-Result<AudioSystem::ListenerID, std::int32_t>
+Result<AudioSystem::ListenerID, CoreAudioError>
 AudioSystemFake::addListener(Property property, std::function<void()> onChange) {
     std::lock_guard lock(m_mutex);
     if (auto it = m_listenerFailures.find(property); it != m_listenerFailures.end())
-        return fail(it->second);
+        return fail(CoreAudioError{"listener", it->second});
     ListenerID id = m_nextListener++;
     m_listeners.emplace(id, std::make_pair(property, std::move(onChange)));
     return id;
@@ -205,6 +218,31 @@ void AudioSystemFake::scriptStart(std::optional<AudioEngineError> failure) {
 void AudioSystemFake::scriptListener(Property property, std::int32_t status) {
     std::lock_guard lock(m_mutex);
     m_listenerFailures[property] = status;
+}
+
+void AudioSystemFake::limitWaits(std::optional<double> deadline) {
+    std::lock_guard lock(m_mutex);
+    m_waitDeadline = deadline;
+}
+
+bool AudioSystemFake::waitRanOut() {
+    std::lock_guard lock(m_mutex);
+    return m_stalled;
+}
+
+void AudioSystemFake::setStalled(bool stalled) {
+    std::lock_guard lock(m_mutex);
+    m_stalled = stalled;
+}
+
+std::optional<double> AudioSystemFake::waitDeadline() const {
+    std::lock_guard lock(m_mutex);
+    return m_waitDeadline;
+}
+
+void AudioSystemFake::setOnPause(std::function<void()> onPause) {
+    std::lock_guard lock(m_mutex);
+    m_onPause = std::move(onPause);
 }
 
 void AudioSystemFake::setMakeEngineFails(bool fails) {

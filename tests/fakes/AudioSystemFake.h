@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,12 +47,14 @@ public:
     Result<std::vector<InputDevice>, CoreAudioError> inputDevices() override;
     Result<std::optional<std::uint32_t>, CoreAudioError> defaultInputID() override;
     InputShape inputShape(std::uint32_t id) override;
-    Result<ListenerID, std::int32_t> addListener(Property property,
-                                                 std::function<void()> onChange) override;
+    Result<ListenerID, CoreAudioError> addListener(Property property,
+                                                   std::function<void()> onChange) override;
     void removeListener(ListenerID id) override;
     bool isInputMuted(std::uint32_t id) override;
     bool isHeldByOtherProcess(std::uint32_t id) override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    void limitWaits(std::optional<double> deadline) override;
+    bool waitRanOut() override;
 
     // The system's state; a change is announced only by announce().
     void setDevices(std::vector<InputDevice> devices);
@@ -69,6 +72,14 @@ public:
     void scriptStart(std::optional<AudioEngineError> failure);
     void scriptListener(Property property, std::int32_t status);
     void setMakeEngineFails(bool fails);
+    // Runs inside every engine's pause(), after the engine has stopped delivering: a pause
+    // that takes a while, as a server's answer does.
+    void setOnPause(std::function<void()> onPause);
+    // A server that stopped answering: from now on every wait runs out, the lists and the
+    // default fail and engines do not start.
+    void setStalled(bool stalled);
+    // The latest bound limitWaits() set.
+    std::optional<double> waitDeadline() const;
 
     // Calls the listeners of the property, as the sound system's thread would.
     void announce(Property property);
@@ -103,6 +114,9 @@ private:
     std::deque<std::optional<AudioEngineError>> m_starts;
     std::map<Property, std::int32_t> m_listenerFailures;
     bool m_makeEngineFails = false;
+    std::function<void()> m_onPause;
+    bool m_stalled = false;
+    std::optional<double> m_waitDeadline;
     std::map<ListenerID, std::pair<Property, std::function<void()>>> m_listeners;
     ListenerID m_nextListener = 1;
     std::vector<std::shared_ptr<Engine>> m_engines;

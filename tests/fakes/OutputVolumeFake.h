@@ -2,6 +2,7 @@
 
 #include "TalverinAudio/OutputVolume.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,6 +29,8 @@ public:
     std::optional<DeviceId> defaultId;
     std::vector<Write> writes;
     bool reachable = true;
+    // Called inside every successful write, e.g. to let time pass while it "takes".
+    std::function<void()> onWrite;
 
     std::vector<float> writtenVolumes() const {
         std::vector<float> out;
@@ -55,6 +58,8 @@ public:
             return fail(CoreAudioError{"set volume", -3});
         writes.push_back({device, volume});
         it->second.volume = volume;
+        if (onWrite)
+            onWrite();
         return {};
     }
     bool isReachable() override { return reachable; }

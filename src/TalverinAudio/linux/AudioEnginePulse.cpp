@@ -2,6 +2,7 @@
 
 #include "Runtime/MainQueue.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -34,12 +35,31 @@ void corked(pa_stream* stream, int success, void* userdata) {
     call->finish(success || error ? error : PA_ERR_UNKNOWN);
 }
 
+AudioEngineError engineError(int status) {
+    using Kind = AudioEngineError::Kind;
+    Kind kind = Kind::failed;
+    switch (PulseConnection::kindOf(status)) {
+    case CoreAudioError::Kind::noDevice:
+        kind = Kind::noDevice;
+        break;
+    case CoreAudioError::Kind::timedOut:
+        kind = Kind::timedOut;
+        break;
+    case CoreAudioError::Kind::unavailable:
+        kind = Kind::unavailable;
+        break;
+    case CoreAudioError::Kind::failed:
+        break;
+    }
+    return AudioEngineError{AudioEnginePulse::errorDomain, status, kind, pa_strerror(status)};
+}
+
 } // namespace
 
 struct AudioEnginePulse::Callbacks {
     static void state(pa_stream* stream, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream != self->m_stream)
+        if (stream != self->m_stream.get())
             return;
         self->m_connection->signal();
         auto state = pa_stream_get_state(stream);
@@ -51,13 +71,13 @@ struct AudioEnginePulse::Callbacks {
 
     static void moved(pa_stream* stream, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream == self->m_stream)
+        if (stream == self->m_stream.get())
             self->reportChange();
     }
 
     static void read(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
         auto* self = static_cast<AudioEnginePulse*>(userdata);
-        if (stream == self->m_stream)
+        if (stream == self->m_stream.get())
             self->onRead(stream);
     }
 
@@ -68,10 +88,7 @@ struct AudioEnginePulse::Callbacks {
             self->onSourceInfo(info);
             return;
         }
-        if (self->m_sourceQuery) {
-            pa_operation_unref(self->m_sourceQuery);
-            self->m_sourceQuery = nullptr;
-        }
+        self->m_sourceQuery.reset();
     }
 };
 
@@ -84,27 +101,26 @@ AudioEnginePulse::~AudioEnginePulse() {
     m_connection->removeObserver(m_observer);
     Lock lock(*m_connection);
     if (m_sourceQuery) {
-        pa_operation_cancel(m_sourceQuery);
-        pa_operation_unref(m_sourceQuery);
-        m_sourceQuery = nullptr;
+        pa_operation_cancel(m_sourceQuery.get());
+        m_sourceQuery.reset();
     }
     destroyStream();
 }
 
-std::int32_t AudioEnginePulse::selectDevice(const InputDevice& device) {
+Result<void, AudioEngineError> AudioEnginePulse::selectDevice(const InputDevice& device) {
     SourceReply reply(*m_connection);
     int status = m_connection->perform(reply, [&](pa_context* context) {
         return pa_context_get_source_info_by_index(context, device.id, readSource, &reply);
     });
-    if (status != 0)
-        return status;
     // The index of a source that was removed may not name another one, but check anyway.
-    if (!reply.info || reply.name != device.uid)
-        return PA_ERR_NOENTITY;
+    if (status == 0 && (!reply.info || reply.name != device.uid))
+        status = PA_ERR_NOENTITY;
+    if (status != 0)
+        return fail(engineError(status));
     Lock lock(*m_connection);
     m_source =
         Source{reply.info->index, reply.name, reply.info->sample_spec, reply.info->channel_map};
-    return 0;
+    return {};
 }
 
 std::optional<AudioFormat> AudioEnginePulse::inputFormat() {
@@ -131,7 +147,7 @@ void AudioEnginePulse::prepare() {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY && !m_reported)
+        if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY && !m_reported)
             return;
         destroyStream();
         pa_context* context = m_connection->readyContext();
@@ -150,14 +166,17 @@ void AudioEnginePulse::prepare() {
         pa_stream_set_state_callback(stream, Callbacks::state, this);
         pa_stream_set_read_callback(stream, Callbacks::read, this);
         pa_stream_set_moved_callback(stream, Callbacks::moved, this);
-        // Small fragments: with the server's default buffering, blocks arrive seconds apart.
+        // Fragments of the tap's size: with the server's default buffering, blocks arrive
+        // seconds apart. The stream stays on its source: when the source goes, the stream
+        // fails and that is a configuration change, instead of the server moving it to
+        // another source (the speakers' monitor, say) behind our back.
         pa_buffer_attr attr;
         std::memset(&attr, 0xff, sizeof attr);
         attr.fragsize = static_cast<std::uint32_t>(m_tapFrames * pa_frame_size(&sampleFormat));
         auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-            PA_STREAM_INTERPOLATE_TIMING);
-        m_stream = stream;
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
+        m_stream.reset(stream);
         m_reported = false;
         m_running = false;
         if (pa_stream_connect_record(stream, m_source->name.c_str(), &attr, flags) < 0) {
@@ -165,31 +184,36 @@ void AudioEnginePulse::prepare() {
             return;
         }
     }
-    m_connection->waitUntil(
-        [&] { return m_stream != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING; },
+    bool settled = m_connection->waitUntil(
+        [&] {
+            return m_stream.get() != stream || pa_stream_get_state(stream) != PA_STREAM_CREATING;
+        },
         PulseConnection::deadlineIn(PulseConnection::waitLimit));
+    if (!settled)
+        m_connection->noteStall();
 }
 
-int AudioEnginePulse::cork(bool paused) {
+int AudioEnginePulse::cork(Flow flow) {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
             return streamError();
-        stream = m_stream;
+        stream = m_stream.get();
     }
     PulseConnection::Call call(*m_connection);
-    return m_connection->perform(
-        call, [&](pa_context*) { return pa_stream_cork(stream, paused ? 1 : 0, corked, &call); });
+    return m_connection->perform(call, [&](pa_context*) {
+        return pa_stream_cork(stream, flow == Flow::held ? 1 : 0, corked, &call);
+    });
 }
 
 void AudioEnginePulse::refreshTiming() {
     pa_stream* stream = nullptr;
     {
         Lock lock(*m_connection);
-        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
             return;
-        stream = m_stream;
+        stream = m_stream.get();
     }
     PulseConnection::Call call(*m_connection);
     m_connection->perform(
@@ -199,7 +223,7 @@ void AudioEnginePulse::refreshTiming() {
 Result<void, AudioEngineError> AudioEnginePulse::start() {
     {
         Lock lock(*m_connection);
-        if (m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        if (m_running && m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY)
             return {};
     }
     {
@@ -208,9 +232,11 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
         // them back to the last pause and drop them as audio of no capture.
         Lock lock(*m_connection);
         m_nextTime.reset();
+        // Nor may the part of a block gathered before the pause.
+        dropGathered();
     }
-    if (int status = cork(false); status != 0)
-        return fail(AudioEngineError{errorDomain, status});
+    if (int status = cork(Flow::running); status != 0)
+        return fail(engineError(status));
     refreshTiming();
     Lock lock(*m_connection);
     m_running = true;
@@ -220,7 +246,7 @@ Result<void, AudioEngineError> AudioEnginePulse::start() {
 }
 
 void AudioEnginePulse::pause() {
-    cork(true);
+    cork(Flow::held);
     Lock lock(*m_connection);
     m_running = false;
 }
@@ -232,7 +258,7 @@ void AudioEnginePulse::stop() {
 
 bool AudioEnginePulse::isRunning() const {
     Lock lock(*m_connection);
-    return m_running && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+    return m_running && m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY;
 }
 
 void AudioEnginePulse::setOnConfigurationChange(std::function<void()> onChange) {
@@ -242,17 +268,10 @@ void AudioEnginePulse::setOnConfigurationChange(std::function<void()> onChange) 
 
 void AudioEnginePulse::destroyStream() {
     m_running = false;
+    dropGathered();
     if (!m_stream)
         return;
-    pa_stream* stream = m_stream;
-    m_stream = nullptr;
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_read_callback(stream, nullptr, nullptr);
-    pa_stream_set_moved_callback(stream, nullptr, nullptr);
-    auto state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
-        pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    m_stream.reset();
     m_connection->signal();
 }
 
@@ -267,7 +286,7 @@ void AudioEnginePulse::reportChange() {
 int AudioEnginePulse::streamError() const {
     int error = 0;
     if (m_stream)
-        error = pa_context_errno(pa_stream_get_context(m_stream));
+        error = pa_context_errno(pa_stream_get_context(m_stream.get()));
     else
         error = m_connection->lastError();
     return error != 0 ? error : PA_ERR_BADSTATE;
@@ -282,14 +301,13 @@ void AudioEnginePulse::onEvent(const Event& event) {
         // Most changes are volume, suspension or streams coming and going: only a different
         // rate or channel count counts, so look at the source again.
         if (m_sourceQuery) {
-            if (pa_operation_get_state(m_sourceQuery) == PA_OPERATION_RUNNING)
+            if (pa_operation_get_state(m_sourceQuery.get()) == PA_OPERATION_RUNNING)
                 return;
-            pa_operation_unref(m_sourceQuery);
-            m_sourceQuery = nullptr;
+            m_sourceQuery.reset();
         }
         if (pa_context* context = m_connection->readyContext())
-            m_sourceQuery = pa_context_get_source_info_by_index(context, m_source->index,
-                                                                Callbacks::source, this);
+            m_sourceQuery.reset(pa_context_get_source_info_by_index(context, m_source->index,
+                                                                    Callbacks::source, this));
     }
 }
 
@@ -325,28 +343,57 @@ void AudioEnginePulse::onRead(pa_stream* stream) {
         const double duration =
             static_cast<double>(bytes / frameBytes) / static_cast<double>(format.sampleRate);
         if (!data) {
-            // A hole in the recording: nothing to copy, but the time goes on.
+            // A hole in the recording: nothing to copy, but the time goes on. What was
+            // gathered before it goes out as it is, dated by its own start.
             pa_stream_drop(stream);
+            deliverGathered(m_gathered.size());
             if (m_nextTime)
                 *m_nextTime += duration;
             continue;
         }
         // The first sample of what is buffered was captured one stream latency ago. The
         // latency wanders by tens of milliseconds between the server's timing updates while
-        // the sample clock does not, so after the first block of a run the blocks follow on
-        // by their length, unless the latency says that the stream has jumped.
+        // the sample clock does not, so after the first fragment of a run the fragments follow
+        // on by their length, unless the latency says that the stream has jumped.
         std::optional<double> measured = latencyTime(stream);
         std::optional<double> time = m_nextTime ? m_nextTime : measured;
         if (measured && time && std::abs(*measured - *time) > maxDrift)
             time = measured;
         m_nextTime = time ? std::optional<double>(*time + duration) : std::nullopt;
 
-        std::vector<float> samples(bytes / frameBytes * static_cast<std::size_t>(format.channels));
-        std::memcpy(samples.data(), data, samples.size() * sizeof(float));
+        if (m_gathered.empty())
+            m_gatheredTime = time;
+        const auto* first = static_cast<const float*>(data);
+        m_gathered.insert(m_gathered.end(), first, first + bytes / frameBytes * format.channels);
         pa_stream_drop(stream);
-        if (m_tap && !samples.empty())
-            m_tap(AudioBlock(format, std::move(samples)), time);
+        // The server hands over fragments of any size; the tap gets blocks of its own.
+        const std::size_t blockSamples =
+            std::max<std::size_t>(m_tapFrames, 1) * static_cast<std::size_t>(format.channels);
+        while (m_gathered.size() >= blockSamples)
+            deliverGathered(blockSamples);
     }
+}
+
+void AudioEnginePulse::deliverGathered(std::size_t samples) {
+    if (samples == 0)
+        return;
+    const AudioFormat format = m_tapFormat;
+    std::vector<float> block(m_gathered.begin(),
+                             m_gathered.begin() + static_cast<std::ptrdiff_t>(samples));
+    m_gathered.erase(m_gathered.begin(), m_gathered.begin() + static_cast<std::ptrdiff_t>(samples));
+    std::optional<double> time = m_gatheredTime;
+    if (m_gatheredTime) {
+        const auto frames =
+            static_cast<double>(samples / static_cast<std::size_t>(format.channels));
+        *m_gatheredTime += frames / format.sampleRate;
+    }
+    if (m_tap)
+        m_tap(AudioBlock(format, std::move(block)), time);
+}
+
+void AudioEnginePulse::dropGathered() {
+    m_gathered.clear();
+    m_gatheredTime.reset();
 }
 
 } // namespace talverin

@@ -8,11 +8,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talverin {
 
 // One recording stream on one PulseAudio source, in 32-bit float at the source's own rate and
-// channels, in fragments of the tap's size (the server may hand over fragments of any size).
+// channels, in blocks of the tap's size gathered from the server's fragments (which may be of
+// any size).
 // Prepared = connected and corked; start and pause uncork and cork it. Every block goes to the
 // tap on the mainloop's thread, dated by the stream's latency: the first block after a start
 // by the latency itself (fresh from the server), the later ones by their sample count from
@@ -37,7 +39,7 @@ public:
     AudioEnginePulse(const AudioEnginePulse&) = delete;
     AudioEnginePulse& operator=(const AudioEnginePulse&) = delete;
 
-    std::int32_t selectDevice(const InputDevice& device) override;
+    Result<void, AudioEngineError> selectDevice(const InputDevice& device) override;
     std::optional<AudioFormat> inputFormat() override;
     void installTap(std::uint32_t frames, AudioFormat format, Tap tap) override;
     void removeTap() override;
@@ -64,11 +66,15 @@ private:
     int streamError() const;
     void onEvent(const PulseConnection::Event& event);
     void onRead(pa_stream* stream);
+    // Hands the first `samples` gathered samples to the tap as one block.
+    void deliverGathered(std::size_t samples);
+    void dropGathered();
     // The uptime of the first buffered sample by the stream's latency; none without timing.
     std::optional<double> latencyTime(pa_stream* stream) const;
     void onSourceInfo(const pa_source_info* info);
     // Uncorks or corks the stream and waits for the server's answer; 0 or an error code.
-    int cork(bool paused);
+    enum class Flow { running, held };
+    int cork(Flow flow);
     // Asks the server for the stream's timing afresh and waits for it.
     void refreshTiming();
 
@@ -80,11 +86,13 @@ private:
     AudioFormat m_tapFormat;
     std::uint32_t m_tapFrames = 0;
     Tap m_tap;
-    pa_stream* m_stream = nullptr;
+    PulseStream m_stream;
     bool m_running = false;
     bool m_reported = false;
-    std::optional<double> m_nextTime; // where the next block starts, within one run
-    pa_operation* m_sourceQuery = nullptr;
+    std::optional<double> m_nextTime;     // where the next fragment starts, within one run
+    std::vector<float> m_gathered;        // fragments not yet a whole block
+    std::optional<double> m_gatheredTime; // when the first gathered sample was captured
+    PulseOperation m_sourceQuery;
     std::function<void()> m_onConfigurationChange;
 };
 

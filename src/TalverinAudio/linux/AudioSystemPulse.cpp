@@ -1,5 +1,6 @@
 #include "TalverinAudio/linux/AudioSystemPulse.h"
 
+#include "Runtime/MainQueue.h"
 #include "TalverinAudio/linux/AudioEnginePulse.h"
 #include "TalverinAudio/linux/InputMutePulse.h"
 
@@ -103,7 +104,7 @@ Result<std::vector<InputDevice>, CoreAudioError> AudioSystemPulse::inputDevices(
         return pa_context_get_source_info_list(context, collectSource, &reply);
     });
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dev#)", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dev#)", status));
     return std::move(reply.devices);
 }
 
@@ -113,7 +114,7 @@ Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemPulse::defaultIn
         return pa_context_get_server_info(context, readServer, &server);
     });
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dIn )", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dIn )", status));
     if (!server.defaultSource)
         return std::optional<std::uint32_t>();
     SourceReply source(*m_connection);
@@ -125,7 +126,7 @@ Result<std::optional<std::uint32_t>, CoreAudioError> AudioSystemPulse::defaultIn
     if (status == PA_ERR_NOENTITY)
         return std::optional<std::uint32_t>();
     if (status != 0)
-        return fail(CoreAudioError{"AudioObjectGetPropertyData(dIn )", status});
+        return fail(PulseConnection::audioError("AudioObjectGetPropertyData(dIn )", status));
     return source.index;
 }
 
@@ -139,7 +140,7 @@ InputShape AudioSystemPulse::inputShape(std::uint32_t id) {
     return *reply.shape;
 }
 
-Result<AudioSystem::ListenerID, std::int32_t>
+Result<AudioSystem::ListenerID, CoreAudioError>
 AudioSystemPulse::addListener(Property property, std::function<void()> onChange) {
     // Losing the server empties the device list; its return fills it again.
     auto observer =
@@ -175,6 +176,19 @@ void AudioSystemPulse::removeListener(ListenerID id) {
 
 std::unique_ptr<AudioEngine> AudioSystemPulse::makeEngine() {
     return std::make_unique<AudioEnginePulse>(m_connection);
+}
+
+void AudioSystemPulse::limitWaits(std::optional<double> deadline) {
+    if (!deadline) {
+        PulseConnection::setThreadDeadline(std::nullopt);
+        return;
+    }
+    // Our uptime and the steady clock are both the kernel's monotonic clock.
+    PulseConnection::setThreadDeadline(PulseConnection::deadlineIn(*deadline - Clock::uptime()));
+}
+
+bool AudioSystemPulse::waitRanOut() {
+    return PulseConnection::threadRanOut();
 }
 
 } // namespace talverin

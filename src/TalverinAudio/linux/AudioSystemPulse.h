@@ -24,12 +24,14 @@ public:
     Result<std::vector<InputDevice>, CoreAudioError> inputDevices() override;
     Result<std::optional<std::uint32_t>, CoreAudioError> defaultInputID() override;
     InputShape inputShape(std::uint32_t id) override;
-    Result<ListenerID, std::int32_t> addListener(Property property,
-                                                 std::function<void()> onChange) override;
+    Result<ListenerID, CoreAudioError> addListener(Property property,
+                                                   std::function<void()> onChange) override;
     void removeListener(ListenerID id) override;
     bool isInputMuted(std::uint32_t id) override;
     bool isHeldByOtherProcess(std::uint32_t id) override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    void limitWaits(std::optional<double> deadline) override;
+    bool waitRanOut() override;
 
     // The transport of a source from its "device.bus" and "device.form_factor" properties
     // (either may be missing).

@@ -148,7 +148,7 @@ Result<void, CoreAudioError> OutputVolumePulse::setVolume(float volume, DeviceId
     const std::string what = "AudioObjectSetPropertyData(" + CA::fourCC(CA::code("vmvc")) + ")";
     auto sink = sinkByIndex(*m_connection, device);
     if (!sink || !pa_cvolume_valid(&sink->volume))
-        return fail(CoreAudioError{what, PA_ERR_NOENTITY});
+        return fail(PulseConnection::audioError(what, PA_ERR_NOENTITY));
     double raw = std::round(std::max(0.0, static_cast<double>(volume)) * PA_VOLUME_NORM);
     pa_cvolume scaled = sink->volume;
     pa_cvolume_scale(&scaled, static_cast<pa_volume_t>(std::min(raw, double{PA_VOLUME_MAX})));
@@ -157,7 +157,7 @@ Result<void, CoreAudioError> OutputVolumePulse::setVolume(float volume, DeviceId
         return pa_context_set_sink_volume_by_index(context, device, &scaled, finishSuccess, &done);
     });
     if (status != 0)
-        return fail(CoreAudioError{what, status});
+        return fail(PulseConnection::audioError(what, status));
     return {};
 }
 

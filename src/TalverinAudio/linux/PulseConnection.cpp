@@ -7,6 +7,32 @@
 
 namespace talverin {
 
+void PulseOperationRelease::operator()(pa_operation* operation) const {
+    pa_operation_unref(operation);
+}
+
+void PulseStreamRelease::operator()(pa_stream* stream) const {
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
+    auto state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+namespace {
+
+// The bound and the outcome of the calling thread's waits (see setThreadDeadline).
+thread_local std::optional<PulseConnection::Deadline> t_deadline;
+thread_local bool t_ranOut = false;
+
+PulseConnection::Deadline bounded(PulseConnection::Deadline deadline) {
+    return t_deadline && *t_deadline < deadline ? *t_deadline : deadline;
+}
+
+} // namespace
+
 struct PulseConnection::Callbacks {
     static void state(pa_context* context, void* self) {
         static_cast<PulseConnection*>(self)->onState(context);
@@ -46,6 +72,13 @@ struct PulseConnection::Callbacks {
         if (context != self->m_context || !info)
             return;
         self->onDefaultSource(info->default_source_name, announce);
+    }
+
+    static void probeAnswered(pa_context* context, const pa_server_info* /*info*/, void* userdata) {
+        auto* self = static_cast<PulseConnection*>(userdata);
+        if (context == self->m_context)
+            self->clearStall();
+        self->signal();
     }
 
     static void retry(pa_mainloop_api* /*api*/, pa_time_event* /*event*/,
@@ -102,6 +135,7 @@ PulseConnection::~PulseConnection() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
     if (m_retry)
         api->time_free(static_cast<pa_time_event*>(m_retry));
+    clearStall();
     if (m_context) {
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -145,6 +179,7 @@ void PulseConnection::retry() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
     api->time_free(static_cast<pa_time_event*>(m_retry));
     m_retry = nullptr;
+    clearStall();
     if (m_context) {
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -162,6 +197,7 @@ void PulseConnection::onState(pa_context* context) {
     case PA_CONTEXT_READY: {
         m_state = State::ready;
         m_error = 0;
+        clearStall();
         auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
                                                         PA_SUBSCRIPTION_MASK_SERVER);
         if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
@@ -176,6 +212,7 @@ void PulseConnection::onState(pa_context* context) {
     case PA_CONTEXT_TERMINATED: {
         bool wasReady = m_state == State::ready;
         m_state = State::down;
+        clearStall();
         m_error = pa_context_errno(context);
         if (m_error == 0)
             m_error = PA_ERR_CONNECTIONTERMINATED;
@@ -245,7 +282,7 @@ bool PulseConnection::waitReady(Deadline deadline) {
 
 int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_context*)>& start,
                              double limit) {
-    const Deadline deadline = deadlineIn(limit);
+    const Deadline deadline = bounded(deadlineIn(limit));
     pa_context* context = nullptr;
     pa_operation* op = nullptr;
     {
@@ -257,6 +294,10 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
         context = readyContext();
         if (!context)
             return m_error ? m_error : PA_ERR_CONNECTIONTERMINATED;
+        if (m_stalled) {
+            t_ranOut = true;
+            return PA_ERR_TIMEOUT;
+        }
         op = start(context);
         if (!op)
             return pa_context_errno(context);
@@ -270,12 +311,45 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
         pa_operation_cancel(op);
         bool lost = m_context != context || m_state != State::ready;
         status = lost ? PA_ERR_CONNECTIONTERMINATED : PA_ERR_TIMEOUT;
+        if (!lost)
+            noteStall();
     }
     pa_operation_unref(op);
     return status;
 }
 
+void PulseConnection::setThreadDeadline(std::optional<Deadline> deadline) {
+    t_deadline = deadline;
+    t_ranOut = false;
+}
+
+bool PulseConnection::threadRanOut() {
+    return t_ranOut;
+}
+
+void PulseConnection::noteStall() {
+    Lock lock(*this);
+    t_ranOut = true;
+    if (m_stalled || !readyContext())
+        return;
+    m_stalled = true;
+    // Any answer at all ends the stall; a server that was only stopped answers as soon as
+    // it runs again.
+    m_probe.reset(pa_context_get_server_info(m_context, Callbacks::probeAnswered, this));
+    if (!m_probe)
+        m_stalled = false;
+}
+
+void PulseConnection::clearStall() {
+    m_stalled = false;
+    if (m_probe) {
+        pa_operation_cancel(m_probe.get());
+        m_probe.reset();
+    }
+}
+
 bool PulseConnection::waitUntil(const std::function<bool()>& ready, Deadline deadline) {
+    deadline = bounded(deadline);
     for (;;) {
         std::uint64_t seen;
         {
@@ -286,14 +360,41 @@ bool PulseConnection::waitUntil(const std::function<bool()>& ready, Deadline dea
             Lock lock(*this);
             if (ready())
                 return true;
+            if (m_stalled) {
+                t_ranOut = true;
+                return false;
+            }
         }
         std::unique_lock wait(m_waitMutex);
         if (!m_wake.wait_until(wait, deadline, [&] { return m_signals != seen; })) {
             wait.unlock();
             Lock lock(*this);
-            return ready();
+            if (ready())
+                return true;
+            t_ranOut = true;
+            return false;
         }
     }
+}
+
+CoreAudioError::Kind PulseConnection::kindOf(int status) {
+    using Kind = CoreAudioError::Kind;
+    switch (status) {
+    case PA_ERR_NOENTITY:
+        return Kind::noDevice;
+    case PA_ERR_TIMEOUT:
+        return Kind::timedOut;
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_INVALIDSERVER:
+        return Kind::unavailable;
+    default:
+        return Kind::failed;
+    }
+}
+
+CoreAudioError PulseConnection::audioError(std::string what, int status) {
+    return CoreAudioError{std::move(what), status, kindOf(status), pa_strerror(status)};
 }
 
 void PulseConnection::signal() {

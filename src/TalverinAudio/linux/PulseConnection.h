@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TalverinAudio/CA.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -7,13 +9,27 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 struct pa_context;
 struct pa_operation;
+struct pa_stream;
 struct pa_threaded_mainloop;
 
 namespace talverin {
+
+// Owners of libpulse objects, released with the mainloop lock held. An operation's owner only
+// drops our reference (cancel first where its callback must not run); a stream's owner
+// detaches our callbacks, disconnects it and drops it.
+struct PulseOperationRelease {
+    void operator()(pa_operation* operation) const;
+};
+struct PulseStreamRelease {
+    void operator()(pa_stream* stream) const;
+};
+using PulseOperation = std::unique_ptr<pa_operation, PulseOperationRelease>;
+using PulseStream = std::unique_ptr<pa_stream, PulseStreamRelease>;
 
 // The process's one connection to the sound server (PulseAudio, or PipeWire's server for the
 // same protocol), on libpulse's threaded mainloop. The microphone, the device list, the output
@@ -116,12 +132,29 @@ public:
 
     // Any thread but the mainloop's, without the lock. Re-checks `ready` under the lock every
     // time the mainloop signals, until it answers true or the deadline passes; answers the
-    // last check.
+    // last check. While the server is stalled it only checks once.
     bool waitUntil(const std::function<bool()>& ready, Deadline deadline);
+
+    // The calling thread's own bound: every wait it makes ends by `deadline` at the latest
+    // (none: each wait's own limit). Setting it forgets whether a wait ran out.
+    static void setThreadDeadline(std::optional<Deadline> deadline);
+    // Whether a wait of the calling thread ran out, or was skipped for a stalled server, since
+    // its deadline was last set.
+    static bool threadRanOut();
+
+    // Any thread. The server did not answer in time: until it answers a probe, every wait
+    // fails at once instead of waiting again, so that a stopped server costs one wait, not
+    // one per call.
+    void noteStall();
     // The mainloop's thread (or with the lock held): wakes the waiting threads.
     void signal();
 
     pa_threaded_mainloop* mainloop() const { return m_mainloop; }
+
+    // What kind of failure a libpulse error code is.
+    static CoreAudioError::Kind kindOf(int status);
+    // A failed call named `what` with a libpulse error code, in the server's own words.
+    static CoreAudioError audioError(std::string what, int status);
 
 private:
     enum class State { connecting, ready, down };
@@ -136,6 +169,8 @@ private:
     void onState(pa_context* context);
     void onDefaultSource(const char* name, bool announce);
     void notify(const Event& event);
+    // With the lock held: forgets a stall and its probe (the context changed or answered).
+    void clearStall();
 
     pa_threaded_mainloop* m_mainloop = nullptr;
     // Under the mainloop lock.
@@ -146,6 +181,8 @@ private:
     std::string m_defaultSource;
     std::map<ObserverID, Observer> m_observers;
     ObserverID m_nextObserver = 1;
+    bool m_stalled = false;
+    PulseOperation m_probe; // asks the stalled server for any answer
 
     // Wakes the threads that wait for an answer. Taken by the mainloop's thread only for the
     // moment of a signal, never while anyone waits on it for long.

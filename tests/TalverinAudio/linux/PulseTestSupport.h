@@ -44,6 +44,10 @@ inline bool serverRuns() {
     return shell("pactl info >/dev/null 2>&1") == 0;
 }
 
+// How long a test waits for something that comes at once on an idle machine. Generous: it
+// costs nothing when things go well, and a loaded machine may be slow by seconds.
+inline constexpr double patience = 30;
+
 // Polls `done` every 5 ms for up to `seconds`; answers whether it came true.
 inline bool waitFor(const std::function<bool()>& done, double seconds) {
     auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

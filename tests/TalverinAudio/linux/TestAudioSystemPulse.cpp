@@ -77,16 +77,16 @@ TEST_F(AudioSystemPulseServer, ReportsNewSourcesAndANewDefaultButNotPlainSourceC
     std::string module = test::shellLine(
         "pactl load-module module-null-source source_name=tlvprobe rate=22050 channels=1");
     ASSERT_FALSE(module.empty());
-    EXPECT_TRUE(test::waitFor([&] { return listChanges >= 1; }, 2));
+    EXPECT_TRUE(test::waitFor([&] { return listChanges >= 1; }, test::patience));
     test::shell("pactl set-default-source tlvprobe");
-    EXPECT_TRUE(test::waitFor([&] { return defaultChanges >= 1; }, 2));
+    EXPECT_TRUE(test::waitFor([&] { return defaultChanges >= 1; }, test::patience));
     auto probe = AudioDevices::defaultInput(system);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->uid, "tlvprobe");
     EXPECT_EQ(AudioDevices::inputShape(system, probe->id), (InputShape{22050, 1}));
 
     test::shell("pactl set-default-source vmic && pactl unload-module " + module);
-    EXPECT_TRUE(test::waitFor([&] { return listChanges >= 2; }, 2));
+    EXPECT_TRUE(test::waitFor([&] { return listChanges >= 2; }, test::patience));
     system.removeListener(list.value());
     system.removeListener(def.value());
 }

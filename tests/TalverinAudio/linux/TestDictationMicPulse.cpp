@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -22,6 +24,7 @@
 namespace talverin {
 namespace {
 
+using test::patience;
 using test::shell;
 using test::shellLine;
 using test::waitFor;
@@ -56,7 +59,7 @@ protected:
     }
 
     // The first line that matches `pattern` completely, waiting up to `seconds` for it.
-    std::string awaitLine(const std::string& pattern, double seconds = 3) {
+    std::string awaitLine(const std::string& pattern, double seconds = patience) {
         std::regex re(pattern);
         std::string found;
         waitFor(
@@ -78,7 +81,23 @@ protected:
         return found;
     }
 
-    std::optional<CapturedClip> awaitClip(const Future<CapturedClip>& clip, double seconds = 3) {
+    // Loads a source, prepares the microphone on it and begins a capture that receives blocks;
+    // answers the module, empty when any of it failed.
+    std::string recordOn(const std::string& moduleArguments, const std::string& source,
+                         const std::string& shape) {
+        auto module = loadModule(moduleArguments);
+        mic->setDeviceID(source);
+        if (!mic->prewarm())
+            return "";
+        awaitLine("mic: prewarm: prepared virtual input \\(requested\\), " + shape +
+                  ", in \\d+ ms");
+        if (!mic->begin() || !waitFor([&] { return buffers >= 3; }, patience))
+            return "";
+        return module;
+    }
+
+    std::optional<CapturedClip> awaitClip(const Future<CapturedClip>& clip,
+                                          double seconds = patience) {
         waitFor([&] { return clip.isReady(); }, seconds);
         return clip.peek();
     }
@@ -129,7 +148,7 @@ TEST_P(DictationMicPulseSpeech, SpokenWordsGiveAClipWithSpeechOfTheRightLength) 
     const std::string ch = std::to_string(source.channels);
     std::smatch first;
     std::string firstLine = awaitLine("mic: first block \\d+ ms after begin \\(captured at "
-                                      "\\+(-?\\d+) ms, \\d+ frames at " +
+                                      "\\+(-?\\d+) ms, 1024 frames at " +
                                       rate + " Hz\\)");
     ASSERT_TRUE(std::regex_match(firstLine, first, std::regex(".*at \\+(-?\\d+) ms,.*")));
     // The clip runs from the first captured sample to the release plus the post-roll, in
@@ -157,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DictationMicPulse, SilenceGivesAClipWithoutSpeech) {
     ASSERT_TRUE(mic->prewarm());
     ASSERT_TRUE(mic->begin());
-    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, 3));
+    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, patience));
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     auto clip = awaitClip(mic->end(200));
     ASSERT_TRUE(clip);
@@ -185,12 +204,9 @@ TEST_F(DictationMicPulse, ANewSourceAndItsRemovalRebuildForTheDevices) {
 }
 
 TEST_F(DictationMicPulse, ASourceRemovedWhileRecordingEndsTheClipAndItsReturnIsRebuilt) {
-    auto module = loadModule("module-null-source source_name=tlvrate rate=44100 channels=2");
-    mic->setDeviceID("tlvrate");
-    ASSERT_TRUE(mic->prewarm());
-    awaitLine("mic: prewarm: prepared virtual input \\(requested\\), 44100 Hz, 2 ch, in \\d+ ms");
-    ASSERT_TRUE(mic->begin());
-    ASSERT_TRUE(waitFor([&] { return buffers >= 3; }, 3));
+    auto module = recordOn("module-null-source source_name=tlvrate rate=44100 channels=2",
+                           "tlvrate", "44100 Hz, 2 ch");
+    ASSERT_FALSE(module.empty());
 
     // The source goes away and comes back with another rate and channel count.
     unloadModule(module);
@@ -200,19 +216,33 @@ TEST_F(DictationMicPulse, ASourceRemovedWhileRecordingEndsTheClipAndItsReturnIsR
     auto clip = awaitClip(mic->end(300));
     ASSERT_TRUE(clip);
     EXPECT_GT(clip->durationMs(), 0);
-    // The server may move the recording to another source (the clip then ends by its
-    // post-roll) or end it (by the deadline).
-    awaitLine("mic: clip \\d+ ms, speech no .*, ended by (post-roll|deadline) \\d+ ms after "
-              "release");
+    // The recording is not moved to another source: no audio comes after the removal.
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release");
     awaitLine("mic: after capture: prepared virtual input \\(requested\\), 22050 Hz, 1 ch, in "
               "\\d+ ms");
 
     int before = buffers;
     ASSERT_TRUE(mic->begin());
-    ASSERT_TRUE(waitFor([&] { return buffers >= before + 3; }, 3));
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 3; }, patience));
     clip = awaitClip(mic->end(100));
     ASSERT_TRUE(clip);
     EXPECT_GT(clip->durationMs(), 100);
+}
+
+// A microphone that is unplugged ends the capture as a change of configuration: the
+// recording stays on its source and is not moved to another one (the speakers' monitor, say),
+// so no audio of another source reaches the clip and it ends by its deadline.
+TEST_F(DictationMicPulse, AnUnpluggedMicrophoneEndsTheCaptureInsteadOfMovingIt) {
+    auto module = recordOn("module-remap-source master=vspk.monitor source_name=tlvplug", "tlvplug",
+                           "16000 Hz, 1 ch");
+    ASSERT_FALSE(module.empty());
+
+    unloadModule(module);
+    awaitLine("mic: engine configuration changed during a capture");
+    auto clip = awaitClip(mic->end(300));
+    ASSERT_TRUE(clip);
+    EXPECT_GT(clip->durationMs(), 0);
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release");
 }
 
 // The level check on the server's own sources: a source of zeros is "no input", the same
@@ -229,17 +259,17 @@ TEST_F(DictationMicPulse, TheLevelCheckNamesASilentAndAMutedSourceAndHearsATone)
     mic->setDeviceID("tlvcheck");
     mic->beginLevelCheck(collect);
     awaitLine("mic: level check started");
-    awaitLine("mic: level check: quiet \\(noInput\\)", 4);
+    awaitLine("mic: level check: quiet \\(noInput\\)");
     ASSERT_EQ(shell("pactl set-source-mute tlvcheck 1"), 0);
-    awaitLine("mic: level check: quiet \\(muted\\)", 4);
+    awaitLine("mic: level check: quiet \\(muted\\)");
     mic->endLevelCheck();
     awaitLine("mic: level check ended \\(\\d+ readings\\)");
 
-    // Three seconds of a 440 Hz tone at half scale, as 32-bit floats at 16 kHz.
+    // A 440 Hz tone at half scale, as 32-bit floats at 16 kHz, long enough to outlast any wait.
     const auto tone = dir.path() / "tone.raw";
     {
         std::ofstream out(tone, std::ios::binary);
-        for (int i = 0; i < 48000; ++i) {
+        for (int i = 0; i < static_cast<int>(16000 * patience); ++i) {
             float sample =
                 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * i / 16000));
             out.write(reinterpret_cast<const char*>(&sample), sizeof sample);
@@ -249,11 +279,16 @@ TEST_F(DictationMicPulse, TheLevelCheckNamesASilentAndAMutedSourceAndHearsATone)
         std::lock_guard lock(mutex);
         readings.clear();
     }
+    log.clear();
     mic->setDeviceID(std::nullopt);
     mic->beginLevelCheck(collect);
-    ASSERT_EQ(shell("pacat --playback -d vspk --format=float32le --rate=16000 --channels=1 '" +
-                    tone.string() + "' &"),
-              0);
+    // The tone starts once the check runs on the virtual microphone.
+    awaitLine("mic: level check started");
+    int player = std::atoi(shellLine("pacat --playback -d vspk --format=float32le --rate=16000 "
+                                     "--channels=1 '" +
+                                     tone.string() + "' >/dev/null 2>&1 & echo $!")
+                               .c_str());
+    ASSERT_GT(player, 0);
     EXPECT_TRUE(waitFor(
         [&] {
             std::lock_guard lock(mutex);
@@ -261,9 +296,9 @@ TEST_F(DictationMicPulse, TheLevelCheckNamesASilentAndAMutedSourceAndHearsATone)
                 return r.level > LevelMeter::speechLevel && !r.reason;
             });
         },
-        4));
+        patience));
     mic->endLevelCheck();
-    shell("pkill -f 'pacat --playback -d vspk --format=float32le' >/dev/null 2>&1");
+    ::kill(player, SIGKILL);
 }
 
 } // namespace

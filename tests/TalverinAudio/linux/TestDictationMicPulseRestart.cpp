@@ -1,4 +1,5 @@
 // labels: pulse
+// resource-lock: private-pulse-server
 #include "TalverinAudio/DictationMic.h"
 
 #include "PulseTestSupport.h"
@@ -16,6 +17,7 @@
 namespace talverin {
 namespace {
 
+using test::patience;
 using test::shell;
 using test::waitFor;
 
@@ -47,7 +49,7 @@ public:
                               "--load='module-remap-source master=vspk.monitor source_name=vmic' "
                               ">/dev/null 2>&1 & echo $!";
         m_pid = std::atoi(test::shellLine(command).c_str());
-        if (m_pid <= 0 || !waitFor([] { return test::serverRuns(); }, 5))
+        if (m_pid <= 0 || !waitFor([] { return test::serverRuns(); }, patience))
             return false;
         shell("pactl set-default-source vmic");
         // Keeps the null sink rendering in small blocks, so new recordings get data at once.
@@ -57,12 +59,18 @@ public:
         return true;
     }
 
+    // Sends the server a signal and nothing else (SIGSTOP, SIGCONT).
+    void signal(int signal) const {
+        if (m_pid > 0)
+            ::kill(m_pid, signal);
+    }
+
     void kill(int signal) {
         if (m_keeper > 0)
             ::kill(m_keeper, SIGTERM);
         if (m_pid > 0) {
             ::kill(m_pid, signal);
-            waitFor([this] { return ::kill(m_pid, 0) != 0; }, 5);
+            waitFor([this] { return ::kill(m_pid, 0) != 0; }, patience);
         }
         m_pid = m_keeper = 0;
     }
@@ -116,47 +124,88 @@ TEST_F(DictationMicPulseRestart, TheMicSurvivesNoServerAndAServerThatDiesMidCapt
     auto prewarmed = mic->prewarm();
     ASSERT_FALSE(prewarmed);
     EXPECT_EQ(prewarmed.error(), MicError::noInput());
-    EXPECT_LT(Clock::uptime() - started, 0.5);
-    awaitLine("mic: prewarm: no input device", 1);
+    // Without a server nothing is waited for: far less than one wait of the server.
+    EXPECT_LT(Clock::uptime() - started, PulseConnection::waitLimit);
+    awaitLine("mic: prewarm: no input device", patience);
     ASSERT_TRUE(server.start());
     awaitLine("mic: devices: prepared virtual input \\(systemDefault\\), 16000 Hz, 1 ch, in "
               "\\d+ ms",
-              PulseConnection::retryInterval + 5);
+              PulseConnection::retryInterval + patience);
     log.clear();
 
     ASSERT_TRUE(mic->begin());
-    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, 5));
+    ASSERT_TRUE(waitFor([&] { return buffers >= 5; }, patience));
 
     server.kill(SIGKILL);
-    awaitLine("mic: engine configuration changed during a capture", 3);
+    awaitLine("mic: engine configuration changed during a capture", patience);
     auto clip = mic->end(300);
-    ASSERT_TRUE(waitFor([&] { return clip.isReady(); }, 2)) << "the clip never ended";
+    ASSERT_TRUE(waitFor([&] { return clip.isReady(); }, patience)) << "the clip never ended";
     EXPECT_GT(clip.peek()->durationMs(), 0);
-    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release", 1);
-    awaitLine("mic: after capture: no input device left", 3);
-    EXPECT_EQ(mic->deviceName(), std::nullopt);
+    awaitLine("mic: clip \\d+ ms, speech no .*, ended by deadline \\d+ ms after release", patience);
+    awaitLine("mic: after capture: no input device left", patience);
+    // The line comes just before the engine is torn down.
+    EXPECT_TRUE(waitFor([&] { return mic->deviceName() == std::nullopt; }, patience));
 
     // Without a server a dictation fails at once.
     started = Clock::uptime();
     auto begun = mic->begin();
     ASSERT_FALSE(begun);
     EXPECT_EQ(begun.error(), MicError::noInput());
-    EXPECT_LT(Clock::uptime() - started, 0.5);
-    awaitLine("mic: begin: no input device", 1);
+    // Without a server nothing is waited for: far less than one wait of the server.
+    EXPECT_LT(Clock::uptime() - started, PulseConnection::waitLimit);
+    awaitLine("mic: begin: no input device", patience);
 
     // The server comes back: the connection finds it and the microphone prepares again.
     ASSERT_TRUE(server.start());
     awaitLine("mic: devices: prepared virtual input \\(systemDefault\\), 16000 Hz, 1 ch, in "
               "\\d+ ms",
-              PulseConnection::retryInterval + 5);
+              PulseConnection::retryInterval + patience);
     int before = buffers;
     ASSERT_TRUE(mic->begin());
-    ASSERT_TRUE(waitFor([&] { return buffers >= before + 5; }, 5));
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 5; }, patience));
     auto again = mic->end(100);
-    ASSERT_TRUE(waitFor([&] { return again.isReady(); }, 2));
+    ASSERT_TRUE(waitFor([&] { return again.isReady(); }, patience));
     EXPECT_GT(again.peek()->durationMs(), 50);
     // A fresh server may deliver the post-roll late; either end is a working microphone.
-    awaitLine("mic: clip \\d+ ms, .*, ended by (post-roll|deadline) \\d+ ms after release", 1);
+    awaitLine("mic: clip \\d+ ms, .*, ended by (post-roll|deadline) \\d+ ms after release",
+              patience);
+}
+
+// A server that stops answering (stopped, not gone: its socket stays open) costs a begin one
+// budget, not a wait per request, and later begins fail at once until it answers again.
+TEST_F(DictationMicPulseRestart, AStoppedServerCostsABeginOneBudget) {
+    ASSERT_TRUE(server.start());
+    // The connection finds the server at its next try.
+    ASSERT_TRUE(waitFor([&] { return static_cast<bool>(mic->prewarm()); }, patience));
+    ASSERT_TRUE(mic->begin());
+    ASSERT_TRUE(waitFor([&] { return buffers >= 3; }, patience));
+    auto clip = mic->end(100);
+    ASSERT_TRUE(waitFor([&] { return clip.isReady(); }, patience));
+    awaitLine("mic: clip .*", patience);
+
+    server.signal(SIGSTOP);
+    // Four waits of the server in a row, as a begin without a budget made, took 8 s; one
+    // budget is far less than a single such wait.
+    auto started = Clock::uptime();
+    auto begun = mic->begin();
+    ASSERT_FALSE(begun);
+    EXPECT_EQ(begun.error(), MicError::engine(DictationMic::noAnswerText));
+    EXPECT_LT(Clock::uptime() - started, PulseConnection::waitLimit);
+    awaitLine("mic: begin: no answer from the sound server within 500 ms", patience);
+    // Later begins do not wait again: three of them take less than two budgets.
+    started = Clock::uptime();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(mic->begin());
+    EXPECT_LT(Clock::uptime() - started, 2 * DictationMic::waitBudget);
+
+    server.signal(SIGCONT);
+    // Once the server answers again the microphone records.
+    ASSERT_TRUE(waitFor([&] { return static_cast<bool>(mic->begin()); }, patience));
+    int before = buffers;
+    ASSERT_TRUE(waitFor([&] { return buffers >= before + 3; }, patience));
+    auto again = mic->end(100);
+    ASSERT_TRUE(waitFor([&] { return again.isReady(); }, patience));
+    EXPECT_GT(again.peek()->durationMs(), 0);
 }
 
 } // namespace

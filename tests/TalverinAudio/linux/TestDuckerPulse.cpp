@@ -25,6 +25,7 @@
 namespace talverin {
 namespace {
 
+using test::patience;
 using test::shell;
 using test::shellLine;
 using test::waitFor;
@@ -40,6 +41,9 @@ int sinkPercent() {
     }
     return best;
 }
+
+// The child's fade down: long enough that the parent kills it in the middle of the fade.
+constexpr double childFade = 30;
 
 int sinkInputs() {
     return std::atoi(shellLine("pactl list short sink-inputs | wc -l").c_str());
@@ -88,50 +92,58 @@ TEST_F(DuckerPulse, DucksAnotherProcessButNotOurOwnTick) {
     // A tick lasts about 0.1 s, shorter than a poll of pactl on a loaded machine: the server's
     // own event stream shows it whatever the timing.
     auto events = dir.path() / "events.txt";
-    ASSERT_EQ(shell("timeout 6 pactl subscribe > '" + events.string() + "' 2>/dev/null &"), 0);
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(events); }, 2.0));
-    waitFor([] { return false; }, 0.5);
+    ASSERT_EQ(shell("timeout 120 pactl subscribe > '" + events.string() + "' 2>/dev/null &"), 0);
+    auto sawEvent = [&](const std::string& what) {
+        std::ifstream in(events);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.find(what) != std::string::npos;
+    };
+    // The subscription is live once it reports a change that the test makes itself.
+    bool live = waitFor(
+        [&] {
+            shell("pactl set-sink-volume @DEFAULT_SINK@ 79%");
+            shell("pactl set-sink-volume @DEFAULT_SINK@ 80%");
+            return sawEvent("'change' on sink");
+        },
+        patience);
+    ASSERT_TRUE(live) << "pactl subscribe reported nothing";
     sounds.play(SoundTick::start);
     // Each tick appears as a stream on the sink while it plays, and never counts as another
     // process playing.
-    auto sawNewSinkInput = [&] {
-        std::ifstream in(events);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return text.find("'new' on sink-input") != std::string::npos;
-    };
-    EXPECT_TRUE(waitFor(sawNewSinkInput, 5.0));
+    EXPECT_TRUE(waitFor([&] { return sawEvent("'new' on sink-input"); }, patience));
     // Ticks played again and again keep a stream of ours on the sink almost all the time.
     for (int i = 0; i < 20; ++i) {
         sounds.play(SoundTick::stop);
         waitFor([] { return false; }, 0.04);
         EXPECT_FALSE(output->otherProcessPlays()) << "tick " << i;
     }
-    EXPECT_TRUE(waitFor([&] { return sinkInputs() == before; }, 3.0));
+    EXPECT_TRUE(waitFor([&] { return sinkInputs() == before; }, patience));
 
     startOther();
-    ASSERT_TRUE(waitFor([&] { return output->otherProcessPlays(); }, 5.0));
+    ASSERT_TRUE(waitFor([&] { return output->otherProcessPlays(); }, patience));
 
     auto defaults = std::make_shared<DefaultsStoreMemory>();
     Ducker ducker(
         output, [this] { return output->otherProcessPlays(); }, defaults);
     ducker.duck();
-    EXPECT_TRUE(waitFor([] { return sinkPercent() == 20; }, 3.0)) << sinkPercent();
+    EXPECT_TRUE(waitFor([] { return sinkPercent() == 20; }, patience)) << sinkPercent();
     ASSERT_TRUE(defaults->get(Ducker::pendingKey));
     EXPECT_EQ((*defaults->get(Ducker::pendingKey))["uid"], "vspk");
     ducker.restore();
-    EXPECT_TRUE(waitFor([] { return sinkPercent() == 80; }, 3.0)) << sinkPercent();
-    EXPECT_TRUE(waitFor([&] { return !defaults->contains(Ducker::pendingKey); }, 1.0));
+    EXPECT_TRUE(waitFor([] { return sinkPercent() == 80; }, patience)) << sinkPercent();
+    EXPECT_TRUE(waitFor([&] { return !defaults->contains(Ducker::pendingKey); }, patience));
 }
 
-// Run as a child by the test below: ducks and waits to be killed.
+// Run as a child by the test below: ducks in a fade long enough to be killed in the middle of
+// it on any machine, and waits to be killed.
 TEST_F(DuckerPulse, ChildDucksAndWaits) {
     const char* file = std::getenv("TALVERIN_DUCK_CHILD");
     if (!file)
         GTEST_SKIP() << "runs only as the child of KillingTheProcessMidDuck";
     Ducker ducker(
-        output, [] { return true; }, std::make_shared<DefaultsStoreFile>(file));
+        output, [] { return true; }, std::make_shared<DefaultsStoreFile>(file), childFade);
     ducker.duck();
-    sleep(60);
+    sleep(600);
 }
 
 TEST_F(DuckerPulse, ALaunchAfterAKillMidDuckRestoresTheVolume) {
@@ -142,17 +154,26 @@ TEST_F(DuckerPulse, ALaunchAfterAKillMidDuckRestoresTheVolume) {
                             "' --gtest_filter='*ChildDucksAndWaits' " + ">/dev/null 2>&1 & echo $!")
                       .c_str());
     ASSERT_GT(child, 0);
-    // Killed in the middle of the fade down.
-    bool lowered = waitFor([] { return sinkPercent() < 70; }, 5.0);
+    // The child is ready when its record is on disk: it is written before the fade's first
+    // step. Then it is killed once the fade has moved the volume, long before it ends.
+    bool recorded = waitFor(
+        [&] {
+            std::ifstream in(defaultsFile);
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            return text.find(Ducker::pendingKey) != std::string::npos;
+        },
+        patience);
+    bool lowered = recorded && waitFor([] { return sinkPercent() < 77; }, patience);
     kill(child, SIGKILL);
+    ASSERT_TRUE(recorded) << "the child never recorded its duck";
     ASSERT_TRUE(lowered) << sinkPercent();
-    waitFor([] { return false; }, 0.3);
-    ASSERT_LT(sinkPercent(), 80);
+    ASSERT_GT(sinkPercent(), 20) << "the kill came after the fade had ended";
 
     Ducker ducker(
         output, [] { return false; }, std::make_shared<DefaultsStoreFile>(defaultsFile));
-    // Recovery retries every 2 s until the connection is ready, then fades up.
-    EXPECT_TRUE(waitFor([] { return sinkPercent() == 80; }, 8.0)) << sinkPercent();
+    // Recovery retries every 2 s until the connection is ready, then writes the original.
+    EXPECT_TRUE(waitFor([] { return sinkPercent() == 80; }, patience)) << sinkPercent();
 }
 
 } // namespace
