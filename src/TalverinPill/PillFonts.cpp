@@ -298,6 +298,11 @@ PangoWeight systemWeight(double weight) {
 PangoContext* newContext() {
     auto* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
     pango_cairo_context_set_resolution(context, 72);
+    applyMeasuringOptions(context);
+    return context;
+}
+
+void applyMeasuringOptions(PangoContext* context) {
     auto* options = cairo_font_options_create();
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
@@ -305,7 +310,6 @@ PangoContext* newContext() {
     pango_cairo_context_set_font_options(context, options);
     cairo_font_options_destroy(options);
     pango_context_set_round_glyph_positions(context, FALSE);
-    return context;
 }
 
 PangoLayout* newLayout(PangoContext* context, std::string_view text, const Font& font) {

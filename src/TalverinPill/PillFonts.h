@@ -67,6 +67,9 @@ std::string families();
 // not hinted and glyph positions not rounded, so widths never snap to whole points. The
 // caller owns the returned reference.
 PangoContext* newContext();
+// Puts those font options back on a context, after pango_cairo_update_context has merged a
+// surface's own options (which hint metrics) into it.
+void applyMeasuringOptions(PangoContext* context);
 
 // A layout of one line of `text` in `font`, with the tabular digits feature when asked.
 PangoLayout* newLayout(PangoContext* context, std::string_view text, const Font& font);
