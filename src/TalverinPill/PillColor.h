@@ -40,7 +40,6 @@ inline RGBA micHot() {
     return ThemeTokens::dark.accent;
 }
 
-
 // The palette of the content: made from the dark palette's strong entries, which keep their
 // contrast on the pill's dark body.
 inline RGBA background() {

@@ -72,8 +72,8 @@ void drawMark(cairo_t* cr, const PillContent& content, const Box& frame) {
 // The title whole, then as much of the detail as the row leaves, cut at its end.
 void drawLabel(cairo_t* cr, const PillSpec::Text& text, double x, double midY, double room) {
     const auto titleFont = textFont(PillLayout::titleWeight);
-    const double titleWidth = PillCanvas::drawText(
-        cr, {{text.title(), PillColor::foreground()}}, titleFont, x, midY);
+    const double titleWidth =
+        PillCanvas::drawText(cr, {{text.title(), PillColor::foreground()}}, titleFont, x, midY);
     const auto& detail = text.detail();
     if (!detail || detail->empty())
         return;
@@ -102,8 +102,8 @@ void LiveWords::draw(cairo_t* cr, const Box& frame) const {
         return PillFonts::width(candidate, font.size, font.weight, font.tabular);
     });
     if (last.empty()) {
-        PillCanvas::drawText(cr, {{placeholder, PillColor::muted()}}, font, frame.x,
-                             frame.midY(), frame.width, PillCanvas::Cut::head);
+        PillCanvas::drawText(cr, {{placeholder, PillColor::muted()}}, font, frame.x, frame.midY(),
+                             frame.width, PillCanvas::Cut::head);
         return;
     }
     PillCanvas::drawText(cr, {{head, PillColor::muted()}, {last, PillColor::foreground()}}, font,
@@ -111,13 +111,13 @@ void LiveWords::draw(cairo_t* cr, const Box& frame) const {
 }
 
 void LevelBars::draw(cairo_t* cr, const Box& frame) const {
-    const auto heights = PillBars::heights(levels, PillBars::count, PillBars::minHeight,
-                                           PillBars::maxHeight);
+    const auto heights =
+        PillBars::heights(levels, PillBars::count, PillBars::minHeight, PillBars::maxHeight);
     const double x0 = frame.midX() - frameWidth / 2;
     for (std::size_t i = 0; i < heights.size(); ++i) {
         const double x = x0 + static_cast<double>(i) * (PillBars::barWidth + PillBars::barGap);
-        PillCanvas::capsulePath(
-            cr, {x, frame.midY() - heights[i] / 2, PillBars::barWidth, heights[i]});
+        PillCanvas::capsulePath(cr,
+                                {x, frame.midY() - heights[i] / 2, PillBars::barWidth, heights[i]});
     }
     PillCanvas::fill(cr, PillColor::accent());
 }
@@ -138,10 +138,9 @@ void StopButton::draw(cairo_t* cr, const Box& frame) const {
     using namespace PillLayout;
     PillCanvas::circlePath(cr, frame.midX(), frame.midY(), stopSize);
     PillCanvas::fill(cr, pressed ? PillColor::dangerTint() : PillColor::neutralDisc());
-    PillCanvas::roundedPath(cr,
-                            {frame.midX() - stopGlyph / 2, frame.midY() - stopGlyph / 2,
-                             stopGlyph, stopGlyph},
-                            stopGlyphRadius, stopGlyphRadius);
+    PillCanvas::roundedPath(
+        cr, {frame.midX() - stopGlyph / 2, frame.midY() - stopGlyph / 2, stopGlyph, stopGlyph},
+        stopGlyphRadius, stopGlyphRadius);
     PillCanvas::fill(cr, pressed ? PillColor::danger() : PillColor::foreground());
 }
 
@@ -173,9 +172,9 @@ void PillContent::draw(cairo_t* cr, double x, double y) const {
         drawMark(cr, *this, {left, 0, markWidth, height});
         left += markWidth + gap;
         if (spec.timer) {
-            const double frame = std::max(timerWidth(measure),
-                                          PillCanvas::textWidth(*spec.timer,
-                                                                textFont(titleWeight, true)));
+            const double frame =
+                std::max(timerWidth(measure),
+                         PillCanvas::textWidth(*spec.timer, textFont(titleWeight, true)));
             PillCanvas::drawText(cr, {{*spec.timer, PillColor::foreground()}},
                                  textFont(titleWeight, true), left, midY);
             left += frame + gap;
@@ -184,7 +183,8 @@ void PillContent::draw(cairo_t* cr, double x, double y) const {
         if (spec.stop())
             right -= StopButton::frameSize + gap;
         const double room = std::max(0.0, right - left);
-        LiveWords{spec.text.liveText(), spec.text.placeholder(), spec.liveWidth(measure).value_or(0)}
+        LiveWords{spec.text.liveText(), spec.text.placeholder(),
+                  spec.liveWidth(measure).value_or(0)}
             .draw(cr, {left, 0, room, height});
     }
     if (auto frame = stopFrame())

@@ -105,8 +105,8 @@ PatternPtr faceOf(const std::filesystem::path& woff2) {
     auto ttf = woff2;
     ttf.replace_extension(".ttf");
     int count = 0;
-    auto* pattern = FcFreeTypeQuery(reinterpret_cast<const FcChar8*>(ttf.c_str()), 0, nullptr,
-                                    &count);
+    auto* pattern =
+        FcFreeTypeQuery(reinterpret_cast<const FcChar8*>(ttf.c_str()), 0, nullptr, &count);
     return PatternPtr(pattern);
 }
 
@@ -285,10 +285,10 @@ PangoWeight systemWeight(double weight) {
         double below;
         PangoWeight weight;
     };
-    static constexpr Band bands[] = {
-        {150, PANGO_WEIGHT_ULTRALIGHT}, {250, PANGO_WEIGHT_THIN},     {350, PANGO_WEIGHT_LIGHT},
-        {475, PANGO_WEIGHT_NORMAL},     {550, PANGO_WEIGHT_MEDIUM},   {675, PANGO_WEIGHT_SEMIBOLD},
-        {750, PANGO_WEIGHT_BOLD},       {850, PANGO_WEIGHT_ULTRABOLD}};
+    static constexpr Band bands[] = {{150, PANGO_WEIGHT_ULTRALIGHT}, {250, PANGO_WEIGHT_THIN},
+                                     {350, PANGO_WEIGHT_LIGHT},      {475, PANGO_WEIGHT_NORMAL},
+                                     {550, PANGO_WEIGHT_MEDIUM},     {675, PANGO_WEIGHT_SEMIBOLD},
+                                     {750, PANGO_WEIGHT_BOLD},       {850, PANGO_WEIGHT_ULTRABOLD}};
     for (const auto& band : bands)
         if (weight < band.below)
             return band.weight;

@@ -127,8 +127,8 @@ void PillMicContent::draw(cairo_t* cr, const Box& frame) const {
 
 void PillBubbleView::draw(cairo_t* cr, Point centre) const {
     const Box box = centredBox(centre, bubble.frame.size);
-    PillCanvas::shadow(cr, [&](cairo_t* c) { PillCanvas::capsulePath(c, box); },
-                       shadowOf(0.35, 4, 2));
+    PillCanvas::shadow(
+        cr, [&](cairo_t* c) { PillCanvas::capsulePath(c, box); }, shadowOf(0.35, 4, 2));
     PillCanvas::capsulePath(cr, box);
     PillCanvas::fill(cr, PillColor::background());
     const auto font = PillFonts::font(13.5, 500, false);
@@ -267,13 +267,19 @@ void PillRootView::draw(cairo_t* cr) const {
     // A hidden bubble waits at its slide offset, transparent, so nothing of it shows.
     if (model.bubble() && model.bubbleVisible()) {
         const auto& bubble = *model.bubble();
-        PillBubbleView{bubble}.draw(
-            cr, toWindow({bubble.frame.midX(), bubble.frame.midY()}, window));
+        PillBubbleView{bubble}.draw(cr,
+                                    toWindow({bubble.frame.midX(), bubble.frame.midY()}, window));
     }
     const auto& shape = model.shape();
-    PillShapeView view{shape, model.layers(), model.align(), model.levels(), true,
-                       model.reduceMotion(), model.onStop ? model.onStop : [] {},
-                       model.micHot(), model.micAnim(),
+    PillShapeView view{shape,
+                       model.layers(),
+                       model.align(),
+                       model.levels(),
+                       true,
+                       model.reduceMotion(),
+                       model.onStop ? model.onStop : [] {},
+                       model.micHot(),
+                       model.micAnim(),
                        model.onRestPress ? model.onRestPress : [] {}};
     view.time = time;
     const Point centre = toWindow(shape.centre, window);

@@ -21,8 +21,8 @@ namespace {
 using RGBA = ThemeTokens::RGBA;
 
 const PillScreen plainScreen{1, {{0, 0}, {1512, 982}}, {{0, 70}, {1512, 879}}, std::nullopt};
-const PillScreen notchedScreen{2, {{0, 0}, {1512, 982}}, {{0, 4}, {1512, 941}},
-                               Rect{{661, 945}, {190, 37}}};
+const PillScreen notchedScreen{
+    2, {{0, 0}, {1512, 982}}, {{0, 4}, {1512, 941}}, Rect{{661, 945}, {190, 37}}};
 
 constexpr RGBA displayColour{0.56, 0.6, 0.68, 1};
 constexpr RGBA visibleColour{0.765, 0.788, 0.843, 1};
@@ -36,33 +36,51 @@ enum class Layout { alone, spot, island, spotDrag, freeDrag };
 struct SceneInfo {
     Layout layout;
     PillSpot spot;
-    PillStage::Kind stage; // `pill` for a state
+    PillStage::Kind stage;  // `pill` for a state
     bool listening = false; // the state, for a pill: listening, else inserted
 };
 
 SceneInfo infoOf(Scene scene) {
     using K = PillStage::Kind;
     switch (scene) {
-    case Scene::idle: return {Layout::alone, PillSpot::bottomCenter, K::bar};
-    case Scene::hover: return {Layout::alone, PillSpot::bottomCenter, K::hover};
-    case Scene::drop: return {Layout::alone, PillSpot::bottomCenter, K::drop};
-    case Scene::islandRest: return {Layout::island, PillSpot::topCenter, K::bar};
-    case Scene::islandHover: return {Layout::island, PillSpot::topCenter, K::hover};
-    case Scene::islandListening: return {Layout::island, PillSpot::topCenter, K::pill, true};
-    case Scene::islandInserted: return {Layout::island, PillSpot::topCenter, K::pill, false};
-    case Scene::spotMiddleRightIdle: return {Layout::spot, PillSpot::middleRight, K::bar};
-    case Scene::spotMiddleRightHover: return {Layout::spot, PillSpot::middleRight, K::hover};
-    case Scene::spotMiddleLeftHover: return {Layout::spot, PillSpot::middleLeft, K::hover};
-    case Scene::spotMiddleRightDrop: return {Layout::spot, PillSpot::middleRight, K::drop};
+    case Scene::idle:
+        return {Layout::alone, PillSpot::bottomCenter, K::bar};
+    case Scene::hover:
+        return {Layout::alone, PillSpot::bottomCenter, K::hover};
+    case Scene::drop:
+        return {Layout::alone, PillSpot::bottomCenter, K::drop};
+    case Scene::islandRest:
+        return {Layout::island, PillSpot::topCenter, K::bar};
+    case Scene::islandHover:
+        return {Layout::island, PillSpot::topCenter, K::hover};
+    case Scene::islandListening:
+        return {Layout::island, PillSpot::topCenter, K::pill, true};
+    case Scene::islandInserted:
+        return {Layout::island, PillSpot::topCenter, K::pill, false};
+    case Scene::spotMiddleRightIdle:
+        return {Layout::spot, PillSpot::middleRight, K::bar};
+    case Scene::spotMiddleRightHover:
+        return {Layout::spot, PillSpot::middleRight, K::hover};
+    case Scene::spotMiddleLeftHover:
+        return {Layout::spot, PillSpot::middleLeft, K::hover};
+    case Scene::spotMiddleRightDrop:
+        return {Layout::spot, PillSpot::middleRight, K::drop};
     case Scene::spotMiddleRightListening:
         return {Layout::spot, PillSpot::middleRight, K::pill, true};
-    case Scene::spotMiddleRightDrag: return {Layout::spotDrag, PillSpot::middleRight, K::hover};
-    case Scene::spotBottomCenterHover: return {Layout::spot, PillSpot::bottomCenter, K::hover};
-    case Scene::spotTopCenterHover: return {Layout::spot, PillSpot::topCenter, K::hover};
-    case Scene::spotTopLeftHover: return {Layout::spot, PillSpot::topLeft, K::hover};
-    case Scene::spotBottomRightHover: return {Layout::spot, PillSpot::bottomRight, K::hover};
-    case Scene::spotBottomCenterDrag: return {Layout::spotDrag, PillSpot::bottomCenter, K::hover};
-    case Scene::drag: return {Layout::freeDrag, PillSpot::middleRight, K::hover};
+    case Scene::spotMiddleRightDrag:
+        return {Layout::spotDrag, PillSpot::middleRight, K::hover};
+    case Scene::spotBottomCenterHover:
+        return {Layout::spot, PillSpot::bottomCenter, K::hover};
+    case Scene::spotTopCenterHover:
+        return {Layout::spot, PillSpot::topCenter, K::hover};
+    case Scene::spotTopLeftHover:
+        return {Layout::spot, PillSpot::topLeft, K::hover};
+    case Scene::spotBottomRightHover:
+        return {Layout::spot, PillSpot::bottomRight, K::hover};
+    case Scene::spotBottomCenterDrag:
+        return {Layout::spotDrag, PillSpot::bottomCenter, K::hover};
+    case Scene::drag:
+        return {Layout::freeDrag, PillSpot::middleRight, K::hover};
     }
     return {Layout::alone, PillSpot::bottomCenter, K::bar};
 }
@@ -87,17 +105,21 @@ private:
             return std::nullopt;
         const std::string sentence = m_lang == PillLang::ru ? "давай созвонимся в четверг в три"
                                                             : "let's meet on Thursday at three";
-        return info.listening ? PillState::listening(sentence, 0.6f)
-                              : PillState::inserted("Notes");
+        return info.listening ? PillState::listening(sentence, 0.6f) : PillState::inserted("Notes");
     }
 
     PillStage stageOf(const SceneInfo& info, const std::optional<PillSpec>& spec) const {
         switch (info.stage) {
-        case PillStage::Kind::pill: return PillStage::pill(spec ? spec->width : 0);
-        case PillStage::Kind::hover: return PillStage::hover();
-        case PillStage::Kind::drop: return PillStage::drop();
-        case PillStage::Kind::none: return PillStage::none();
-        case PillStage::Kind::bar: break;
+        case PillStage::Kind::pill:
+            return PillStage::pill(spec ? spec->width : 0);
+        case PillStage::Kind::hover:
+            return PillStage::hover();
+        case PillStage::Kind::drop:
+            return PillStage::drop();
+        case PillStage::Kind::none:
+            return PillStage::none();
+        case PillStage::Kind::bar:
+            break;
         }
         return PillStage::bar();
     }
@@ -106,11 +128,13 @@ private:
     // microphone button elsewhere (upright at the side spots).
     PillContentLayer restContent(PillSpot spot, bool island) const {
         if (island)
-            return {0, PillContentLayer::Kind::hover(std::string(m_copy.hoverLead()), m_key,
-                                                     m_hoverWidth),
-                    0};
-        return {0, PillContentLayer::Kind::mic(std::string(m_copy.micButton()),
-                                               PillGeometry::isSide(spot)),
+            return {
+                0,
+                PillContentLayer::Kind::hover(std::string(m_copy.hoverLead()), m_key, m_hoverWidth),
+                0};
+        return {0,
+                PillContentLayer::Kind::mic(std::string(m_copy.micButton()),
+                                            PillGeometry::isSide(spot)),
                 0};
     }
 
@@ -155,8 +179,7 @@ private:
         const auto hover = PillGeometry::target(PillStage::hover(), spot, screen);
         const double width = PillGeometry::bubbleWidth(m_copy.hoverLead(), m_key, pillMeasure);
         PillBubble bubble{PillGeometry::bubbleFrame(hover.frame, spot, width),
-                          std::string(m_copy.hoverLead()), m_key,
-                          PillGeometry::bubbleSlide(spot)};
+                          std::string(m_copy.hoverLead()), m_key, PillGeometry::bubbleSlide(spot)};
         return {bubble.frame,
                 [bubble](cairo_t* cr, Point centre) { PillBubbleView{bubble}.draw(cr, centre); }};
     }
@@ -211,12 +234,16 @@ Point dragOffset(PillSpot spot) {
     switch (spot) {
     case PillSpot::topRight:
     case PillSpot::middleRight:
-    case PillSpot::bottomRight: return {-30, 6};
+    case PillSpot::bottomRight:
+        return {-30, 6};
     case PillSpot::topLeft:
     case PillSpot::middleLeft:
-    case PillSpot::bottomLeft: return {30, 6};
-    case PillSpot::bottomCenter: return {50, 16};
-    case PillSpot::topCenter: return {50, -16};
+    case PillSpot::bottomLeft:
+        return {30, 6};
+    case PillSpot::bottomCenter:
+        return {50, 16};
+    case PillSpot::topCenter:
+        return {50, -16};
     }
     return {0, 0};
 }
@@ -228,8 +255,7 @@ std::optional<std::string> ScenePainter::paint(Scene scene, double scale) const 
     case Layout::alone: {
         const Item shape = shapeItem(info, plainScreen);
         const Rect crop = PillRects::grown(shape.rect, 12);
-        return drawPNG(crop.size, renderScale,
-                       [&](cairo_t* cr) { drawItems(cr, {shape}, crop); });
+        return drawPNG(crop.size, renderScale, [&](cairo_t* cr) { drawItems(cr, {shape}, crop); });
     }
     case Layout::spot: {
         const Rect crop = PillGeometry::homeBox(info.spot, plainScreen);
@@ -250,8 +276,7 @@ std::optional<std::string> ScenePainter::paint(Scene scene, double scale) const 
             // The desktop, and a light window below the menu bar that the island hangs over.
             fillCrop(cr, crop, desktopColour);
             const double top = crop.maxY() - notchedScreen.visibleFrame.maxY();
-            hangingShape(cr, {24, top, crop.width() - 48, crop.height() - top - 12},
-                         windowColour);
+            hangingShape(cr, {24, top, crop.width() - 48, crop.height() - top - 12}, windowColour);
             drawItems(cr, {shape}, crop);
         });
     }
@@ -260,10 +285,11 @@ std::optional<std::string> ScenePainter::paint(Scene scene, double scale) const 
         const auto ghost = PillGeometry::target(PillStage::hover(), info.spot, plainScreen);
         const Point offset = dragOffset(info.spot);
         const Point pointer{ghost.frame.midX() + offset.x, ghost.frame.midY() + offset.y};
-        std::vector<Item> items{
-            {ghost.frame,
-             [ghost](cairo_t* cr, Point centre) { PillGhostView{ghost, true}.draw(cr, centre); }},
-            liftedItem(info.spot, pointer, plainScreen)};
+        std::vector<Item> items{{ghost.frame,
+                                 [ghost](cairo_t* cr, Point centre) {
+                                     PillGhostView{ghost, true}.draw(cr, centre);
+                                 }},
+                                liftedItem(info.spot, pointer, plainScreen)};
         return drawPNG(crop.size, renderScale, [&](cairo_t* cr) {
             fillCrop(cr, crop, offScreenColour);
             backdrop(cr, plainScreen, crop);
@@ -280,17 +306,16 @@ std::optional<std::string> ScenePainter::paint(Scene scene, double scale) const 
             if (ghost.spot == PillSpot::middleRight)
                 pointer = {ghost.target.frame.midX() - 90, ghost.target.frame.midY() + 40};
         }
-        const PillSpot nearest =
-            PillGeometry::nearestSpot(pointer, centres, std::nullopt,
-                                      PillGeometry::magnetHysteresis)
-                .value_or(PillSpot::middleRight);
+        const PillSpot nearest = PillGeometry::nearestSpot(pointer, centres, std::nullopt,
+                                                           PillGeometry::magnetHysteresis)
+                                     .value_or(PillSpot::middleRight);
         std::vector<Item> items;
         for (const auto& ghost : ghosts) {
             const bool hot = ghost.spot == nearest;
-            items.push_back({ghost.target.frame, [target = ghost.target, hot](cairo_t* cr,
-                                                                              Point centre) {
-                                 PillGhostView{target, hot}.draw(cr, centre);
-                             }});
+            items.push_back(
+                {ghost.target.frame, [target = ghost.target, hot](cairo_t* cr, Point centre) {
+                     PillGhostView{target, hot}.draw(cr, centre);
+                 }});
         }
         const Rect notch = *notchedScreen.notch;
         items.push_back({notch, [notch](cairo_t* cr, Point centre) {

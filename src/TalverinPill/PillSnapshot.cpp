@@ -47,8 +47,7 @@ struct Texts {
 
 Texts textsFor(PillLang lang) {
     if (lang == PillLang::ru)
-        return {"давай встретимся в четверг в полдень у главного входа", "привет, это",
-                "Талверин"};
+        return {"давай встретимся в четверг в полдень у главного входа", "привет, это", "Талверин"};
     return {"let's meet on Thursday at noon by the main entrance", "hi, this is", "Talverin"};
 }
 
@@ -172,8 +171,8 @@ std::vector<Sample> samples(PillLang lang) {
         {"silence", PillState::silence(), std::nullopt},
     };
     for (auto reason : allCases<RefuseReason>())
-        list.push_back({"refused-" + std::string(toString(reason)), PillState::refused(reason),
-                        std::nullopt});
+        list.push_back(
+            {"refused-" + std::string(toString(reason)), PillState::refused(reason), std::nullopt});
     list.push_back({"limit", PillState::limit(), std::nullopt});
     return list;
 }
@@ -196,17 +195,18 @@ std::optional<std::string> sheetPNG(PillLang lang, double scale) {
         pango_font_description_set_family(description, "Monospace");
         pango_font_description_set_weight(description, PANGO_WEIGHT_MEDIUM);
         pango_font_description_set_absolute_size(description, 12 * PANGO_SCALE);
-        PillFonts::Font nameFont{
-            std::shared_ptr<const PangoFontDescription>(
-                description, [](const PangoFontDescription* d) {
-                    pango_font_description_free(const_cast<PangoFontDescription*>(d));
-                }),
-            false, 12, 500};
+        PillFonts::Font nameFont{std::shared_ptr<const PangoFontDescription>(
+                                     description,
+                                     [](const PangoFontDescription* d) {
+                                         pango_font_description_free(
+                                             const_cast<PangoFontDescription*>(d));
+                                     }),
+                                 false, 12, 500};
         double y = sheetPad;
         for (const auto& sample : list) {
             const double midY = y + tile.height / 2;
-            PillCanvas::drawText(cr, {{sample.name, PillColor::muted()}}, nameFont, sheetPad,
-                                 midY, nameWidth, PillCanvas::Cut::tail);
+            PillCanvas::drawText(cr, {{sample.name, PillColor::muted()}}, nameFont, sheetPad, midY,
+                                 nameWidth, PillCanvas::Cut::tail);
             double x = sheetPad + nameWidth + columnGap;
             drawTile(cr, sample, lang, x, y, ThemeTokens::dark.bg);
             x += tile.width + columnGap;
@@ -237,7 +237,8 @@ Export writeAll(const std::filesystem::path& folder, double scale,
         }
         for (auto scene : allCases<Scene>()) {
             const std::string stem = fileName(scene);
-            if (!writeFile(result, langFolder / (stem + ".png"), stem, scenePNG(scene, scale, lang)))
+            if (!writeFile(result, langFolder / (stem + ".png"), stem,
+                           scenePNG(scene, scale, lang)))
                 return result;
         }
         const std::string sheet = "sheet-" + code;

@@ -75,10 +75,12 @@ TEST(PillFonts, SystemWeightBands) {
         PangoWeight expected;
     };
     const Case cases[] = {
-        {149.9, PANGO_WEIGHT_ULTRALIGHT}, {150, PANGO_WEIGHT_THIN},   {250, PANGO_WEIGHT_LIGHT},
-        {349.9, PANGO_WEIGHT_LIGHT},      {350, PANGO_WEIGHT_NORMAL}, {474.9, PANGO_WEIGHT_NORMAL},
-        {475, PANGO_WEIGHT_MEDIUM},       {550, PANGO_WEIGHT_SEMIBOLD}, {675, PANGO_WEIGHT_BOLD},
-        {750, PANGO_WEIGHT_ULTRABOLD},    {849.9, PANGO_WEIGHT_ULTRABOLD}, {850, PANGO_WEIGHT_HEAVY},
+        {149.9, PANGO_WEIGHT_ULTRALIGHT}, {150, PANGO_WEIGHT_THIN},
+        {250, PANGO_WEIGHT_LIGHT},        {349.9, PANGO_WEIGHT_LIGHT},
+        {350, PANGO_WEIGHT_NORMAL},       {474.9, PANGO_WEIGHT_NORMAL},
+        {475, PANGO_WEIGHT_MEDIUM},       {550, PANGO_WEIGHT_SEMIBOLD},
+        {675, PANGO_WEIGHT_BOLD},         {750, PANGO_WEIGHT_ULTRABOLD},
+        {849.9, PANGO_WEIGHT_ULTRABOLD},  {850, PANGO_WEIGHT_HEAVY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PillFonts::systemWeight(c.weight), c.expected) << c.weight;
@@ -181,8 +183,7 @@ TEST(PillFontsChild, Scenario) {
         EXPECT_EQ(PillFonts::registerFonts(root / "good"), 1);
         EXPECT_TRUE(PillFonts::isLoaded());
         EXPECT_EQ(PillFonts::families(), "Urbanist,Sans");
-        EXPECT_EQ(log.lines(),
-                  std::vector<std::string>{"PillFonts: 3 of 4 font files missing"});
+        EXPECT_EQ(log.lines(), std::vector<std::string>{"PillFonts: 3 of 4 font files missing"});
     } else if (scenario == "corruptPrimary") {
         EXPECT_EQ(PillFonts::registerFonts(root / "good"), 0);
         EXPECT_FALSE(PillFonts::isLoaded());
@@ -198,8 +199,8 @@ TEST(PillFontsChild, Scenario) {
     }
     if (!PillFonts::isLoaded()) {
         // Every font is then the system font of the matching weight band.
-        for (auto [weight, expected] : {std::pair{474.9, PANGO_WEIGHT_NORMAL},
-                                        std::pair{600.0, PANGO_WEIGHT_SEMIBOLD}}) {
+        for (auto [weight, expected] :
+             {std::pair{474.9, PANGO_WEIGHT_NORMAL}, std::pair{600.0, PANGO_WEIGHT_SEMIBOLD}}) {
             auto made = PillFonts::font(13.5, weight, true);
             EXPECT_EQ(pango_font_description_get_family(made.description.get()),
                       std::string(PillFonts::systemFamily));

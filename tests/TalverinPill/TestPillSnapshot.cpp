@@ -85,16 +85,16 @@ TEST(PillSnapshot, ExportWritesEveryImageInOrderWithSheetsBesideTheLanguages) {
         for (const auto& sample : PillSnapshot::samples(lang)) {
             const auto body = PillView{sample.state, lang, sample.microphone}.body();
             ASSERT_TRUE(body);
-            const auto size = pngSize(test::readFile(out / std::string(toString(lang)) /
-                                                     (sample.name + ".png")));
+            const auto size =
+                pngSize(test::readFile(out / std::string(toString(lang)) / (sample.name + ".png")));
             EXPECT_EQ(size.first, std::lround((body->width() + 16) * scale)) << sample.name;
             EXPECT_EQ(size.second, std::lround((PillLayout::height + 16) * scale)) << sample.name;
         }
     }
     const auto sheet = PillSnapshot::sheetSize(24);
-    EXPECT_EQ(pngSize(test::readFile(out / "sheet-ru.png")),
-              (std::pair{int(std::lround(sheet.width * scale)),
-                         int(std::lround(sheet.height * scale))}));
+    EXPECT_EQ(
+        pngSize(test::readFile(out / "sheet-ru.png")),
+        (std::pair{int(std::lround(sheet.width * scale)), int(std::lround(sheet.height * scale))}));
     EXPECT_EQ(sheet.width, 16 + 170 + 16 + 452 + 16 + 452 + 16);
     EXPECT_EQ(sheet.height, 16 + 24 * 68 + 23 * 12 + 16);
 }

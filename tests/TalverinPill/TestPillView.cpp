@@ -3,6 +3,7 @@
 #include "TalverinPill/PillColor.h"
 #include "TalverinPill/PillFonts.h"
 #include "TalverinPill/PillLayout.h"
+#include "TalverinPill/PillMotion.h"
 #include "TalverinPill/PillSnapshot.h"
 
 #include <gtest/gtest.h>
@@ -227,9 +228,66 @@ TEST(PillView, HandsFreeHasTheTimerAndTheStopButton) {
     EXPECT_TRUE(near(pixels.at(int((stopCentre + 12) * scale), int((margin + 22) * scale)),
                      PillColor::neutralDisc()));
     // The recording dot.
-    EXPECT_TRUE(near(pixels.at(int((margin + PillLayout::padLead + 8) * scale),
-                               int((margin + 22) * scale)),
-                     PillColor::danger()));
+    EXPECT_TRUE(
+        near(pixels.at(int((margin + PillLayout::padLead + 8) * scale), int((margin + 22) * scale)),
+             PillColor::danger()));
+}
+
+TEST(PillView, TheTitleStaysWholeWhenTheDetailIsCut) {
+    const double scale = 2;
+    auto titleWidth = [&](const PillState& state) {
+        auto pixels = rendered(state, scale);
+        auto title = spanOf(pixels, PillColor::foreground(), 0, pixels.width());
+        return title.maxX - title.minX;
+    };
+    const int whole = titleWidth(PillState::learned("Talverin"));
+    EXPECT_GT(whole, 40);
+    EXPECT_NEAR(titleWidth(PillState::learned("Pneumonoultramicroscopicsilicovolcanoconiosis")),
+                whole, 2);
+}
+
+// Draws a painter onto a transparent canvas of 60 x 44 points at two pixels a point.
+template <typename Paint> Pixels painted(Paint paint) {
+    std::shared_ptr<cairo_surface_t> surface(
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 120, 88), cairo_surface_destroy);
+    cairo_t* cr = cairo_create(surface.get());
+    cairo_scale(cr, 2, 2);
+    paint(cr);
+    cairo_destroy(cr);
+    return Pixels(PillSnapshot::encodePNG(surface.get()).value_or(""));
+}
+
+TEST(PillView, StillDotsShowTheirFixedOpacities) {
+    // Dots 5 wide, 4 apart, centred in the frame.
+    auto alphas = [](const Pixels& pixels) {
+        std::vector<double> values;
+        for (int i = 0; i < 3; ++i)
+            values.push_back(pixels.at(int((30 - 11.5 + 2.5 + i * 9) * 2), 44).a);
+        return values;
+    };
+    auto still = alphas(painted([](cairo_t* cr) {
+        PulsingDots{false, 0}.draw(cr, {0, 0, 60, 44});
+    }));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(still[i], PillMotion::staticDots[i], 0.01) << i;
+    const double time = 1.3;
+    auto pulsing = alphas(painted([&](cairo_t* cr) {
+        PulsingDots{true, time}.draw(cr, {0, 0, 60, 44});
+    }));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(pulsing[i], PillMotion::dotOpacity(i, time), 0.01) << i;
+}
+
+TEST(PillView, TheStopButtonTurnsRedOnlyWhileHeld) {
+    for (bool pressed : {false, true}) {
+        auto pixels = painted([&](cairo_t* cr) {
+            StopButton{"Stop", [] {}, pressed}.draw(cr, {14, 6, 32, 32});
+        });
+        EXPECT_TRUE(
+            near(pixels.at(60, 44), pressed ? PillColor::danger() : PillColor::foreground()));
+        EXPECT_TRUE(near(pixels.at(60 + 24, 44),
+                         pressed ? PillColor::dangerTint() : PillColor::neutralDisc()));
+    }
 }
 
 } // namespace
