@@ -11,6 +11,18 @@ pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xi xtst xfixes)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(SECRET REQUIRED IMPORTED_TARGET libsecret-1)
+pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+# Debian's sphinxbase.pc names /usr/include/sphinxbase, which its multiarch package never
+# creates; CMake refuses an imported target with a missing include folder.
+get_target_property(pocketsphinx_includes PkgConfig::POCKETSPHINX INTERFACE_INCLUDE_DIRECTORIES)
+set(pocketsphinx_existing "")
+foreach(dir IN LISTS pocketsphinx_includes)
+  if(EXISTS "${dir}")
+    list(APPEND pocketsphinx_existing "${dir}")
+  endif()
+endforeach()
+set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${pocketsphinx_existing}")
 if(TALVERIN_TESTS)
   find_package(GTest REQUIRED)
   # Tests only: libogg judges our own Ogg framing and checksum.
