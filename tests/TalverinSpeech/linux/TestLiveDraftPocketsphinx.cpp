@@ -1,3 +1,4 @@
+// labels: tsan
 // links: TalverinAudio
 #include "TalverinSpeech/LiveDraft.h"
 
