@@ -14,6 +14,18 @@ pkg_check_modules(SECRET REQUIRED IMPORTED_TARGET libsecret-1)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo pangoft2)
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+# Debian's sphinxbase.pc names /usr/include/sphinxbase, which its multiarch package never
+# creates; CMake refuses an imported target with a missing include folder.
+get_target_property(pocketsphinx_includes PkgConfig::POCKETSPHINX INTERFACE_INCLUDE_DIRECTORIES)
+set(pocketsphinx_existing "")
+foreach(dir IN LISTS pocketsphinx_includes)
+  if(EXISTS "${dir}")
+    list(APPEND pocketsphinx_existing "${dir}")
+  endif()
+endforeach()
+set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${pocketsphinx_existing}")
 if(TALVERIN_TESTS)
   find_package(GTest REQUIRED)
   # Tests only: libogg judges our own Ogg framing and checksum.
