@@ -11,6 +11,7 @@ pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xi xtst xfixes)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(SECRET REQUIRED IMPORTED_TARGET libsecret-1)
+pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 if(TALVERIN_TESTS)
   find_package(GTest REQUIRED)
   # Tests only: libogg judges our own Ogg framing and checksum.
