@@ -1,6 +1,7 @@
 #include "Talverin/Web/BundleSchemeHandler.h"
 #include "Talverin/Web/LinkPolicy.h"
 #include "Talverin/Web/ThemeScript.h"
+#include "Talverin/Web/WebFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,9 @@
 namespace talverin {
 namespace {
 
-std::filesystem::path fixtureWeb() {
-    std::filesystem::path file(__FILE__);
-    if (file.is_relative())
-        file = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / file;
-    return file.parent_path().parent_path().parent_path() / "fixtures" / "web";
-}
-
 // What each request path of the page scheme gets from the fixture folder.
 TEST(BundleSchemeHandlerTest, ServesOnlyReadableFilesInsideTheWebFolder) {
-    const BundleSchemeHandler handler(fixtureWeb());
+    const BundleSchemeHandler handler(test::fixtureWeb());
     struct Case {
         std::string path;
         std::optional<std::string> type; // none: the request fails
