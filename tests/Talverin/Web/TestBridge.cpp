@@ -29,7 +29,7 @@ Wire::Date at(int seconds) {
 }
 
 HistoryItem item(std::string id, int seconds) {
-    return HistoryItem{std::move(id), at(seconds),  "Notes", "org.example.notes",
+    return HistoryItem{std::move(id), at(seconds), "Notes", "org.example.notes",
                        "clean words", "raw words", true,    DictationMode::clean};
 }
 
@@ -85,13 +85,15 @@ TEST_F(BridgeTest, EveryCommandAnswersItsValueOrItsError) {
     const std::vector<Case> cases = {
         {R"({"cmd":"setSettings","args":{"sounds":false}})", settings, {}},
         {R"({"cmd":"historyList","args":{"before":"yesterday"}})",
-         Wire::encoder().encode(std::vector<HistoryItem>{item("a1", 0)}).value(), {}},
+         Wire::encoder().encode(std::vector<HistoryItem>{item("a1", 0)}).value(),
+         {}},
         {R"({"cmd":"historyList","args":{"before":"2026-03-05T14:07:09.000Z"}})", "[]", {}},
         {R"({"cmd":"historyCopy","args":{"id":"a1"}})", "null", {}},
         {R"({"cmd":"historyCopy","args":{"id":"zz"}})", {}, "no such item"},
         {R"({"cmd":"historyInsertAgain","args":{"id":"zz"}})", {}, "no such item"},
         {R"({"cmd":"historyInsertAgain","args":{"id":"a1","which":"raw"}})",
-         R"({"kind":"refused","reason":"empty"})", {}},
+         R"({"kind":"refused","reason":"empty"})",
+         {}},
         {R"({"cmd":"historyAddWord","args":{"word":" Talverin "}})", settings, {}},
         {R"({"cmd":"permissionsRequest","args":{"kind":"speech"}})", R"("denied")", {}},
         {R"({"cmd":"permissionsOpenPane","args":{"kind":"microphone"}})", "null", {}},
@@ -292,10 +294,10 @@ TEST_F(BridgeTest, EventsReachLivePagesOfTheirRoles) {
     bridge.send(down, Role::onboarding);
     bridge.send(Wire::Event::historyCleared());
     bridge.send(broken); // cannot be encoded: dropped, but recorded
-    EXPECT_EQ(mainPage->scripts, (std::vector<std::string>{
-                                     emitOf(shown), emitOf(Wire::Event::historyCleared())}));
-    EXPECT_EQ(onboarding->scripts, (std::vector<std::string>{
-                                       emitOf(down), emitOf(Wire::Event::historyCleared())}));
+    EXPECT_EQ(mainPage->scripts,
+              (std::vector<std::string>{emitOf(shown), emitOf(Wire::Event::historyCleared())}));
+    EXPECT_EQ(onboarding->scripts,
+              (std::vector<std::string>{emitOf(down), emitOf(Wire::Event::historyCleared())}));
     onboarding.reset();
     bridge.send(down, Role::onboarding); // its page is gone
     bridge.send(shown);
@@ -360,9 +362,8 @@ TEST_F(BridgeTest, AttachAndDetachLookAfterHandlersAndRunningTests) {
     EXPECT_EQ(second->handlerRemovals, 1);
     EXPECT_EQ(bridge.page(Role::onboarding), nullptr);
     bridge.detach(Role::main); // no page at all: still stops both
-    EXPECT_EQ(calls, (std::vector<std::string>{"mic 1 onboarding", "key 1 main",
-                                               "mic 0 onboarding", "key 0 onboarding",
-                                               "mic 0 main", "key 0 main"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"mic 1 onboarding", "key 1 main", "mic 0 onboarding",
+                                               "key 0 onboarding", "mic 0 main", "key 0 main"}));
 }
 
 } // namespace

@@ -48,11 +48,10 @@ TEST(BundleSchemeHandlerTest, ServesOnlyReadableFilesInsideTheWebFolder) {
         }
         EXPECT_EQ(response->mimeType, *c.type);
         EXPECT_EQ(response->headers[0].second, *c.type);
-        EXPECT_EQ(response->headers[1],
-                  std::make_pair(std::string("Content-Length"),
-                                 std::to_string(response->body.size())));
-        EXPECT_EQ(response->headers[2], std::make_pair(std::string("Cache-Control"),
-                                                       std::string("no-cache")));
+        EXPECT_EQ(response->headers[1], std::make_pair(std::string("Content-Length"),
+                                                       std::to_string(response->body.size())));
+        EXPECT_EQ(response->headers[2],
+                  std::make_pair(std::string("Cache-Control"), std::string("no-cache")));
     }
 }
 
@@ -86,10 +85,8 @@ TEST(LinkPolicyTest, OnlyOurSchemeStaysAndOrdinaryLinksGoOutside) {
 
 TEST(ThemeScriptTest, NamesTheSettingAndTheEffectiveTheme) {
     const std::string script = ThemeScript::source(ThemeSetting::automatic);
-    EXPECT_EQ(script.rfind("(function () {\n  var t = 'auto';\n  window.__tlvTheme = t;\n", 0),
-              0u);
-    EXPECT_NE(ThemeScript::source(ThemeSetting::dark).find("var t = 'dark';"),
-              std::string::npos);
+    EXPECT_EQ(script.rfind("(function () {\n  var t = 'auto';\n  window.__tlvTheme = t;\n", 0), 0u);
+    EXPECT_NE(ThemeScript::source(ThemeSetting::dark).find("var t = 'dark';"), std::string::npos);
 }
 
 } // namespace

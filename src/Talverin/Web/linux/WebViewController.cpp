@@ -27,7 +27,8 @@ struct GErrorFree {
 };
 
 void failRequest(WebKitURISchemeRequest* request, WebKitNetworkError code, const char* text) {
-    std::unique_ptr<GError, GErrorFree> error(g_error_new_literal(WEBKIT_NETWORK_ERROR, code, text));
+    std::unique_ptr<GError, GErrorFree> error(
+        g_error_new_literal(WEBKIT_NETWORK_ERROR, code, text));
     webkit_uri_scheme_request_finish_error(request, error.get());
 }
 
@@ -35,9 +36,9 @@ void failRequest(WebKitURISchemeRequest* request, WebKitNetworkError code, const
 // answer is found through the view that asked. WebKit waits for it; the file is read at once.
 void serveRequest(WebKitURISchemeRequest* request, gpointer) {
     WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
-    auto* controller = view ? static_cast<WebViewController*>(
-                                  g_object_get_data(G_OBJECT(view), controllerKey))
-                            : nullptr;
+    auto* controller =
+        view ? static_cast<WebViewController*>(g_object_get_data(G_OBJECT(view), controllerKey))
+             : nullptr;
     const char* uri = webkit_uri_scheme_request_get_uri(request);
     if (!uri || !controller) {
         failRequest(request, WEBKIT_NETWORK_ERROR_FAILED, "bad URL");
@@ -52,8 +53,8 @@ void serveRequest(WebKitURISchemeRequest* request, gpointer) {
     }
     GBytes* bytes = g_bytes_new(response->body.data(), response->body.size());
     GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-    WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(
-        stream, static_cast<gint64>(response->body.size()));
+    WebKitURISchemeResponse* answer =
+        webkit_uri_scheme_response_new(stream, static_cast<gint64>(response->body.size()));
     webkit_uri_scheme_response_set_status(answer, 200, "OK");
     webkit_uri_scheme_response_set_content_type(answer, response->mimeType.c_str());
     SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
@@ -112,8 +113,8 @@ struct MessageContext {
 
 namespace {
 
-gboolean receiveMessage(WebKitUserContentManager*, JSCValue* value,
-                        WebKitScriptMessageReply* reply, gpointer data) {
+gboolean receiveMessage(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                        gpointer data) {
     auto* context = static_cast<MessageContext*>(data);
     std::optional<std::string> body;
     if (value && !jsc_value_is_undefined(value)) {
@@ -221,7 +222,7 @@ void WebViewController::loadView() {
     m_page = std::make_shared<PageWebKit>(m_webView, m_contentManager);
     m_messageContext = std::make_unique<MessageContext>(MessageContext{&m_bridge, m_page.get()});
     webkit_user_content_manager_register_script_message_handler_with_reply(m_contentManager,
-                                                                         handlerName, nullptr);
+                                                                           handlerName, nullptr);
     g_signal_connect(m_contentManager, "script-message-with-reply-received::tlv",
                      G_CALLBACK(receiveMessage), m_messageContext.get());
     g_signal_connect(m_webView, "decide-policy", G_CALLBACK(decidePolicy), &m_opener);

@@ -27,9 +27,9 @@ struct MessageContext;
 class WebViewController final {
 public:
     struct Options {
-        std::string route;      // the part of the URL after "#"
-        Bridge::ViewRole role;  // the page's role with the Bridge
-        int width = 400;        // the view's initial size
+        std::string route;     // the part of the URL after "#"
+        Bridge::ViewRole role; // the page's role with the Bridge
+        int width = 400;       // the view's initial size
         int height = 620;
         ThemeSetting theme = ThemeSetting::automatic;
         std::filesystem::path webRoot; // empty: the bundle's "web" folder
