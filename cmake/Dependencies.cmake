@@ -26,6 +26,7 @@ foreach(dir IN LISTS pocketsphinx_includes)
 endforeach()
 set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${pocketsphinx_existing}")
+pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 if(TALVERIN_TESTS)
   find_package(GTest REQUIRED)
   # Tests only: libogg judges our own Ogg framing and checksum.
