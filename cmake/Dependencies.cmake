@@ -27,6 +27,9 @@ endforeach()
 set_target_properties(PkgConfig::POCKETSPHINX PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${pocketsphinx_existing}")
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2)
+pkg_check_modules(XRES REQUIRED IMPORTED_TARGET xres)
+pkg_check_modules(GTK REQUIRED IMPORTED_TARGET gtk+-3.0)
 if(TALVERIN_TESTS)
   find_package(GTest REQUIRED)
   # Tests only: libogg judges our own Ogg framing and checksum.

@@ -14,6 +14,14 @@ template <typename T> std::optional<T> as(const std::optional<AXAttributeValue>&
 
 } // namespace
 
+std::optional<AXAttributeValue> find(const std::map<std::string, AXAttributeValue>& values,
+                                     const std::string& name) {
+    auto it = values.find(name);
+    if (it == values.end())
+        return std::nullopt;
+    return it->second;
+}
+
 std::optional<Point> point(const std::optional<AXAttributeValue>& value) {
     return as<Point>(value);
 }

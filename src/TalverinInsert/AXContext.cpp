@@ -17,14 +17,6 @@ const std::vector<std::string> elementAttributes{
     "AXRole",   "AXSubrole",         "AXSelectedTextRange", "AXNumberOfCharacters",
     "AXWindow", "AXEditableAncestor"};
 
-std::optional<AXAttributeValue> find(const std::map<std::string, AXAttributeValue>& values,
-                                     const std::string& name) {
-    auto it = values.find(name);
-    if (it == values.end())
-        return std::nullopt;
-    return it->second;
-}
-
 std::size_t units(const std::string& text) {
     return Unicode::toUtf16(text).size();
 }
@@ -91,10 +83,10 @@ DictationContext AXContext::read(int timeoutMs) {
     }
 
     reading.attributes = session.copyMany(reading.element, elementAttributes);
-    reading.role = AXCast::string(find(reading.attributes, "AXRole"));
-    const auto subrole = AXCast::string(find(reading.attributes, "AXSubrole"));
-    context.windowFrame =
-        windowFrame(AXCast::element(find(reading.attributes, "AXWindow")), app->element, session);
+    reading.role = AXCast::string(AXCast::find(reading.attributes, "AXRole"));
+    const auto subrole = AXCast::string(AXCast::find(reading.attributes, "AXSubrole"));
+    context.windowFrame = windowFrame(AXCast::element(AXCast::find(reading.attributes, "AXWindow")),
+                                      app->element, session);
 
     const bool webEngine = reading.engine != WebEngine::none;
     if (ContextRules::isSecureField(reading.role, subrole)) {
@@ -119,7 +111,7 @@ DictationContext AXContext::read(int timeoutMs) {
 
 void AXContext::readElement(Reading& reading, AXSession& session) {
     const auto& role = reading.role;
-    const auto subrole = AXCast::string(find(reading.attributes, "AXSubrole"));
+    const auto subrole = AXCast::string(AXCast::find(reading.attributes, "AXSubrole"));
     // Decided in order; `nullopt` means "look at the role's kind".
     std::optional<Editability> verdict;
     // A terminal may well accept a value, but what is typed there runs as commands.
@@ -129,7 +121,7 @@ void AXContext::readElement(Reading& reading, AXSession& session) {
         verdict = Editability::editable;
     else if (subrole == "AXSearchField")
         verdict = Editability::editable;
-    else if (AXCast::element(find(reading.attributes, "AXEditableAncestor")))
+    else if (AXCast::element(AXCast::find(reading.attributes, "AXEditableAncestor")))
         verdict = Editability::editable;
     else if (session.isSettable(reading.element, "AXValue")) {
         if (!role || !ContextRules::isNonTextValueRole(*role))
@@ -150,7 +142,7 @@ void AXContext::readElement(Reading& reading, AXSession& session) {
     }
     reading.editability = *verdict;
 
-    const auto range = AXCast::range(find(reading.attributes, "AXSelectedTextRange"));
+    const auto range = AXCast::range(AXCast::find(reading.attributes, "AXSelectedTextRange"));
     std::optional<std::int64_t> insertionOffset;
     if (range && range->length == 0 && range->location >= 0)
         insertionOffset = range->location;
@@ -163,11 +155,11 @@ void AXContext::readElement(Reading& reading, AXSession& session) {
 }
 
 void AXContext::readText(Reading& reading, AXSession& session) {
-    const auto range = AXCast::range(find(reading.attributes, "AXSelectedTextRange"));
+    const auto range = AXCast::range(AXCast::find(reading.attributes, "AXSelectedTextRange"));
     if (!range || reading.editability == Editability::notEditable)
         return;
     DictationContext& context = reading.context;
-    const auto count = AXCast::number(find(reading.attributes, "AXNumberOfCharacters"));
+    const auto count = AXCast::number(AXCast::find(reading.attributes, "AXNumberOfCharacters"));
 
     const auto byRanges = [&] {
         if (session.hung())
@@ -215,8 +207,8 @@ std::optional<Rect> AXContext::windowFrame(AXElement window, const AXElement& ap
         return std::nullopt;
     session.adopt(window);
     const auto values = session.copyMany(window, {"AXPosition", "AXSize"});
-    const auto position = AXCast::point(find(values, "AXPosition"));
-    const auto size = AXCast::size(find(values, "AXSize"));
+    const auto position = AXCast::point(AXCast::find(values, "AXPosition"));
+    const auto size = AXCast::size(AXCast::find(values, "AXSize"));
     const double displayHeight = m_backend.mainDisplayHeight();
     if (!position || !size || size->width <= 0 || size->height <= 0 || displayHeight <= 0)
         return std::nullopt;

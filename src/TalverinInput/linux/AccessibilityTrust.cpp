@@ -1,6 +1,6 @@
 #include "TalverinInput/linux/AccessibilityTrust.h"
 
-#include "TalverinInput/linux/XErrorTrap.h"
+#include "Runtime/linux/XErrorTrap.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>

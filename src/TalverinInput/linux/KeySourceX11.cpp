@@ -1,6 +1,6 @@
 #include "TalverinInput/linux/KeySourceX11.h"
 
-#include "TalverinInput/linux/XErrorTrap.h"
+#include "Runtime/linux/XErrorTrap.h"
 
 #include <cerrno>
 #include <cmath>

@@ -3,12 +3,12 @@
 
 #include "../TapTestSupport.h"
 #include "FakeBus.h"
-#include "LinuxTestSupport.h"
+#include "support/LinuxTestSupport.h"
 #include "TalverinInput/KeyTap.h"
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
 #include "TalverinInput/linux/KeySourceX11.h"
-#include "TalverinInput/linux/XErrorTrap.h"
+#include "Runtime/linux/XErrorTrap.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "TalverinInput/linux/KeySourceX11.h"
 
 #include "../TapTestSupport.h"
-#include "LinuxTestSupport.h"
+#include "support/LinuxTestSupport.h"
 #include "TalverinInput/KeyTap.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "../TapTestSupport.h"
 #include "FakeBus.h"
-#include "LinuxTestSupport.h"
+#include "support/LinuxTestSupport.h"
 
 #include <gtest/gtest.h>
 

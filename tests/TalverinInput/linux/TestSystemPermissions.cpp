@@ -3,7 +3,7 @@
 
 #include "../TapTestSupport.h"
 #include "FakeBus.h"
-#include "LinuxTestSupport.h"
+#include "support/LinuxTestSupport.h"
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
 #include "TalverinInput/linux/MicrophoneAccessPulse.h"

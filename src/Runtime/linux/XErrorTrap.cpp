@@ -1,4 +1,4 @@
-#include "TalverinInput/linux/XErrorTrap.h"
+#include "Runtime/linux/XErrorTrap.h"
 
 #include <map>
 #include <mutex>

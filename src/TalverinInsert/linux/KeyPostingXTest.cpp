@@ -1,0 +1,255 @@
+#include "TalverinInsert/linux/KeyPostingXTest.h"
+
+#include "Runtime/linux/XErrorTrap.h"
+#include "TalverinInsert/TypingFallback.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace talverin {
+
+namespace {
+
+// How long a freshly remapped spare key is left before it is pressed: the focused client reads
+// the new mapping when its MappingNotify arrives, and a key that comes first types the old
+// symbol (or nothing).
+constexpr auto remapPause = std::chrono::milliseconds(30);
+
+KeySym keysymOf(char32_t c) {
+    if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff))
+        return c;
+    return 0x01000000 | c;
+}
+
+int currentGroup(Display* display) {
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+        return 0;
+    return state.group;
+}
+
+bool capsLocked(Display* display) {
+    XkbStateRec state{};
+    return XkbGetState(display, XkbUseCoreKbd, &state) == Success &&
+           (state.locked_mods & LockMask) != 0;
+}
+
+// Pieces never split a surrogate pair; a lone surrogate is typed as the replacement character.
+std::vector<char32_t> codePoints(const std::u16string& units) {
+    std::vector<char32_t> result;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (u >= 0xd800 && u <= 0xdbff && i + 1 < units.size() && units[i + 1] >= 0xdc00 &&
+            units[i + 1] <= 0xdfff) {
+            result.push_back(0x10000 + ((u - 0xd800) << 10) + (units[i + 1] - 0xdc00));
+            ++i;
+        } else if (u >= 0xd800 && u <= 0xdfff) {
+            result.push_back(0xfffd);
+        } else {
+            result.push_back(u);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+struct KeyPostingXTest::Stroke {
+    KeyCode keycode = 0;
+    bool shift = false;
+};
+
+Result<std::unique_ptr<KeyPostingXTest>, KeyPostingError>
+KeyPostingXTest::create(std::shared_ptr<SyntheticInput> synthetic, const std::string& display) {
+    XErrorTrap::initThreads();
+    const char* name = display.empty() ? nullptr : display.c_str();
+    Display* connection = XOpenDisplay(name);
+    if (!connection)
+        return fail(KeyPostingError::noDisplay,
+                    std::string("cannot open display ") + XDisplayName(name));
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XTestQueryExtension(connection, &event, &error, &major, &minor)) {
+        XCloseDisplay(connection);
+        return fail(KeyPostingError::noXTest, "the X server has no XTEST extension");
+    }
+    return std::unique_ptr<KeyPostingXTest>(new KeyPostingXTest(std::move(synthetic), connection));
+}
+
+KeyPostingXTest::KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDisplay* display)
+    : m_synthetic(std::move(synthetic)), m_display(display) {
+    XErrorTrap::adopt(
+        m_display, [](void* self) { static_cast<KeyPostingXTest*>(self)->connectionBroke(); },
+        this);
+}
+
+KeyPostingXTest::~KeyPostingXTest() {
+    XCloseDisplay(m_display);
+    XErrorTrap::release(m_display);
+}
+
+std::uint16_t KeyPostingXTest::pasteKey() {
+    std::lock_guard lock(m_mutex);
+    if (m_lost)
+        return defaultPasteKey;
+    int minKey = 0;
+    int maxKey = 0;
+    XDisplayKeycodes(m_display, &minKey, &maxKey);
+    // Applications match the chord by keycode in any group, so the current group is preferred
+    // and any other ASCII-capable group of the layout serves as well.
+    const int current = currentGroup(m_display);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int group = 0; group < XkbNumKbdGroups; ++group) {
+            if ((pass == 0) != (group == current))
+                continue;
+            for (int keycode = minKey; keycode <= maxKey; ++keycode)
+                if (XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), group, 0) == XK_v)
+                    return static_cast<std::uint16_t>(keycode);
+        }
+    return defaultPasteKey;
+}
+
+std::vector<std::uint8_t> KeyPostingXTest::releaseHeldModifiers() {
+    std::vector<std::uint8_t> held;
+    char keys[32] = {};
+    XQueryKeymap(m_display, keys);
+    XModifierKeymap* map = XGetModifierMapping(m_display);
+    if (!map)
+        return held;
+    for (int i = 0; i < 8 * map->max_keypermod; ++i) {
+        const KeyCode keycode = map->modifiermap[i];
+        // Caps Lock is a lock, not a held key: releasing it would toggle nothing, and it is
+        // accounted for when levels are chosen.
+        if (keycode == 0 || i / map->max_keypermod == LockMapIndex)
+            continue;
+        if (keys[keycode / 8] & (1 << (keycode % 8))) {
+            XTestFakeKeyEvent(m_display, keycode, False, CurrentTime);
+            held.push_back(keycode);
+        }
+    }
+    XFreeModifiermap(map);
+    return held;
+}
+
+void KeyPostingXTest::pressAgain(const std::vector<std::uint8_t>& keycodes) {
+    for (const auto keycode : keycodes)
+        XTestFakeKeyEvent(m_display, keycode, True, CurrentTime);
+}
+
+bool KeyPostingXTest::postPaste(std::uint16_t keyCode) {
+    std::lock_guard lock(m_mutex);
+    if (m_lost)
+        return false;
+    SyntheticInput::Batch batch(*m_synthetic);
+    const auto held = releaseHeldModifiers();
+    const KeyCode control = XKeysymToKeycode(m_display, XK_Control_L);
+    XTestFakeKeyEvent(m_display, control, True, CurrentTime);
+    XTestFakeKeyEvent(m_display, keyCode, True, CurrentTime);
+    XTestFakeKeyEvent(m_display, keyCode, False, CurrentTime);
+    XTestFakeKeyEvent(m_display, control, False, CurrentTime);
+    pressAgain(held);
+    XSync(m_display, False);
+    return !m_lost;
+}
+
+void KeyPostingXTest::tap(const Stroke& stroke) {
+    const KeyCode shift = XKeysymToKeycode(m_display, XK_Shift_L);
+    if (stroke.shift)
+        XTestFakeKeyEvent(m_display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(m_display, stroke.keycode, True, CurrentTime);
+    XTestFakeKeyEvent(m_display, stroke.keycode, False, CurrentTime);
+    if (stroke.shift)
+        XTestFakeKeyEvent(m_display, shift, False, CurrentTime);
+}
+
+bool KeyPostingXTest::typeCodePoint(char32_t c) {
+    const KeySym wanted = keysymOf(c);
+    int minKey = 0;
+    int maxKey = 0;
+    XDisplayKeycodes(m_display, &minKey, &maxKey);
+    const int group = currentGroup(m_display);
+    const bool caps = capsLocked(m_display);
+    for (int keycode = minKey; keycode <= maxKey; ++keycode)
+        for (int level = 0; level < 2; ++level) {
+            if (XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), group, level) !=
+                wanted)
+                continue;
+            // Caps Lock turns the levels of a letter key round; Shift turns them back.
+            KeySym lower = 0;
+            KeySym upper = 0;
+            XConvertCase(wanted, &lower, &upper);
+            const bool cased = lower != upper;
+            tap({static_cast<KeyCode>(keycode), (level == 1) != (caps && cased)});
+            return true;
+        }
+
+    // Not in the layout: a keycode with no symbols types it for the moment.
+    int spare = 0;
+    for (int keycode = maxKey; keycode >= minKey && spare == 0; --keycode) {
+        int count = 0;
+        KeySym* syms = XGetKeyboardMapping(m_display, static_cast<KeyCode>(keycode), 1, &count);
+        bool empty = true;
+        for (int i = 0; syms && i < count; ++i)
+            empty = empty && syms[i] == NoSymbol;
+        if (syms)
+            XFree(syms);
+        if (empty)
+            spare = keycode;
+    }
+    if (spare == 0)
+        return false;
+    KeySym mapping[2] = {wanted, wanted};
+    XChangeKeyboardMapping(m_display, spare, 2, mapping, 1);
+    // Caps Lock would turn the mapped letter's case round whatever level is pressed, so it is
+    // let go for this one key.
+    KeySym lower = 0;
+    KeySym upper = 0;
+    XConvertCase(wanted, &lower, &upper);
+    const bool unlock = caps && lower != upper;
+    if (unlock)
+        XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, 0);
+    XSync(m_display, False);
+    std::this_thread::sleep_for(remapPause);
+    tap({static_cast<KeyCode>(spare), false});
+    if (unlock)
+        XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(m_display, False);
+    std::this_thread::sleep_for(remapPause);
+    KeySym none[2] = {NoSymbol, NoSymbol};
+    XChangeKeyboardMapping(m_display, spare, 2, none, 1);
+    XSync(m_display, False);
+    return true;
+}
+
+bool KeyPostingXTest::typeText(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    if (m_lost)
+        return false;
+    SyntheticInput::Batch batch(*m_synthetic);
+    const auto held = releaseHeldModifiers();
+    bool typed = true;
+    for (const auto& piece : TypingFallback::pieces(text)) {
+        if (std::holds_alternative<TypingFallback::LineBreak>(piece)) {
+            // A plain Return would send a chat message or a form; Shift+Return breaks the line.
+            tap({XKeysymToKeycode(m_display, XK_Return), true});
+            continue;
+        }
+        for (const char32_t c : codePoints(std::get<std::u16string>(piece)))
+            typed = typeCodePoint(c) && typed;
+        XSync(m_display, False);
+    }
+    pressAgain(held);
+    XSync(m_display, False);
+    return typed && !m_lost;
+}
+
+} // namespace talverin

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Runtime/Result.h"
+#include "Runtime/SyntheticInput.h"
+#include "TalverinInsert/KeyPosting.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct _XDisplay;
+
+namespace talverin {
+
+enum class KeyPostingError {
+    noDisplay, // the X display could not be opened
+    noXTest,   // the server has no XTEST extension
+};
+
+// Synthetic keys through XTest on an X connection of its own. The paste chord is Control with
+// the key that types "v" in the layout; typed text uses each character's own key and level, and
+// a spare keycode, mapped for the moment, for characters the layout lacks. Every post is marked
+// as the program's own while it runs, so the key tap leaves it out.
+class KeyPostingXTest final : public KeyPosting, public PasteKeyResolver {
+public:
+    // The keycode of "v" in the US layout, used when no layout has it.
+    static constexpr std::uint16_t defaultPasteKey = 55;
+
+    // `display` names the X display; empty means $DISPLAY.
+    static Result<std::unique_ptr<KeyPostingXTest>, KeyPostingError>
+    create(std::shared_ptr<SyntheticInput> synthetic, const std::string& display = {});
+    ~KeyPostingXTest() override;
+    KeyPostingXTest(const KeyPostingXTest&) = delete;
+    KeyPostingXTest& operator=(const KeyPostingXTest&) = delete;
+
+    bool postPaste(std::uint16_t keyCode) override;
+    bool typeText(const std::string& text) override;
+    std::uint16_t pasteKey() override;
+
+private:
+    KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDisplay* display);
+
+    struct Stroke;
+    bool typeCodePoint(char32_t c);
+    void tap(const Stroke& stroke);
+    // Releases the modifiers the user holds; answers them, to be pressed again after the post.
+    std::vector<std::uint8_t> releaseHeldModifiers();
+    void pressAgain(const std::vector<std::uint8_t>& keycodes);
+    void connectionBroke() { m_lost = true; }
+
+    std::shared_ptr<SyntheticInput> m_synthetic;
+    _XDisplay* m_display;
+    // One post at a time: a typed piece must not interleave with a paste chord.
+    std::mutex m_mutex;
+    bool m_lost = false;
+};
+
+} // namespace talverin

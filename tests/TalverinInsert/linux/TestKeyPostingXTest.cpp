@@ -1,0 +1,98 @@
+// labels: x11
+#include "TalverinInsert/linux/KeyPostingXTest.h"
+
+#include "TextFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace talverin {
+namespace {
+
+// Each test has its own X server, so its keys reach no other test's window.
+class KeyPostingXTestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (server.display().empty())
+            GTEST_SKIP() << "no Xvfb";
+        ::setenv("NO_AT_BRIDGE", "1", 1);
+        auto made = KeyPostingXTest::create(synthetic, server.display());
+        ASSERT_TRUE(made);
+        poster = std::move(made).value();
+        driver = XOpenDisplay(server.display().c_str());
+        ASSERT_TRUE(driver);
+    }
+    void TearDown() override {
+        if (driver)
+            XCloseDisplay(driver);
+    }
+
+    // The test's own key, as a user would press it.
+    void press(KeySym sym, bool down) {
+        XTestFakeKeyEvent(driver, XKeysymToKeycode(driver, sym), down, CurrentTime);
+        XSync(driver, False);
+    }
+    bool isDown(KeySym sym) {
+        char keys[32] = {};
+        XQueryKeymap(driver, keys);
+        const KeyCode keycode = XKeysymToKeycode(driver, sym);
+        return keys[keycode / 8] & (1 << (keycode % 8));
+    }
+
+    test::PrivateXServer server;
+    std::shared_ptr<SyntheticInput> synthetic = std::make_shared<SyntheticInput>();
+    std::unique_ptr<KeyPostingXTest> poster;
+    Display* driver = nullptr;
+};
+
+TEST_F(KeyPostingXTestTest, ThePasteKeyIsTheLayoutsV) {
+    EXPECT_EQ(poster->pasteKey(), XKeysymToKeycode(driver, XK_v));
+}
+
+// Characters the layout has are typed with their level, Caps Lock or not; the others go
+// through a spare key; a line break is Shift+Return, which a text view takes as a new line.
+TEST_F(KeyPostingXTestTest, TextIsTypedAsItStandsWhateverTheLayoutAndLockLack) {
+    const std::string text = "Ab 1!\nx\u00e9\u20ac\u00fc\U0001F600\u0436";
+    for (const bool caps : {false, true}) {
+        SCOPED_TRACE(caps ? "Caps Lock on" : "Caps Lock off");
+        if (caps) {
+            press(XK_Caps_Lock, true);
+            press(XK_Caps_Lock, false);
+        }
+        test::TextFixture fixture(server.display(), "view");
+        ASSERT_TRUE(fixture.waitFor("ready"));
+        EXPECT_TRUE(poster->typeText(text));
+        EXPECT_TRUE(fixture.waitFor("view: Ab 1!\\nx\u00e9\u20ac\u00fc\U0001F600\u0436"))
+            << (fixture.lines().empty() ? "" : fixture.lines().back());
+    }
+}
+
+// The user may still hold a modifier of the hold key: the chord goes out without it, and it
+// is down again afterwards.
+TEST_F(KeyPostingXTestTest, ThePasteChordPastesWhileTheUserHoldsShift) {
+    const std::string own = "printf 'hello world' | DISPLAY=" + server.display() +
+                            " xclip -selection clipboard -quiet >/dev/null 2>&1 &";
+    ASSERT_EQ(std::system(own.c_str()), 0);
+    const Atom clipboard = XInternAtom(driver, "CLIPBOARD", False);
+    const double deadline = test::monotonicNow() + 30;
+    while (XGetSelectionOwner(driver, clipboard) == None && test::monotonicNow() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(XGetSelectionOwner(driver, clipboard), static_cast<Window>(None));
+    test::TextFixture fixture(server.display(), "entry");
+    ASSERT_TRUE(fixture.waitFor("ready"));
+    press(XK_Shift_L, true);
+    EXPECT_TRUE(poster->postPaste(poster->pasteKey()));
+    EXPECT_TRUE(fixture.waitFor("entry: hello world"));
+    EXPECT_TRUE(isDown(XK_Shift_L));
+    press(XK_Shift_L, false);
+}
+
+} // namespace
+} // namespace talverin
