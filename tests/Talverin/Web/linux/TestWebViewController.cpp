@@ -4,7 +4,7 @@
 #include "Runtime/DefaultsStore.h"
 #include "TalverinCore/CoreLog.h"
 #include "TalverinCore/HistoryStore.h"
-#include "TalverinInput/linux/LinuxTestSupport.h"
+#include "support/LinuxTestSupport.h"
 #include "fakes/UrlOpeningFake.h"
 #include "support/TempDir.h"
 #include "Talverin/Web/WebFixtures.h"
