@@ -13,8 +13,8 @@ namespace talverin {
 namespace {
 
 using PillCanvas::Box;
-using Mark = PillSpec::Mark;
-using Tone = PillSpec::Tone;
+using Mark = PillFace::Mark;
+using Tone = PillFace::Tone;
 
 PillFonts::Font textFont(double weight, bool tabular = false) {
     return PillFonts::font(PillLayout::textSize, weight, tabular);
@@ -37,7 +37,7 @@ std::pair<PillColor::RGBA, PillColor::RGBA> toneColours(Tone tone) {
 }
 
 void drawMark(cairo_t* cr, const PillContent& content, const Box& frame) {
-    const Mark& mark = content.spec.mark;
+    const Mark& mark = content.face.mark;
     const double cx = frame.midX();
     const double cy = frame.midY();
     switch (mark.kind()) {
@@ -70,7 +70,7 @@ void drawMark(cairo_t* cr, const PillContent& content, const Box& frame) {
 }
 
 // The title whole, then as much of the detail as the row leaves, cut at its end.
-void drawLabel(cairo_t* cr, const PillSpec::Text& text, double x, double midY, double room) {
+void drawLabel(cairo_t* cr, const PillFace::Text& text, double x, double midY, double room) {
     const auto titleFont = textFont(PillLayout::titleWeight);
     const double titleWidth =
         PillCanvas::drawText(cr, {{text.title(), PillColor::foreground()}}, titleFont, x, midY);
@@ -86,7 +86,7 @@ void drawLabel(cairo_t* cr, const PillSpec::Text& text, double x, double midY, d
                          PillCanvas::Cut::tail);
 }
 
-double labelWidth(const PillSpec::Text& text) {
+double labelWidth(const PillFace::Text& text) {
     double width = PillCanvas::textWidth(text.title(), textFont(PillLayout::titleWeight));
     if (text.detail() && !text.detail()->empty())
         width += PillLayout::detailGap +
@@ -145,10 +145,10 @@ void StopButton::draw(cairo_t* cr, const Box& frame) const {
 }
 
 std::optional<Box> PillContent::stopFrame() const {
-    if (!spec.stop())
+    if (!face.stop())
         return std::nullopt;
     const double size = StopButton::frameSize;
-    return Box{spec.width - PillLayout::padStop - size, (PillLayout::height - size) / 2, size,
+    return Box{face.width - PillLayout::padStop - size, (PillLayout::height - size) / 2, size,
                size};
 }
 
@@ -157,38 +157,38 @@ void PillContent::draw(cairo_t* cr, double x, double y) const {
     cairo_save(cr);
     cairo_translate(cr, x, y);
     const double midY = height / 2;
-    const double trail = spec.stop() ? padStop : padTrail;
-    const double markWidth = PillSpec::markWidth(spec.mark);
+    const double trail = face.stop() ? padStop : padTrail;
+    const double markWidth = PillFace::markWidth(face.mark);
     double left = padLead;
-    if (spec.text.kind() == PillSpec::Text::Kind::label) {
+    if (face.text.kind() == PillFace::Text::Kind::label) {
         // A label row is centred between the paddings; when it is too wide the detail gives way.
-        const double room = spec.width - padLead - trail;
-        const double row = markWidth + gap + labelWidth(spec.text);
+        const double room = face.width - padLead - trail;
+        const double row = markWidth + gap + labelWidth(face.text);
         left = padLead + std::max(0.0, (room - row) / 2);
         drawMark(cr, *this, {left, midY - height / 2, markWidth, height});
-        drawLabel(cr, spec.text, left + markWidth + gap, midY,
-                  spec.width - trail - (left + markWidth + gap));
+        drawLabel(cr, face.text, left + markWidth + gap, midY,
+                  face.width - trail - (left + markWidth + gap));
     } else {
         drawMark(cr, *this, {left, 0, markWidth, height});
         left += markWidth + gap;
-        if (spec.timer) {
+        if (face.timer) {
             const double frame =
                 std::max(timerWidth(measure),
-                         PillCanvas::textWidth(*spec.timer, textFont(titleWeight, true)));
-            PillCanvas::drawText(cr, {{*spec.timer, PillColor::foreground()}},
+                         PillCanvas::textWidth(*face.timer, textFont(titleWeight, true)));
+            PillCanvas::drawText(cr, {{*face.timer, PillColor::foreground()}},
                                  textFont(titleWeight, true), left, midY);
             left += frame + gap;
         }
-        double right = spec.width - trail;
-        if (spec.stop())
+        double right = face.width - trail;
+        if (face.stop())
             right -= StopButton::frameSize + gap;
         const double room = std::max(0.0, right - left);
-        LiveWords{spec.text.liveText(), spec.text.placeholder(),
-                  spec.liveWidth(measure).value_or(0)}
+        LiveWords{face.text.liveText(), face.text.placeholder(),
+                  face.liveWidth(measure).value_or(0)}
             .draw(cr, {left, 0, room, height});
     }
     if (auto frame = stopFrame())
-        StopButton{*spec.stopLabel, onStop, stopPressed}.draw(cr, *frame);
+        StopButton{*face.stopLabel, onStop, stopPressed}.draw(cr, *frame);
     cairo_restore(cr);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TalverinPill/PillCanvas.h"
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 
 #include <functional>
 #include <optional>
@@ -51,9 +51,9 @@ struct StopButton {
     void draw(cairo_t* cr, const PillCanvas::Box& frame) const;
 };
 
-// The content row of one state, framed to the spec's width and the pill's height.
+// The content row of one state, framed to the face's width and the pill's height.
 struct PillContent {
-    PillSpec spec;
+    PillFace face;
     std::vector<float> levels;
     bool animated = false;
     std::function<void()> onStop = [] {};

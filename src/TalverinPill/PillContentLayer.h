@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 
 #include <cstdint>
 #include <string>
@@ -28,7 +28,7 @@ struct PillContentLayer {
         };
 
         // A state's content.
-        static Kind state(PillSpec spec) { return Kind(std::move(spec)); }
+        static Kind state(PillFace face) { return Kind(std::move(face)); }
         // The hover hint of the resting pill on the island.
         static Kind hover(std::string lead, std::string key, double width) {
             return Kind(Hover{std::move(lead), std::move(key), width});
@@ -38,15 +38,15 @@ struct PillContentLayer {
             return Kind(Mic{std::move(label), upright});
         }
 
-        const PillSpec* asSpec() const { return std::get_if<PillSpec>(&m_value); }
+        const PillFace* asFace() const { return std::get_if<PillFace>(&m_value); }
         const Hover* asHover() const { return std::get_if<Hover>(&m_value); }
         const Mic* asMic() const { return std::get_if<Mic>(&m_value); }
 
         // The same content, perhaps with other values: states of one key, or two hover hints,
         // or two microphone buttons. Such content changes in place instead of cross-fading.
         bool holdsSameContent(const Kind& other) const {
-            if (asSpec() && other.asSpec())
-                return asSpec()->key == other.asSpec()->key;
+            if (asFace() && other.asFace())
+                return asFace()->key == other.asFace()->key;
             return m_value.index() == other.m_value.index();
         }
 
@@ -55,7 +55,7 @@ struct PillContentLayer {
     private:
         template <typename V> explicit Kind(V value) : m_value(std::move(value)) {}
 
-        std::variant<PillSpec, Hover, Mic> m_value;
+        std::variant<PillFace, Hover, Mic> m_value;
     };
 
     std::int64_t id = 0;

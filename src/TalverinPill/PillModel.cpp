@@ -166,13 +166,13 @@ void PillModel::startContent(PillContentLayer::Kind kind, double delay) {
     startLayer(std::move(kind), delay);
 }
 
-void PillModel::updateContent(const PillSpec& spec) {
+void PillModel::updateContent(const PillFace& face) {
     for (std::size_t i = m_layers.size(); i-- > 0;) {
-        const PillSpec* shown = m_layers[i].kind.asSpec();
-        if (!shown || shown->key != spec.key)
+        const PillFace* shown = m_layers[i].kind.asFace();
+        if (!shown || shown->key != face.key)
             continue;
-        if (*shown != spec)
-            replaceKind(i, PillContentLayer::Kind::state(spec));
+        if (*shown != face)
+            replaceKind(i, PillContentLayer::Kind::state(face));
         return;
     }
 }

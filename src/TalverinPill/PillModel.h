@@ -9,7 +9,7 @@
 #include "TalverinPill/PillGhost.h"
 #include "TalverinPill/PillShapeState.h"
 #include "TalverinPill/PillShapeTarget.h"
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 
 #include <cstdint>
 #include <functional>
@@ -92,7 +92,7 @@ public:
     // New content, fading in after the delay; earlier layers leave.
     void startContent(PillContentLayer::Kind kind, double delay);
     // The shown state with a new payload (live words, a ticking timer), in place.
-    void updateContent(const PillSpec& spec);
+    void updateContent(const PillFace& face);
     void updateHover(std::string lead, std::string key, double width);
 
 private:

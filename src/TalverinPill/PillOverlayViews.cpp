@@ -150,8 +150,8 @@ void PillGhostView::draw(cairo_t* cr, Point centre) const {
 }
 
 Size PillShapeView::layerSize(const PillContentLayer::Kind& kind) {
-    if (const auto* spec = kind.asSpec())
-        return {spec->width, stateHeight};
+    if (const auto* face = kind.asFace())
+        return {face->width, stateHeight};
     if (const auto* hover = kind.asHover())
         return {hover->width, hoverHeight};
     const auto* mic = kind.asMic();
@@ -217,8 +217,8 @@ void PillShapeView::draw(cairo_t* cr, Point centre) const {
     for (const auto& layer : layers) {
         const Box frame = aligned(box, layerSize(layer.kind), align);
         cairo_push_group(cr);
-        if (const auto* spec = layer.kind.asSpec()) {
-            PillContent content{*spec, levels, animated, onStop};
+        if (const auto* face = layer.kind.asFace()) {
+            PillContent content{*face, levels, animated, onStop};
             content.reduceMotion = reduceMotion;
             content.time = time;
             content.draw(cr, frame.x, frame.y);

@@ -9,7 +9,7 @@
 #include "TalverinPill/PillOverlayViews.h"
 #include "TalverinPill/PillRects.h"
 #include "TalverinPill/PillScreen.h"
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 #include "TalverinPill/PillView.h"
 
 #include <algorithm>
@@ -108,10 +108,10 @@ private:
         return info.listening ? PillState::listening(sentence, 0.6f) : PillState::inserted("Notes");
     }
 
-    PillStage stageOf(const SceneInfo& info, const std::optional<PillSpec>& spec) const {
+    PillStage stageOf(const SceneInfo& info, const std::optional<PillFace>& face) const {
         switch (info.stage) {
         case PillStage::Kind::pill:
-            return PillStage::pill(spec ? spec->width : 0);
+            return PillStage::pill(face ? face->width : 0);
         case PillStage::Kind::hover:
             return PillStage::hover();
         case PillStage::Kind::drop:
@@ -140,10 +140,10 @@ private:
 
     Item shapeItem(const SceneInfo& info, const PillScreen& screen) const {
         const auto state = stateOf(info);
-        std::optional<PillSpec> spec;
+        std::optional<PillFace> face;
         if (state)
-            spec = PillSpec::make(*state, m_lang, std::nullopt, pillMeasure);
-        const auto target = PillGeometry::target(stageOf(info, spec), info.spot, screen);
+            face = PillFace::make(*state, m_lang, std::nullopt, pillMeasure);
+        const auto target = PillGeometry::target(stageOf(info, face), info.spot, screen);
         PillShapeView view;
         view.shape.centre = PillRects::centre(target.frame);
         view.shape.look = {target.frame.size, target.topRadius, target.bottomRadius,
@@ -151,8 +151,8 @@ private:
         view.shape.opacity = 1;
         view.shape.scale = 1;
         view.levels = state ? PillView::levels(*state) : std::vector<float>{};
-        if (spec)
-            view.layers.push_back({0, PillContentLayer::Kind::state(*spec), 0});
+        if (face)
+            view.layers.push_back({0, PillContentLayer::Kind::state(*face), 0});
         else if (info.stage == PillStage::Kind::hover)
             view.layers.push_back(restContent(info.spot, target.island));
         view.align = PillGeometry::contentAlign(info.spot, target.island, false);

@@ -11,10 +11,10 @@ double pillMeasure(std::string_view text, double size, double weight, bool tabul
 }
 
 void PillBody::draw(cairo_t* cr, double x, double y) const {
-    const PillCanvas::Box box{x, y, spec.width, PillLayout::height};
+    const PillCanvas::Box box{x, y, face.width, PillLayout::height};
     PillCanvas::capsulePath(cr, box);
     PillCanvas::fill(cr, PillColor::background());
-    PillContent{spec, levels, animated, onStop}.draw(cr, x, y);
+    PillContent{face, levels, animated, onStop}.draw(cr, x, y);
     const double radius = PillLayout::height / 2;
     PillCanvas::strokeInside(cr, box, radius, radius, 1, PillColor::edge());
 }
@@ -27,10 +27,10 @@ std::vector<float> PillView::levels(const PillState& state) {
 }
 
 std::optional<PillBody> PillView::body() const {
-    auto spec = PillSpec::make(state, lang, microphone, pillMeasure);
-    if (!spec)
+    auto face = PillFace::make(state, lang, microphone, pillMeasure);
+    if (!face)
         return std::nullopt;
-    return PillBody{*spec, levels(state), animated, onStop};
+    return PillBody{*face, levels(state), animated, onStop};
 }
 
 } // namespace talverin

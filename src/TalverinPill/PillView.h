@@ -13,13 +13,13 @@ namespace talverin {
 
 // The content row of one state on the plain dark capsule with its hairline edge.
 struct PillBody {
-    PillSpec spec;
+    PillFace face;
     std::vector<float> levels;
     bool animated = false;
     std::function<void()> onStop = [] {};
 
-    // The body's size: the spec's width by the pill's height.
-    double width() const { return spec.width; }
+    // The body's size: the face's width by the pill's height.
+    double width() const { return face.width; }
     void draw(cairo_t* cr, double x, double y) const;
 };
 

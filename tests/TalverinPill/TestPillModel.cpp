@@ -19,9 +19,9 @@ Rect rect(double x, double y, double w, double h) {
     return {{x, y}, {w, h}};
 }
 
-PillSpec specOf(const PillState& state) {
+PillFace faceOf(const PillState& state) {
     test::PillMeasureFake fonts;
-    return *PillSpec::make(state, PillLang::en, std::nullopt, fonts.measure());
+    return *PillFace::make(state, PillLang::en, std::nullopt, fonts.measure());
 }
 
 // Counts the observer's calls.
@@ -142,7 +142,7 @@ TEST(PillModel, HidingFadesOutAtOnceAndAnUnanimatedChangeStoresNothing) {
 }
 
 TEST(PillModel, AnOperationWithNothingToChangeNeitherWritesNorLogs) {
-    const auto spec = specOf(PillState::listening("one", 0));
+    const auto face = faceOf(PillState::listening("one", 0));
     const PillBubble bubble{rect(0, 0, 90, 36), "Hold", "fn", {0, -6}};
     const std::vector<std::pair<const char*, std::function<void(PillModel&)>>> noOps = {
         {"absent hot spot, animated", [](PillModel& m) { m.setHot(std::nullopt, true); }},
@@ -159,7 +159,7 @@ TEST(PillModel, AnOperationWithNothingToChangeNeitherWritesNorLogs) {
         {"ghosts already hidden", [](PillModel& m) { m.showGhosts(false); }},
         {"bubble already hidden", [](PillModel& m) { m.showBubble(false); }},
         {"no content to clear", [](PillModel& m) { m.clearContent(); }},
-        {"no layer with that key", [=](PillModel& m) { m.updateContent(spec); }},
+        {"no layer with that key", [=](PillModel& m) { m.updateContent(face); }},
         {"no hover layer", [](PillModel& m) { m.updateHover("Hold", "fn", 204); }},
     };
     for (const auto& [name, run] : noOps) {
@@ -172,12 +172,12 @@ TEST(PillModel, AnOperationWithNothingToChangeNeitherWritesNorLogs) {
 
     Watched watched;
     watched.model.setBubble(bubble);
-    watched.model.startContent(Kind::state(spec), 0);
+    watched.model.startContent(Kind::state(face), 0);
     watched.model.setHot(PillSpot::topLeft, false);
     const auto logged = watched.model.log();
     watched.changes = 0;
     watched.model.setBubble(bubble);
-    watched.model.updateContent(spec);
+    watched.model.updateContent(face);
     watched.model.setHot(PillSpot::topLeft, true);
     EXPECT_EQ(watched.changes, 0);
     EXPECT_EQ(watched.model.log(), logged);
@@ -249,9 +249,9 @@ TEST(PillModel, SettlingTheGrabLeavesTheShapeWhereItIs) {
 
 TEST(PillModel, LayerIdsGrowOnlyForNewContent) {
     PillModel model;
-    const auto listening = specOf(PillState::listening("one", 0));
-    const auto listeningMore = specOf(PillState::listening("one two", 0));
-    const auto polishing = specOf(PillState::polishing());
+    const auto listening = faceOf(PillState::listening("one", 0));
+    const auto listeningMore = faceOf(PillState::listening("one two", 0));
+    const auto polishing = faceOf(PillState::polishing());
 
     model.showRest(Kind::state(listening), 0.22);
     EXPECT_EQ(ids(model), std::vector<std::int64_t>{1}) << "the first layer ever is 1";
@@ -299,15 +299,15 @@ TEST(PillModel, LayerIdsGrowOnlyForNewContent) {
 
 TEST(PillModel, UpdateContentChangesTheNewestLayerOfThatKeyInPlace) {
     PillModel model;
-    const auto handsFree = specOf(PillState::handsFree(1, "one"));
-    const auto ticked = specOf(PillState::handsFree(2, "one"));
+    const auto handsFree = faceOf(PillState::handsFree(1, "one"));
+    const auto ticked = faceOf(PillState::handsFree(2, "one"));
     model.startContent(Kind::state(handsFree), 0.22);
     model.updateContent(ticked);
     ASSERT_EQ(model.layers().size(), 1u);
     EXPECT_EQ(model.layers()[0], (PillContentLayer{1, Kind::state(ticked), 0.22}));
     EXPECT_EQ(model.log().back(), (Entry{"payload", std::nullopt}));
     // Another key is not this content: nothing happens.
-    model.updateContent(specOf(PillState::listening("one", 0)));
+    model.updateContent(faceOf(PillState::listening("one", 0)));
     EXPECT_EQ(model.layers()[0].kind, Kind::state(ticked));
 }
 

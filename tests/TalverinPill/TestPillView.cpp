@@ -70,7 +70,7 @@ Pixels rendered(const PillState& state, double scale = 2, PillLang lang = PillLa
     return pixels;
 }
 
-double specWidth(const PillState& state, PillLang lang = PillLang::en) {
+double faceWidth(const PillState& state, PillLang lang = PillLang::en) {
     return PillView{state, lang}.body()->width();
 }
 
@@ -90,7 +90,7 @@ TEST(PillView, PngIsTheBodyPlusItsMarginAtTheScale) {
         for (const auto& state : {PillState::polishing(), PillState::handsFree(74, "hi"),
                                   PillState::learned("Talverin")}) {
             auto pixels = rendered(state, scale);
-            EXPECT_EQ(pixels.width(), std::lround((specWidth(state) + 2 * margin) * scale));
+            EXPECT_EQ(pixels.width(), std::lround((faceWidth(state) + 2 * margin) * scale));
             EXPECT_EQ(pixels.height(), std::lround((PillLayout::height + 2 * margin) * scale));
         }
     }
@@ -98,7 +98,7 @@ TEST(PillView, PngIsTheBodyPlusItsMarginAtTheScale) {
 
 TEST(PillView, TheBodyIsFilledAndItsCornersAreClear) {
     auto pixels = rendered(PillState::polishing(), 2);
-    const double width = specWidth(PillState::polishing());
+    const double width = faceWidth(PillState::polishing());
     // Inside the trailing padding, clear of the border: the body's colour.
     EXPECT_TRUE(near(pixels.at(int((margin + width - 9) * 2), int((margin + 22) * 2)),
                      PillColor::background()));
@@ -174,7 +174,7 @@ TEST(PillView, OnlyTheLearnedWordIsInTheAccentColour) {
 TEST(PillView, ALongDetailIsCutBeforeTheTrailingPadding) {
     const double scale = 2;
     const auto state = PillState::learned("Pneumonoultramicroscopicsilicovolcanoconiosis");
-    const double width = specWidth(state);
+    const double width = faceWidth(state);
     EXPECT_EQ(width, PillLayout::maxWidth);
     auto pixels = rendered(state, scale);
     auto detail = spanOf(pixels, PillColor::accent(), 0, pixels.width());
@@ -211,7 +211,7 @@ TEST(PillView, ALongTranscriptKeepsItsNewestWordsAtTheEnd) {
     auto newest = spanOf(pixels, PillColor::foreground(), 0, pixels.width());
     ASSERT_GT(newest.count, 5);
     // The newest word ends near the trailing padding, not cut off.
-    const double end = margin + specWidth(state) - PillLayout::padTrail;
+    const double end = margin + faceWidth(state) - PillLayout::padTrail;
     EXPECT_LE(newest.maxX, int(end * scale));
     EXPECT_GE(newest.maxX, int((end - 20) * scale));
 }
@@ -219,7 +219,7 @@ TEST(PillView, ALongTranscriptKeepsItsNewestWordsAtTheEnd) {
 TEST(PillView, HandsFreeHasTheTimerAndTheStopButton) {
     const double scale = 2;
     const auto state = PillState::handsFree(74, "");
-    const double width = specWidth(state);
+    const double width = faceWidth(state);
     auto pixels = rendered(state, scale);
     // The stop glyph's centre: 6 from the end, in a 32-point frame.
     const double stopCentre = margin + width - PillLayout::padStop - 16;

@@ -1,4 +1,4 @@
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 
 #include "Runtime/Unicode.h"
 #include "TalverinPill/PillCopy.h"
@@ -10,9 +10,9 @@
 namespace talverin {
 namespace {
 
-using Mark = PillSpec::Mark;
-using Text = PillSpec::Text;
-using Tone = PillSpec::Tone;
+using Mark = PillFace::Mark;
+using Text = PillFace::Text;
+using Tone = PillFace::Tone;
 
 std::string withDetail(std::string_view title, const std::optional<std::string>& detail) {
     std::string label(title);
@@ -22,19 +22,19 @@ std::string withDetail(std::string_view title, const std::optional<std::string>&
 }
 
 // A state shown as a title with an optional detail; every such state announces itself.
-PillSpec labelSpec(const PillState& state, const PillCopy& copy,
+PillFace labelFace(const PillState& state, const PillCopy& copy,
                    const std::optional<std::string>& microphone, const PillMeasure& measure,
                    std::string key, Mark mark, std::string_view title,
                    std::optional<std::string> detail, bool accentDetail = false) {
-    PillSpec spec;
-    spec.kind = state.kind();
-    spec.key = std::move(key);
-    spec.width = PillSpec::labelWidth(mark, title, detail, measure);
-    spec.mark = std::move(mark);
-    spec.accessibilityLabel = withDetail(title, detail);
-    spec.text = Text::label(std::string(title), std::move(detail), accentDetail);
-    spec.announcement = copy.announcement(state, microphone);
-    return spec;
+    PillFace face;
+    face.kind = state.kind();
+    face.key = std::move(key);
+    face.width = PillFace::labelWidth(mark, title, detail, measure);
+    face.mark = std::move(mark);
+    face.accessibilityLabel = withDetail(title, detail);
+    face.text = Text::label(std::string(title), std::move(detail), accentDetail);
+    face.announcement = copy.announcement(state, microphone);
+    return face;
 }
 
 std::string textOf(std::string_view text) {
@@ -42,18 +42,18 @@ std::string textOf(std::string_view text) {
 }
 
 // A state that shows the live words; a screen reader is not interrupted by these.
-PillSpec liveSpec(const PillState& state, const PillCopy& copy, std::string key, Mark mark) {
-    PillSpec spec;
-    spec.kind = state.kind();
-    spec.key = std::move(key);
-    spec.mark = std::move(mark);
-    spec.text = Text::live(state.liveText(), textOf(copy.listening()));
-    return spec;
+PillFace liveFace(const PillState& state, const PillCopy& copy, std::string key, Mark mark) {
+    PillFace face;
+    face.kind = state.kind();
+    face.key = std::move(key);
+    face.mark = std::move(mark);
+    face.text = Text::live(state.liveText(), textOf(copy.listening()));
+    return face;
 }
 
 } // namespace
 
-double PillSpec::markWidth(const Mark& mark) {
+double PillFace::markWidth(const Mark& mark) {
     switch (mark.kind()) {
     case Mark::Kind::bars:
         return 39;
@@ -68,11 +68,11 @@ double PillSpec::markWidth(const Mark& mark) {
     return 24;
 }
 
-double PillSpec::leadWidth(const Mark& mark) {
+double PillFace::leadWidth(const Mark& mark) {
     return PillLayout::padLead + markWidth(mark) + PillLayout::gap;
 }
 
-double PillSpec::labelWidth(const Mark& mark, std::string_view title,
+double PillFace::labelWidth(const Mark& mark, std::string_view title,
                             const std::optional<std::string>& detail, const PillMeasure& measure) {
     using namespace PillLayout;
     double width = leadWidth(mark);
@@ -85,7 +85,7 @@ double PillSpec::labelWidth(const Mark& mark, std::string_view title,
     return pillWidth(width + padTrail);
 }
 
-std::optional<double> PillSpec::liveWidth(const PillMeasure& measure) const {
+std::optional<double> PillFace::liveWidth(const PillMeasure& measure) const {
     if (text.kind() != Text::Kind::live)
         return std::nullopt;
     double taken = leadWidth(mark);
@@ -96,32 +96,32 @@ std::optional<double> PillSpec::liveWidth(const PillMeasure& measure) const {
     return std::max(0.0, width - taken);
 }
 
-std::optional<PillSpec> PillSpec::make(const PillState& state, PillLang lang,
+std::optional<PillFace> PillFace::make(const PillState& state, PillLang lang,
                                        const std::optional<std::string>& microphone,
                                        const PillMeasure& measure) {
     const PillCopy copy(lang);
     using Kind = PillState::Kind;
     auto label = [&](std::string key, Mark mark, std::string_view title,
                      std::optional<std::string> detail, bool accentDetail = false) {
-        return labelSpec(state, copy, microphone, measure, std::move(key), std::move(mark), title,
+        return labelFace(state, copy, microphone, measure, std::move(key), std::move(mark), title,
                          std::move(detail), accentDetail);
     };
     switch (state.kind()) {
     case Kind::hidden:
         return std::nullopt;
     case Kind::listening: {
-        PillSpec spec = liveSpec(state, copy, "listening", Mark::bars());
-        spec.width = PillLayout::listeningWidth;
-        spec.accessibilityLabel = textOf(copy.listening());
-        return spec;
+        PillFace face = liveFace(state, copy, "listening", Mark::bars());
+        face.width = PillLayout::listeningWidth;
+        face.accessibilityLabel = textOf(copy.listening());
+        return face;
     }
     case Kind::handsFree: {
-        PillSpec spec = liveSpec(state, copy, "handsFree", Mark::recording());
-        spec.timer = PillCopy::timer(state.elapsed());
-        spec.stopLabel = textOf(copy.stop());
-        spec.width = PillLayout::handsFreeWidth;
-        spec.accessibilityLabel = withDetail(copy.handsFree(), spec.timer);
-        return spec;
+        PillFace face = liveFace(state, copy, "handsFree", Mark::recording());
+        face.timer = PillCopy::timer(state.elapsed());
+        face.stopLabel = textOf(copy.stop());
+        face.width = PillLayout::handsFreeWidth;
+        face.accessibilityLabel = withDetail(copy.handsFree(), face.timer);
+        return face;
     }
     case Kind::polishing:
         return label("polishing", Mark::dots(), copy.polishing(), std::nullopt);

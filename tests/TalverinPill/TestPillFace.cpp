@@ -1,4 +1,4 @@
-#include "TalverinPill/PillSpec.h"
+#include "TalverinPill/PillFace.h"
 
 #include "TalverinPill/PillCopy.h"
 #include "TalverinPill/PillLayout.h"
@@ -13,9 +13,9 @@
 namespace talverin {
 namespace {
 
-using Mark = PillSpec::Mark;
-using Text = PillSpec::Text;
-using Tone = PillSpec::Tone;
+using Mark = PillFace::Mark;
+using Text = PillFace::Text;
+using Tone = PillFace::Tone;
 using Kind = PillState::Kind;
 
 struct Row {
@@ -64,88 +64,88 @@ std::vector<Row> everyVisibleState() {
     };
 }
 
-TEST(PillSpec, EveryStateInBothLanguages) {
+TEST(PillFace, EveryStateInBothLanguages) {
     test::PillMeasureFake fonts;
     const auto rows = everyVisibleState();
     ASSERT_EQ(rows.size() + 1, allCases<Kind>().size()) << "every kind but hidden";
     for (PillLang lang : allCases<PillLang>()) {
-        EXPECT_EQ(PillSpec::make(PillState::hidden(), lang, " Desk Mic ", fonts.measure()),
+        EXPECT_EQ(PillFace::make(PillState::hidden(), lang, " Desk Mic ", fonts.measure()),
                   std::nullopt);
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(toString(row.state.kind())) + " " +
                          std::string(toString(lang)));
-            const auto spec = PillSpec::make(row.state, lang, " Desk Mic ", fonts.measure());
-            ASSERT_TRUE(spec);
-            EXPECT_EQ(spec->kind, row.state.kind());
-            EXPECT_EQ(spec->key, row.key) << "the key does not depend on the language";
-            EXPECT_EQ(spec->mark, row.mark);
-            EXPECT_EQ(spec->text.kind(), row.text);
-            EXPECT_EQ(spec->accessibilityLabel, lang == PillLang::en ? row.labelEn : row.labelRu);
+            const auto face = PillFace::make(row.state, lang, " Desk Mic ", fonts.measure());
+            ASSERT_TRUE(face);
+            EXPECT_EQ(face->kind, row.state.kind());
+            EXPECT_EQ(face->key, row.key) << "the key does not depend on the language";
+            EXPECT_EQ(face->mark, row.mark);
+            EXPECT_EQ(face->text.kind(), row.text);
+            EXPECT_EQ(face->accessibilityLabel, lang == PillLang::en ? row.labelEn : row.labelRu);
             if (lang == PillLang::en)
-                EXPECT_EQ(spec->announcement, row.announcementEn);
+                EXPECT_EQ(face->announcement, row.announcementEn);
             else if (row.announcementEn)
-                EXPECT_EQ(spec->announcement,
+                EXPECT_EQ(face->announcement,
                           PillCopy(lang).announcement(row.state, std::string(" Desk Mic ")));
             else
-                EXPECT_EQ(spec->announcement, std::nullopt);
-            EXPECT_GE(spec->width, 132);
-            EXPECT_LE(spec->width, 420);
-            EXPECT_EQ(std::fmod(spec->width, 2), 0) << spec->width;
+                EXPECT_EQ(face->announcement, std::nullopt);
+            EXPECT_GE(face->width, 132);
+            EXPECT_LE(face->width, 420);
+            EXPECT_EQ(std::fmod(face->width, 2), 0) << face->width;
             const bool handsFree = row.state.kind() == Kind::handsFree;
-            EXPECT_EQ(spec->stop(), handsFree);
-            EXPECT_EQ(spec->timer.has_value(), handsFree);
-            EXPECT_EQ(spec->text.kind() == Text::Kind::label && spec->text.accentDetail(),
+            EXPECT_EQ(face->stop(), handsFree);
+            EXPECT_EQ(face->timer.has_value(), handsFree);
+            EXPECT_EQ(face->text.kind() == Text::Kind::label && face->text.accentDetail(),
                       row.state.kind() == Kind::learned);
         }
     }
 }
 
-TEST(PillSpec, LiveSpecsCarryTheWordsTimerAndStop) {
+TEST(PillFace, LiveFacesCarryTheWordsTimerAndStop) {
     test::PillMeasureFake fonts;
     const auto listening =
-        PillSpec::make(PillState::listening("hello", 1), PillLang::ru, none, fonts.measure());
+        PillFace::make(PillState::listening("hello", 1), PillLang::ru, none, fonts.measure());
     EXPECT_EQ(listening->text, Text::live("hello", "Слушаю\u2026"));
     EXPECT_EQ(listening->width, 340);
-    const auto handsFree = PillSpec::make(PillState::handsFree(3600, "hi"), PillLang::ru,
+    const auto handsFree = PillFace::make(PillState::handsFree(3600, "hi"), PillLang::ru,
                                           std::string("Mic"), fonts.measure());
     EXPECT_EQ(handsFree->text, Text::live("hi", "Слушаю\u2026"));
     EXPECT_EQ(handsFree->timer, "1:00:00");
     EXPECT_EQ(handsFree->stopLabel, "Остановить");
     EXPECT_EQ(handsFree->width, 380);
     // A ticking timer keeps the key, so the pill updates in place.
-    const auto later = PillSpec::make(PillState::handsFree(3601, "hi there"), PillLang::ru,
+    const auto later = PillFace::make(PillState::handsFree(3601, "hi there"), PillLang::ru,
                                       std::string("Mic"), fonts.measure());
     EXPECT_EQ(later->key, handsFree->key);
     EXPECT_NE(*later, *handsFree);
 }
 
-TEST(PillSpec, LabelDetailsFollowTheirPayloads) {
+TEST(PillFace, LabelDetailsFollowTheirPayloads) {
     test::PillMeasureFake fonts;
     auto make = [&](const PillState& state, std::optional<std::string> microphone = none) {
-        return *PillSpec::make(state, PillLang::en, microphone, fonts.measure());
+        return *PillFace::make(state, PillLang::en, microphone, fonts.measure());
     };
-    const PillSpec noWords = make(PillState::voiceEdit(0));
+    const PillFace noWords = make(PillState::voiceEdit(0));
     EXPECT_EQ(noWords.key, "voiceEdit.0");
     EXPECT_EQ(noWords.text, Text::label("What to change?", none, false));
     EXPECT_EQ(noWords.accessibilityLabel, "What to change?");
     EXPECT_EQ(make(PillState::voiceEdit(-4)).key, "voiceEdit.-4");
 
-    const PillSpec blankWord = make(PillState::learned(" \n\t "));
+    const PillFace blankWord = make(PillState::learned(" \n\t "));
     EXPECT_EQ(blankWord.key, "learned.");
     EXPECT_EQ(blankWord.text, Text::label("Added to words", none, true));
     EXPECT_EQ(blankWord.accessibilityLabel, "Added to words");
-    const PillSpec paddedWord = make(PillState::learned("\u00A0Talverin\n"));
+    const PillFace paddedWord = make(PillState::learned("\u00A0Talverin\n"));
     EXPECT_EQ(paddedWord.key, "learned.Talverin");
     EXPECT_EQ(paddedWord.text, Text::label("Added to words", "Talverin", true));
 
-    const PillSpec noMic = make(PillState::silence(), std::string("   "));
+    const PillFace noMic = make(PillState::silence(), std::string("   "));
     EXPECT_EQ(noMic.key, "silence.check the microphone");
     EXPECT_EQ(noMic.text, Text::label("Can\u2019t hear you", "check the microphone", false));
 
-    const PillSpec speech = make(PillState::refused(RefuseReason::noSpeechRecognition));
+    const PillFace speech = make(PillState::refused(RefuseReason::noSpeechRecognition));
     EXPECT_EQ(speech.key, "refused.noSpeechRecognition");
     EXPECT_EQ(speech.mark, Mark::symbol("exclamationmark", Tone::warn));
-    const PillSpec empty = make(PillState::refused(RefuseReason::empty));
+    const PillFace empty = make(PillState::refused(RefuseReason::empty));
     EXPECT_EQ(empty.text, Text::label("Nothing to insert", none, false));
     EXPECT_EQ(empty.accessibilityLabel, "Nothing to insert");
     EXPECT_EQ(make(PillState::refused(RefuseReason::editFailed)).mark,
@@ -153,25 +153,25 @@ TEST(PillSpec, LabelDetailsFollowTheirPayloads) {
 
     // The application's name reaches the announcement only.
     EXPECT_EQ(make(PillState::inserted("Notes")), [&] {
-        PillSpec other = make(PillState::inserted("Mail"));
+        PillFace other = make(PillState::inserted("Mail"));
         other.announcement = "Inserted in Notes";
         return other;
     }());
 }
 
-TEST(PillSpec, LabelWidthRoundsEachTextUpThenToEvenWithinTheBounds) {
+TEST(PillFace, LabelWidthRoundsEachTextUpThenToEvenWithinTheBounds) {
     test::PillMeasureFake fonts;
     fonts.widths = {{"Inserted", 50.1}, {"\u2318Z \u2013 undo", 61.1}, {"wide", 380}};
     const auto measure = fonts.unrounded();
     // 48 + 51 + (62 + 8) + 18 = 187, up to 188.
-    EXPECT_EQ(PillSpec::labelWidth(Mark::check(), "Inserted", "\u2318Z \u2013 undo", measure), 188);
-    EXPECT_EQ(PillSpec::labelWidth(Mark::dots(), "", none, measure), 132);
-    EXPECT_EQ(PillSpec::labelWidth(Mark::check(), "Inserted", std::string(), measure), 132)
+    EXPECT_EQ(PillFace::labelWidth(Mark::check(), "Inserted", "\u2318Z \u2013 undo", measure), 188);
+    EXPECT_EQ(PillFace::labelWidth(Mark::dots(), "", none, measure), 132);
+    EXPECT_EQ(PillFace::labelWidth(Mark::check(), "Inserted", std::string(), measure), 132)
         << "an empty detail adds no gap";
-    EXPECT_EQ(PillSpec::labelWidth(Mark::check(), "wide", "Inserted", measure), 420);
+    EXPECT_EQ(PillFace::labelWidth(Mark::check(), "wide", "Inserted", measure), 420);
 
     fonts.calls.clear();
-    PillSpec::labelWidth(Mark::check(), "Title", "detail", measure);
+    PillFace::labelWidth(Mark::check(), "Title", "detail", measure);
     ASSERT_EQ(fonts.calls.size(), 2u);
     EXPECT_EQ(fonts.calls[0].size, 13.5);
     EXPECT_EQ(fonts.calls[0].weight, 600);
@@ -191,8 +191,8 @@ TEST(PillSpec, LabelWidthRoundsEachTextUpThenToEvenWithinTheBounds) {
         {Mark::symbol("lock", Tone::warn), 24, 48},
     };
     for (const MarkRow& row : marks) {
-        EXPECT_EQ(PillSpec::markWidth(row.mark), row.markWidth);
-        EXPECT_EQ(PillSpec::leadWidth(row.mark), row.lead);
+        EXPECT_EQ(PillFace::markWidth(row.mark), row.markWidth);
+        EXPECT_EQ(PillFace::leadWidth(row.mark), row.lead);
     }
     EXPECT_EQ(PillLayout::pillWidth(131), 132);
     EXPECT_EQ(PillLayout::pillWidth(200.2), 202);
@@ -200,7 +200,7 @@ TEST(PillSpec, LabelWidthRoundsEachTextUpThenToEvenWithinTheBounds) {
     EXPECT_EQ(PillLayout::pillWidth(421), 420);
 }
 
-TEST(PillSpec, LiveWidthIsWhatTheMarkTimerAndStopLeave) {
+TEST(PillFace, LiveWidthIsWhatTheMarkTimerAndStopLeave) {
     test::PillMeasureFake fonts;
     fonts.widths = {{"00:00", 43.2}};
     const auto measure = fonts.unrounded();
@@ -209,13 +209,13 @@ TEST(PillSpec, LiveWidthIsWhatTheMarkTimerAndStopLeave) {
     EXPECT_TRUE(fonts.calls.back().tabular);
     EXPECT_EQ(fonts.calls.back().weight, 600);
 
-    const auto listening = PillSpec::make(PillState::listening("", 0), PillLang::en, none, measure);
+    const auto listening = PillFace::make(PillState::listening("", 0), PillLang::en, none, measure);
     EXPECT_EQ(listening->liveWidth(measure), 340 - 63 - 18);
-    const auto handsFree = PillSpec::make(PillState::handsFree(5, ""), PillLang::en, none, measure);
+    const auto handsFree = PillFace::make(PillState::handsFree(5, ""), PillLang::en, none, measure);
     EXPECT_EQ(handsFree->liveWidth(measure), 380 - (40 + 44 + 10) - 48);
-    const auto label = PillSpec::make(PillState::polishing(), PillLang::en, none, measure);
+    const auto label = PillFace::make(PillState::polishing(), PillLang::en, none, measure);
     EXPECT_EQ(label->liveWidth(measure), std::nullopt);
-    PillSpec narrow = *handsFree;
+    PillFace narrow = *handsFree;
     narrow.width = 50;
     EXPECT_EQ(narrow.liveWidth(measure), 0);
 }

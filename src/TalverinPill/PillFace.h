@@ -12,9 +12,9 @@ namespace talverin {
 
 // What the pill shows for one state: its leading mark, the live words or a label, the timer
 // and stop button of hands-free dictation, its width, what a screen reader announces and the
-// pill's accessible label. Two specs with the same key are the same content, updated in place;
+// pill's accessible label. Two faces with the same key are the same content, updated in place;
 // a new key is new content.
-struct PillSpec {
+struct PillFace {
     enum class Tone { neutral, accent, warn };
 
     // The leading mark.
@@ -94,9 +94,9 @@ struct PillSpec {
     // The room left for the live words: none for a label, never below 0.
     std::optional<double> liveWidth(const PillMeasure& measure) const;
 
-    // The spec of a state in a language; none for hidden. The microphone name reaches only
+    // The face of a state in a language; none for hidden. The microphone name reaches only
     // the silence state. Widths are measured with `measure`.
-    static std::optional<PillSpec> make(const PillState& state, PillLang lang,
+    static std::optional<PillFace> make(const PillState& state, PillLang lang,
                                         const std::optional<std::string>& microphone,
                                         const PillMeasure& measure);
 
@@ -107,7 +107,7 @@ struct PillSpec {
     static double labelWidth(const Mark& mark, std::string_view title,
                              const std::optional<std::string>& detail, const PillMeasure& measure);
 
-    bool operator==(const PillSpec&) const = default;
+    bool operator==(const PillFace&) const = default;
 };
 
 } // namespace talverin
