@@ -30,19 +30,29 @@ PillLook liftedLook(Size size) {
 } // namespace
 
 bool PillPanel::mouse(const PillMouseEvent& event) {
+    const auto alive = m_alive.token();
+    bool consumed = false;
     switch (event.kind()) {
     case PillMouseEvent::Kind::down:
-        return down(event.point());
+        consumed = down(event.point());
+        break;
     case PillMouseEvent::Kind::dragged:
-        return dragged(event.point());
+        consumed = dragged(event.point());
+        break;
     case PillMouseEvent::Kind::up:
-        return up();
+        consumed = up();
+        break;
     case PillMouseEvent::Kind::rightDown:
-        return rightDown(event.point());
+        consumed = rightDown(event.point());
+        break;
     case PillMouseEvent::Kind::moved:
-        return moved();
+        consumed = moved();
+        break;
     }
-    return false;
+    // A click's callback may have taken the panel away with it.
+    if (alive)
+        updateMouse();
+    return consumed;
 }
 
 bool PillPanel::canRest() const {
