@@ -1,6 +1,7 @@
 #include "TalverinPill/PillPanel.h"
 
 #include "TalverinPill/PillBars.h"
+#include "TalverinPill/PillTimeline.h"
 #include "TalverinPill/PillWindowDriverNull.h"
 #include "PillPanelWorld.h"
 
@@ -41,21 +42,30 @@ TEST_F(PillPanelTest, HideOrdersTheWindowOutWhenTheLastStepHasSettled) {
         bool idleBar;
         PillScreen screen;
         PillSpot spot;
+        bool reduceMotion;
         std::optional<double> showAgainAt; // after the hide
         std::vector<double> orderedOut;    // after the hide
     };
     const std::vector<Case> cases{
         // The second step at 0.22 s, then the collapse spring's 0.36 s and 0.05 s more.
-        {"plain", false, plainScreen(), PillSpot::bottomCenter, std::nullopt, {0.63}},
+        {"plain", false, plainScreen(), PillSpot::bottomCenter, false, std::nullopt, {0.63}},
         // On the island the last step only fades: 0.22 + 0.11 + 0.05.
-        {"island", false, notchedScreen(), PillSpot::topCenter, std::nullopt, {0.38}},
-        {"idle bar stays", true, plainScreen(), PillSpot::bottomCenter, std::nullopt, {}},
-        {"shown again first", false, plainScreen(), PillSpot::bottomCenter, 0.5, {}},
+        {"island", false, notchedScreen(), PillSpot::topCenter, false, std::nullopt, {0.38}},
+        {"reduce motion: at once",
+         false,
+         plainScreen(),
+         PillSpot::bottomCenter,
+         true,
+         std::nullopt,
+         {0}},
+        {"idle bar stays", true, plainScreen(), PillSpot::bottomCenter, false, std::nullopt, {}},
+        {"shown again first", false, plainScreen(), PillSpot::bottomCenter, false, 0.5, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         driver = std::make_shared<test::PillWindowDriverFake>();
         driver->screenList = {c.screen};
+        driver->reduceMotionOn = c.reduceMotion;
         panel = std::make_unique<PillPanel>(model, driver, PillLang::en, fonts.measure());
         panel->setSpot(c.spot, false);
         panel->setShowsIdleBar(c.idleBar);
@@ -331,6 +341,27 @@ TEST_F(PillPanelTest, TheScreenChangeDropsARunningSnapAndPlacesThePillAnew) {
     driver->pointer = {100, 100};
     driver->changeScreens({});
     EXPECT_EQ(panel->screen()->frame, rect(0, 0, 1440, 900));
+}
+
+TEST_F(PillPanelTest, AScreenChangeUnderTheHoverFormRefreshesItsContent) {
+    // The display the pill hovers on turns out to have a camera housing: the microphone
+    // button gives way to the island's hint.
+    panel->setSpot(PillSpot::topCenter, false);
+    panel->setShowsIdleBar(true);
+    settle();
+    driver->moveTo(centreOf(PillStage::bar(), PillSpot::topCenter));
+    settle();
+    ASSERT_EQ(panel->stage(), PillStage::hover());
+    ASSERT_TRUE(model->layers().back().kind.asMic());
+
+    PillScreen housed = notchedScreen();
+    housed.id = plainScreen().id;
+    driver->changeScreens({housed});
+    EXPECT_EQ(*panel->screen(), housed);
+    ASSERT_TRUE(model->layers().back().kind.asHover());
+    EXPECT_EQ(model->layers().back().delay, PillTimeline::hoverContentDelay);
+    EXPECT_EQ(driver->frame(), PillGeometry::homeBox(PillSpot::topCenter, housed));
+    EXPECT_EQ(model->shape().look.size, targetFrame(PillStage::hover(), PillSpot::topCenter).size);
 }
 
 TEST_F(PillPanelTest, TheHoldKeyRenamesTheHintAndResizesIt) {
