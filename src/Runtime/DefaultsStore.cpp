@@ -1,13 +1,10 @@
 #include "Runtime/DefaultsStore.h"
 
-#include "Runtime/EventLoop.h"
 #include "Runtime/Paths.h"
 #include "Runtime/PrivateFile.h"
 #include "Runtime/StandardError.h"
 
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <system_error>
 
 namespace talverin {
@@ -19,33 +16,6 @@ std::string errnoText(int error) {
 
 void logToStandardError(const std::string& line) {
     StandardError::write(line + "\n");
-}
-
-// Enough for every bad file a user could make in one second; past it something else is wrong.
-constexpr int maxAsideNumber = 1000;
-
-// The store may be opened before an event loop is installed (the command-line modes); tests
-// install a virtual one to fix the time.
-WallTime wallClock() {
-    if (EventLoop* loop = Runtime::current())
-        return loop->now();
-    return std::chrono::system_clock::now();
-}
-
-// The time in UTC as 20261210T234800Z: sorts by time and needs no character a file name avoids.
-std::string utcStamp(WallTime time) {
-    using namespace std::chrono;
-    const auto seconds = floor<std::chrono::seconds>(time);
-    const auto day = floor<days>(seconds);
-    const year_month_day date(day);
-    const hh_mm_ss clock(seconds - day);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02u%02uT%02ld%02ld%02lldZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<long>(clock.hours().count()),
-                  static_cast<long>(clock.minutes().count()),
-                  static_cast<long long>(clock.seconds().count()));
-    return text;
 }
 
 } // namespace
@@ -174,26 +144,16 @@ void DefaultsStoreFile::removeLeftoverTempFiles() const {
 
 void DefaultsStoreFile::setAside(const std::string& reason) {
     const std::string name = m_file.filename().string();
-    // Each set-aside copy gets a name of its own, so that a second bad file never replaces the
-    // first: the time says which came when, and a number follows when the second is the same.
-    const std::string stem = m_file.stem().string() + ".corrupt-" + utcStamp(wallClock());
-    int error = EEXIST;
-    std::filesystem::path aside;
-    for (int n = 1; error == EEXIST && n <= maxAsideNumber; ++n) {
-        aside = m_file;
-        aside.replace_filename(stem + (n > 1 ? "-" + std::to_string(n) : "") +
-                               m_file.extension().string());
-        error = PrivateFile::moveWithoutReplacing(m_file, aside);
-    }
-    if (error == 0) {
+    const PrivateFile::Aside aside = PrivateFile::setAside(m_file);
+    if (aside.error == 0) {
         log("Defaults: could not read " + name + " (" + reason + "): set aside as " +
-            aside.filename().string());
+            aside.path.filename().string());
         return;
     }
     // The unreadable file may still hold what the user cares about: never write over it.
     m_mayWrite = false;
     log("Defaults: could not read " + name + " (" + reason + ") nor set it aside (" +
-        errnoText(error) + "): changes will not be saved");
+        errnoText(aside.error) + "): changes will not be saved");
 }
 
 void DefaultsStoreFile::persist(std::uint64_t generation) {

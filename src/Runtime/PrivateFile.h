@@ -32,9 +32,18 @@ public:
     // Removes the temporary files that a save killed before its rename left beside the file.
     static void removeLeftovers(const std::filesystem::path& file);
 
-    // Moves the file to `corrupt` in the same folder, first removing an older one there.
-    // Failures are ignored.
-    static void setAside(const std::filesystem::path& file, const std::filesystem::path& corrupt);
+    // Where setAside moved a file, or why it could not.
+    struct Aside {
+        std::filesystem::path path; // the file's new name, when error is 0
+        int error = 0;
+    };
+
+    // Moves a damaged file out of the way, beside itself, as <stem>.corrupt-<UTC time><ext>
+    // (history.corrupt-20261210T234800Z.json), with -2, -3 ... after the time when that name is
+    // taken: a second damaged file never replaces the first copy. The time is the installed
+    // event loop's, else the system clock's. When every name is taken, or the move fails, the
+    // file stays where it is and error says why.
+    static Aside setAside(const std::filesystem::path& file);
 
     // Moves the file to `target` in the same folder unless something is already there: never
     // replaces, answering EEXIST instead, so that an earlier copy the user may need survives.

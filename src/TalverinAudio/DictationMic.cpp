@@ -43,17 +43,25 @@ DictationMic::~DictationMic() {
         for (auto id : m_listeners)
             m_system->removeListener(id);
         m_listeners.clear();
-        clearCheck(CheckEnd::keepEngine);
+        m_levelCheck.drop();
         tearDown();
     });
 }
 
-void DictationMic::post(std::function<void()> job) {
-    m_control.async([this, job = std::move(job)] {
+std::function<void()> DictationMic::guarded(std::function<void()> job) {
+    return [this, job = std::move(job)] {
         boundWaits();
         if (!m_closed)
             job();
-    });
+    };
+}
+
+void DictationMic::post(std::function<void()> job) {
+    m_control.async(guarded(std::move(job)));
+}
+
+void DictationMic::after(double delay, std::function<void()> job) {
+    m_control.after(delay, guarded(std::move(job)));
 }
 
 std::optional<std::string> DictationMic::deviceID() const {
@@ -99,20 +107,17 @@ Result<void, MicError> DictationMic::prewarm() {
         boundWaits();
         auto result = prepare("prewarm", Preparation::reuse);
         if (result)
-            checkFollowsEngine();
+            m_levelCheck.followEngine();
         else
-            checkLost(result.error());
+            m_levelCheck.engineLost(result.error());
         return result;
     });
 }
 
 Result<void, MicError> DictationMic::begin() {
     const double t0 = Clock::uptime();
-    {
-        // A dictation ends the delivery of a running level check.
-        std::lock_guard lock(m_lock);
-        ++m_checkGeneration;
-    }
+    // A dictation ends the delivery of a running level check.
+    m_levelCheck.interrupt();
     if (!m_authorized())
         return fail(MicError::notAuthorized());
     auto result = m_control.syncValue([this, t0] {
@@ -191,12 +196,12 @@ Result<void, MicError> DictationMic::prepare(const std::string& reason, Preparat
         return fail(MicError::noInput());
     }
     // The tap holds the meter and the capture engine, never the service.
-    engine->installTap(
-        tapFrames, *format,
-        [meter = m_meter, core = m_core](AudioBlock block, std::optional<double> time) {
-            meter->tap(block);
-            core->tap(std::move(block), time);
-        });
+    engine->installTap(tapFrames, *format,
+                       [meter = m_levelCheck.meter(), core = m_core](AudioBlock block,
+                                                                     std::optional<double> time) {
+                           meter->tap(block);
+                           core->tap(std::move(block), time);
+                       });
     engine->prepare();
     const std::uint64_t serial = ++m_engineSerial;
     engine->setOnConfigurationChange(
@@ -248,7 +253,7 @@ void DictationMic::tearDown() {
 }
 
 Result<void, MicError> DictationMic::startCapture(double t0) {
-    clearCheck(CheckEnd::keepEngine);
+    m_levelCheck.drop();
     if (!m_engine || m_stale || !m_prepared) {
         if (auto prepared = prepare("begin", Preparation::rebuild); !prepared)
             return prepared;
@@ -285,12 +290,9 @@ Result<void, MicError> DictationMic::startCapture(double t0) {
 void DictationMic::captureEnded() {
     if (m_core->isCapturing())
         return;
-    if (m_check && m_check->id == checkGeneration()) {
-        // The level check asked for during the capture keeps the engine running.
-        m_check->waiting = false;
-        startCheckEngine();
+    // A level check asked for during the capture keeps the engine running.
+    if (m_levelCheck.takeOverAfterCapture())
         return;
-    }
     if (m_engine)
         m_engine->pause();
     // Audio captured before the pause must never reach a later clip.
@@ -341,7 +343,7 @@ void DictationMic::rebuildIfNeeded(const std::string& reason) {
         if (m_engine)
             log(reason + ": no input device left");
         tearDown();
-        checkLost(MicError::noInput());
+        m_levelCheck.engineLost(MicError::noInput());
         // Nothing is left to prepare on: a preparation now would only fail again and log it.
         return;
     }
@@ -351,10 +353,10 @@ void DictationMic::rebuildIfNeeded(const std::string& reason) {
     }
     auto prepared = prepare(reason, Preparation::rebuild);
     if (prepared) {
-        checkFollowsEngine();
+        m_levelCheck.followEngine();
     } else {
         log(reason + ": prepare failed (" + prepared.error().description() + ")");
-        checkLost(prepared.error());
+        m_levelCheck.engineLost(prepared.error());
     }
 }
 
@@ -371,7 +373,7 @@ void DictationMic::configurationChanged(std::uint64_t engineSerial) {
     InputShape shape = AudioDevices::inputShape(*m_system, device.id);
     if (present && shape == m_prepared->shape) {
         m_engine->prepare();
-        checkFollowsEngine();
+        m_levelCheck.followEngine();
         return;
     }
 
@@ -385,124 +387,49 @@ void DictationMic::configurationChanged(std::uint64_t engineSerial) {
         scheduleRebuild("configuration", configurationDelay);
     } else {
         log("engine configuration keeps changing: rebuilt at the next begin");
-        checkLost(MicError::engine("configuration"));
+        m_levelCheck.engineLost(MicError::engine("configuration"));
     }
 }
 
 // The level check.
 
-std::int64_t DictationMic::checkGeneration() const {
-    std::lock_guard lock(m_lock);
-    return m_checkGeneration;
-}
-
 void DictationMic::beginLevelCheck(ReadingCallback onReading) {
-    std::int64_t id = 0;
-    {
-        std::lock_guard lock(m_lock);
-        id = ++m_checkGeneration;
-    }
-    post([this, id, onReading = std::move(onReading)]() mutable {
-        startCheck(id, std::move(onReading));
-    });
+    m_levelCheck.begin(std::move(onReading));
 }
 
 void DictationMic::endLevelCheck() {
-    {
-        std::lock_guard lock(m_lock);
-        ++m_checkGeneration;
-    }
-    post([this] {
-        // A check that carries the current generation was begun after this end.
-        if (!m_check || m_check->id == checkGeneration())
-            return;
-        log("level check ended (" + std::to_string(m_check->readings) + " readings)");
-        clearCheck(CheckEnd::pauseEngine);
-    });
+    m_levelCheck.end();
 }
 
-void DictationMic::startCheck(std::int64_t id, ReadingCallback onReading) {
-    if (id != checkGeneration())
-        return; // a later begin or end overtook it
-    const double now = Clock::uptime();
-    if (m_check && !m_check->failure && !m_check->waiting && m_meter->isActive() && m_engine &&
-        m_engine->isRunning()) {
-        // Take over the running check: its window and its count go on.
-        m_check->id = id;
-        m_check->onReading = std::move(onReading);
-        m_check->nextRetry = 0;
-        m_check->loggedReason.reset();
-        return;
+Result<void, MicError> DictationMic::runEngine() {
+    if (auto prepared = prepare("level check", Preparation::reuse); !prepared)
+        return prepared;
+    if (!m_engine)
+        return fail(MicError::noInput());
+    if (!m_engine->isRunning()) {
+        if (auto started = m_engine->start(); !started)
+            return fail(MicError::engine(describe(started.error())));
     }
-    m_check =
-        Check{.id = id, .onReading = std::move(onReading), .window = LevelWindow::startingAt(now)};
-    startCheckTimer();
-    if (m_core->isCapturing()) {
-        m_check->waiting = true;
-        log("level check waits for the capture to end");
-        return;
-    }
-    startCheckEngine();
+    return {};
 }
 
-void DictationMic::startCheckTimer() {
-    if (m_checkTimer)
-        return;
-    const std::uint64_t timer = ++m_checkTimerSerial;
-    m_checkTimer = timer;
-    scheduleCheckTick(timer, Clock::uptime() + MicCheck::interval);
+bool DictationMic::hasEngine() const {
+    return m_engine != nullptr;
 }
 
-void DictationMic::scheduleCheckTick(std::uint64_t timer, double due) {
-    m_control.after(std::max(0.0, due - Clock::uptime()), [this, timer, due] {
-        if (m_closed || m_checkTimer != timer)
-            return;
-        boundWaits();
-        // The next tick is set before this one runs, so that nothing the tick does can stop
-        // the timer; a tick that drops the check makes it a no-op. A queue that fell behind
-        // skips the ticks it missed.
-        double next = due + MicCheck::interval;
-        const double now = Clock::uptime();
-        while (next <= now)
-            next += MicCheck::interval;
-        scheduleCheckTick(timer, next);
-        checkTick();
-    });
+bool DictationMic::engineRuns() const {
+    return m_engine && m_engine->isRunning();
 }
 
-void DictationMic::checkTick() {
-    if (!m_check) {
-        clearCheck(CheckEnd::keepEngine);
+void DictationMic::pauseIdleEngine() {
+    if (!engineRuns() || m_core->isCapturing())
         return;
-    }
-    if (m_check->id != checkGeneration()) {
-        clearCheck(CheckEnd::pauseEngine);
-        return;
-    }
-    if (m_check->waiting)
-        return;
+    m_engine->pause();
+    m_core->markPaused(Clock::uptime());
+}
 
-    const double now = Clock::uptime();
-    MicCheckReading reading{0, m_check->failure};
-    if (!m_check->failure)
-        reading = m_check->window.tick(
-            now, m_meter->drain(),
-            [this](const LevelWindow::Evidence& evidence) { return diagnose(evidence); });
-    ++m_check->readings;
-
-    if (!reading.reason && m_check->loggedReason)
-        log("level check: hearing input");
-    else if (reading.reason && m_check->loggedReason != reading.reason)
-        log("level check: quiet (" + std::string(toString(*reading.reason)) + ")");
-    m_check->loggedReason = reading.reason;
-
-    // Called outside every lock; the callback must not wait for this queue.
-    if (m_check->id == checkGeneration() && m_check->onReading) {
-        auto onReading = m_check->onReading;
-        onReading(reading);
-    }
-    if (m_check && m_check->failure && now >= m_check->nextRetry)
-        startCheckEngine();
+bool DictationMic::isCapturing() const {
+    return m_core->isCapturing();
 }
 
 std::optional<InputDevice> DictationMic::checkedDevice() {
@@ -510,100 +437,6 @@ std::optional<InputDevice> DictationMic::checkedDevice() {
         return m_prepared->device;
     auto choice = chooseDevice();
     return choice ? std::optional<InputDevice>(choice->device) : std::nullopt;
-}
-
-bool DictationMic::isMuted(std::uint32_t id) {
-    return m_system->isInputMuted(id);
-}
-
-bool DictationMic::isHoggedByOther(std::uint32_t id) {
-    return m_system->isHeldByOtherProcess(id);
-}
-
-MicSilenceReason DictationMic::diagnose(const LevelWindow::Evidence& evidence) {
-    LevelWindow::DeviceFacts facts;
-    if (auto device = checkedDevice()) {
-        facts.exists = true;
-        facts.present = AudioDevices::isConnected(*m_system, *device);
-        // The device is asked only for what decides the reason.
-        facts.muted = facts.present && isMuted(device->id);
-        facts.hoggedByOther = facts.present && !facts.muted && isHoggedByOther(device->id);
-    }
-    return LevelWindow::diagnoseFrom(facts, evidence);
-}
-
-MicSilenceReason DictationMic::startFailure(const MicError& error) {
-    if (error.kind() == MicError::Kind::noInput)
-        return MicSilenceReason::noInput;
-    if (error.kind() == MicError::Kind::notAuthorized)
-        return MicSilenceReason::unknown;
-    auto device = checkedDevice();
-    if (!device)
-        return MicSilenceReason::noInput;
-    return isMuted(device->id) ? MicSilenceReason::muted : MicSilenceReason::busy;
-}
-
-void DictationMic::startCheckEngine() {
-    if (!m_check)
-        return;
-    const double t = Clock::uptime();
-    auto failed = [&](const MicError& error) {
-        m_meter->deactivate();
-        MicSilenceReason reason = startFailure(error);
-        if (m_check->failure != reason)
-            log("level check: no engine (" + std::string(toString(reason)) + "; " +
-                error.description() + ")");
-        m_check->failure = reason;
-        m_check->nextRetry = t + MicCheck::silenceWindow;
-    };
-
-    if (auto prepared = prepare("level check", Preparation::reuse); !prepared)
-        return failed(prepared.error());
-    if (!m_engine)
-        return failed(MicError::noInput());
-    if (!m_engine->isRunning()) {
-        if (auto started = m_engine->start(); !started)
-            return failed(MicError::engine(describe(started.error())));
-    }
-    m_meter->activate();
-    const bool wasFailing = m_check->failure.has_value();
-    m_check->window = LevelWindow::startingAt(t);
-    m_check->failure.reset();
-    log(wasFailing ? "level check running again" : "level check started");
-}
-
-void DictationMic::checkLost(const MicError& error) {
-    if (!m_check || m_check->waiting)
-        return;
-    m_meter->deactivate();
-    MicSilenceReason reason = startFailure(error);
-    if (m_check->failure != reason)
-        log("level check: engine lost (" + std::string(toString(reason)) + ")");
-    m_check->failure = reason;
-    m_check->nextRetry = Clock::uptime() + MicCheck::silenceWindow;
-}
-
-void DictationMic::checkFollowsEngine() {
-    if (!m_check || m_check->waiting || !m_engine)
-        return;
-    if (m_engine->isRunning() && m_meter->isActive() && !m_check->failure)
-        return;
-    if (m_core->isCapturing())
-        return;
-    startCheckEngine();
-}
-
-void DictationMic::clearCheck(CheckEnd end) {
-    if (!m_check && !m_checkTimer)
-        return;
-    m_check.reset();
-    m_checkTimer.reset();
-    m_meter->deactivate();
-    if (end == CheckEnd::pauseEngine && m_engine && m_engine->isRunning() &&
-        !m_core->isCapturing()) {
-        m_engine->pause();
-        m_core->markPaused(Clock::uptime());
-    }
 }
 
 } // namespace talverin

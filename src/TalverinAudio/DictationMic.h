@@ -6,8 +6,7 @@
 #include "TalverinAudio/CaptureCore.h"
 #include "TalverinAudio/DevicePolicy.h"
 #include "TalverinAudio/InputDevice.h"
-#include "TalverinAudio/LevelMeter.h"
-#include "TalverinAudio/LevelWindow.h"
+#include "TalverinAudio/MicLevelCheck.h"
 #include "TalverinCore/MicCapturing.h"
 
 #include <cstdint>
@@ -24,9 +23,10 @@ namespace talverin {
 // dictations, so that a key press only resumes it, opens and closes captures on the capture
 // engine, and rebuilds the engine when the devices, the default input or the engine's own
 // configuration change. Every log line begins with "mic: " and names the preparation's reason.
+// The settings pages' level check (MicLevelCheck) runs on the same engine, between captures.
 //
 // Create and destroy it on the main thread.
-class DictationMic final : public MicCapturing {
+class DictationMic final : public MicCapturing, private MicLevelCheck::Host {
 public:
     using Authorized = std::function<bool()>;
 
@@ -96,55 +96,32 @@ private:
     void configurationChanged(std::uint64_t engineSerial);
     void scheduleRebuild(std::string reason, double delay);
     void rebuildIfNeeded(const std::string& reason);
-    // Posts `job` to the control queue; it does nothing once the service is closing.
-    void post(std::function<void()> job);
+    // `job` as the control queue runs it: with a fresh budget for waits on the sound server,
+    // and not at all once the service is closing.
+    std::function<void()> guarded(std::function<void()> job);
+    // Posts `job` to the control queue, guarded.
+    void post(std::function<void()> job) override;
 
-    // The level check of the settings pages: readings every MicCheck::interval from the
-    // dictation engine, outside any capture. Everything here runs on the control queue.
-    struct Check {
-        std::int64_t id = 0; // the check generation it was started with
-        ReadingCallback onReading;
-        LevelWindow window;
-        std::optional<MicSilenceReason> failure; // set while the engine cannot run
-        double nextRetry = 0;                    // when a failed engine start is tried again
-        bool waiting = false;                    // waits for a running capture to end
-        int readings = 0;
-        std::optional<MicSilenceReason> loggedReason; // named by the last quiet line
-    };
+    // What the level check asks of the microphone, on the control queue; after() guards its
+    // job as post() does.
+    void after(double delay, std::function<void()> job) override;
+    Result<void, MicError> runEngine() override;
+    bool hasEngine() const override;
+    bool engineRuns() const override;
+    void pauseIdleEngine() override;
+    bool isCapturing() const override;
+    std::optional<InputDevice> checkedDevice() override;
 
-    // Any thread.
-    std::int64_t checkGeneration() const;
-    // The control queue, as everything below.
-    void startCheck(std::int64_t id, ReadingCallback onReading);
-    void startCheckTimer();
-    void scheduleCheckTick(std::uint64_t timer, double due);
-    void checkTick();
-    MicSilenceReason diagnose(const LevelWindow::Evidence& evidence);
-    // The silence reason of an engine that cannot run.
-    MicSilenceReason startFailure(const MicError& error);
-    // The prepared device, or the one a preparation would choose.
-    std::optional<InputDevice> checkedDevice();
-    bool isMuted(std::uint32_t id);
-    bool isHoggedByOther(std::uint32_t id);
-    // The hooks the engine's life calls; each does nothing while no check exists.
-    void checkLost(const MicError& error);
-    void checkFollowsEngine();
-    // Whether dropping the check pauses the engine it kept running.
-    enum class CheckEnd { keepEngine, pauseEngine };
-    void clearCheck(CheckEnd end);
-    void startCheckEngine();
-
-    // Guards the four fields below it, each only for one read or write.
+    // Guards the three fields below it, each only for one read or write.
     mutable std::mutex m_lock;
     std::optional<std::string> m_storedDeviceID;
     std::function<void()> m_storedOnDevicesChange;
     std::optional<InputDevice> m_storedActiveDevice;
-    std::int64_t m_checkGeneration = 0;
 
     const std::shared_ptr<AudioSystem> m_system;
     const Authorized m_authorized;
     std::shared_ptr<CaptureCore> m_core;
-    const std::shared_ptr<LevelMeter> m_meter = std::make_shared<LevelMeter>();
+    MicLevelCheck m_levelCheck{*this, m_system};
 
     // Owned by the control queue.
     std::unique_ptr<AudioEngine> m_engine;
@@ -158,9 +135,6 @@ private:
     std::vector<AudioSystem::ListenerID> m_listeners;
     std::uint64_t m_rebuildToken = 0;
     std::vector<double> m_configRebuilds;
-    std::optional<Check> m_check;
-    std::optional<std::uint64_t> m_checkTimer; // the running timer's serial
-    std::uint64_t m_checkTimerSerial = 0;
     bool m_closed = false;
 
     // The control queue runs every engine operation and every rebuild. prewarm() and begin()

@@ -15,8 +15,6 @@
 namespace talverin {
 namespace {
 
-constexpr const char* corruptName = "history.corrupt.json";
-
 // A listing's query and the text it is looked for in are compared lowered and composed, so
 // that a letter typed precomposed finds the same letter stored decomposed.
 std::string searchable(std::string_view text) {
@@ -88,13 +86,11 @@ void HistoryStore::load() {
     }
     auto decoded = decodeFile(contents.bytes);
     if (!decoded) {
-        PrivateFile::setAside(m_url, m_url.parent_path() / corruptName);
-        // When the move failed the damaged file is still the only copy of the user's history,
-        // and the next save would replace it; keep it and save nothing, as for a file that
-        // cannot be read.
-        std::error_code error;
-        if (std::filesystem::symlink_status(m_url, error).type() !=
-            std::filesystem::file_type::not_found) {
+        // Every damaged file keeps a copy of its own: an earlier one may still hold items the
+        // user wants back. When the move failed the damaged file is still the only copy of the
+        // user's history, and the next save would replace it; keep it and save nothing, as for
+        // a file that cannot be read.
+        if (PrivateFile::setAside(m_url).error != 0) {
             m_saveBlocked = true;
             CoreLog::write("History: the file did not decode (" +
                            std::to_string(contents.bytes.size()) +

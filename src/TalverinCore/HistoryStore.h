@@ -40,10 +40,10 @@ public:
     // The file the store writes for these items.
     static Wire::Coded<std::string> encodeFile(const std::vector<HistoryItem>& items);
 
-    // Loads the file before returning. A file that does not decode is set aside as
-    // "history.corrupt.json" in the same folder; a file that exists but cannot be read, or that
-    // cannot be set aside, is kept as it is, and then this run saves nothing, so that it is never
-    // overwritten.
+    // Loads the file before returning. A file that does not decode is set aside in the same
+    // folder under a name no earlier copy has (history.corrupt-<UTC time>[-n].json); a file
+    // that exists but cannot be read, or that cannot be set aside, is kept as it is, and then
+    // this run saves nothing, so that it is never overwritten.
     explicit HistoryStore(std::filesystem::path url);
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;

@@ -211,6 +211,42 @@ TEST_F(LevelCheck, ASecondBeginTakesTheRunningCheckOver) {
     EXPECT_EQ(readings.size(), total);
 }
 
+// A check that cannot take over (its engine cannot run, or it waits for a capture) is replaced
+// by the next begin, which goes on at the same pace: one reading per interval, one caller.
+TEST_F(LevelCheck, ASecondBeginReplacingAFailingOrWaitingCheckKeepsOneReadingPerInterval) {
+    for (const bool duringCapture : {false, true}) {
+        SCOPED_TRACE(duringCapture ? "waiting for a capture" : "failing");
+        std::vector<Timed> first;
+        readings.clear();
+        if (duringCapture)
+            ASSERT_TRUE(mic->begin());
+        else
+            system->setDevices({});
+        beginCheck(first);
+        feed(0.5, loud);
+        beginCheck();
+        if (duringCapture) {
+            auto clip = mic->end(0);
+            feed(0.2, loud);
+            ASSERT_TRUE(clip.peek());
+        }
+        const auto firstHeard = first.size();
+        const double from = world.uptime();
+        feed(1, loud);
+
+        EXPECT_EQ(first.size(), firstHeard) << "the first caller hears nothing more";
+        const auto since = after(from);
+        ASSERT_GE(since.size(), 19u);
+        EXPECT_LE(since.size(), 21u);
+        for (std::size_t i = 1; i < since.size(); ++i)
+            EXPECT_NEAR(since[i].time - since[i - 1].time, MicCheck::interval, 1e-6);
+
+        mic->endLevelCheck();
+        world.runUntil(world.uptime() + 1);
+        system->setDevices({vmic, usb});
+    }
+}
+
 TEST_F(LevelCheck, AnEndBeforeTheQueueRanLeavesNothingBehind) {
     mic->beginLevelCheck([this](const MicCheckReading& r) { readings.push_back({0, r}); });
     mic->endLevelCheck();

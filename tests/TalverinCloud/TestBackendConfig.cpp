@@ -1,8 +1,10 @@
 #include "TalverinCloud/Backend.h"
 
-#include "CloudFakes.h"
 #include "Runtime/Bundle.h"
 #include "Runtime/VirtualWorld.h"
+#include "TalverinCloud/MemorySecrets.h"
+#include "fakes/HttpTransportFake.h"
+#include "support/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +16,12 @@ protected:
     std::shared_ptr<Backend> make(std::optional<std::string> url,
                                   std::optional<std::string> key = "anon-key") {
         return std::make_shared<Backend>(std::move(url), std::move(key),
-                                         std::make_shared<test::FakeBackend>(),
+                                         std::make_shared<test::HttpTransportFake>(),
                                          std::make_shared<MemorySecrets>(), [] { return true; });
     }
 
     VirtualWorld world;
-    test::CloudLog log;
+    test::LogLines log;
 };
 
 TEST_F(BackendConfigTest, AddressTable) {
@@ -83,7 +85,7 @@ TEST_F(BackendConfigTest, PlainHttpOffThisMachineLeavesTheCloudOffWithOneLine) {
 }
 
 TEST_F(BackendConfigTest, NotConfiguredRefusesTokensWithoutARequest) {
-    auto transport = std::make_shared<test::FakeBackend>();
+    auto transport = std::make_shared<test::HttpTransportFake>();
     auto backend = std::make_shared<Backend>(
         "ftp://x", "k", transport, std::make_shared<MemorySecrets>(), [] { return true; });
     auto token = backend->token();
@@ -93,7 +95,7 @@ TEST_F(BackendConfigTest, NotConfiguredRefusesTokensWithoutARequest) {
 }
 
 TEST_F(BackendConfigTest, BundleValuesAreUsedOnlyWhenTheyAreStrings) {
-    auto transport = std::make_shared<test::FakeBackend>();
+    auto transport = std::make_shared<test::HttpTransportFake>();
     auto secrets = std::make_shared<MemorySecrets>();
     auto configured = Backend::fromBundle(
         Bundle::withInfo({{"TLSupabaseURL", "https://abc.example.co/"}, {"TLSupabaseKey", "k"}}),

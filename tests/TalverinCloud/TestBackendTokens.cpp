@@ -1,11 +1,13 @@
 #include "TalverinCloud/Backend.h"
 
-#include "CloudFakes.h"
+#include "CloudTestSupport.h"
 #include "Runtime/VirtualWorld.h"
 #include "TalverinCloud/DictationNetworkMetrics.h"
+#include "fakes/HttpTransportFake.h"
+#include "fakes/SecretStoreFake.h"
+#include "support/LogLines.h"
 
 #include <gtest/gtest.h>
-
 
 namespace talverin {
 namespace {
@@ -41,9 +43,10 @@ protected:
     }
 
     VirtualWorld world;
-    test::CloudLog log;
-    std::shared_ptr<test::FakeBackend> transport = std::make_shared<test::FakeBackend>();
-    std::shared_ptr<test::CountingSecrets> secrets = std::make_shared<test::CountingSecrets>();
+    test::LogLines log;
+    std::shared_ptr<test::HttpTransportFake> transport =
+        std::make_shared<test::HttpTransportFake>();
+    std::shared_ptr<test::SecretStoreFake> secrets = std::make_shared<test::SecretStoreFake>();
     bool consent = true;
     std::shared_ptr<Backend> backend;
 };
@@ -168,11 +171,16 @@ TEST_F(BackendTokensTest, AnAccessTokenAHeaderCannotCarryIsAFailedRenewal) {
         const char* accessToken; // JSON string text
     };
     const Case cases[] = {
-        {signup, R"(acc\r\nx-admin: 1)"}, {refresh, R"(acc\r\nx-admin: 1)"},
-        {signup, R"(acc\n)"},             {refresh, R"(acc\r)"},
-        {signup, R"(a\u0000b)"},          {signup, R"(a\tb)"},
-        {signup, R"(a b)"},               {refresh, R"( acc)"},
-        {signup, R"(a\u007fb)"},          {signup, R"(\u0442\u043e\u043a\u0435\u043d)"},
+        {signup, R"(acc\r\nx-admin: 1)"},
+        {refresh, R"(acc\r\nx-admin: 1)"},
+        {signup, R"(acc\n)"},
+        {refresh, R"(acc\r)"},
+        {signup, R"(a\u0000b)"},
+        {signup, R"(a\tb)"},
+        {signup, R"(a b)"},
+        {refresh, R"( acc)"},
+        {signup, R"(a\u007fb)"},
+        {signup, R"(\u0442\u043e\u043a\u0435\u043d)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " " + c.accessToken);
@@ -197,8 +205,9 @@ TEST_F(BackendTokensTest, AnAccessTokenAHeaderCannotCarryIsAFailedRenewal) {
         EXPECT_EQ(backend->renewals(), 2);
     }
     // Everything a bearer token is made of passes.
-    transport->script(signup, FakeAnswer::http(
-                                  200, R"({"access_token":"eyJ0.a-b_c~d+e/f=","refresh_token":"r"})"));
+    transport->script(
+        signup,
+        FakeAnswer::http(200, R"({"access_token":"eyJ0.a-b_c~d+e/f=","refresh_token":"r"})"));
     secrets->remove("refreshToken");
     remake();
     EXPECT_EQ(tokenNow(), "eyJ0.a-b_c~d+e/f=");

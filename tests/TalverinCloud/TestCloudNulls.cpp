@@ -1,16 +1,18 @@
 #include "TalverinCloud/Backend.h"
 
-#include "CloudFakes.h"
 #include "OpusTestSupport.h"
 #include "Runtime/VirtualWorld.h"
 #include "TalverinCloud/ClipEncodingNull.h"
 #include "TalverinCloud/Connectivity.h"
 #include "TalverinCloud/HttpTransportNull.h"
+#include "TalverinCloud/MemorySecrets.h"
 #include "TalverinCloud/OggOpus.h"
 #include "TalverinCloud/OpusFrameEncoderNull.h"
 #include "TalverinCloud/PathMonitorNull.h"
 #include "TalverinCloud/SecretStoreNull.h"
 #include "TalverinCloud/StreamingOpus.h"
+#include "fakes/HttpTransportFake.h"
+#include "support/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +29,7 @@ protected:
     }
 
     VirtualWorld world;
-    test::CloudLog log;
+    test::LogLines log;
 };
 
 // Without an HTTP library every renewal fails at once, and the request path says why.
@@ -53,8 +55,8 @@ TEST_F(CloudNullsTest, NoKeyringStillGivesTokens) {
     EXPECT_EQ(secrets->set("refreshToken", "r").error(), SecretStoreError::unavailable);
     EXPECT_EQ(secrets->remove("refreshToken").error(), SecretStoreError::unavailable);
 
-    Backend backend("https://abc.example.co", "k", std::make_shared<test::FakeBackend>(), secrets,
-                    [] { return true; });
+    Backend backend("https://abc.example.co", "k", std::make_shared<test::HttpTransportFake>(),
+                    secrets, [] { return true; });
     EXPECT_EQ(std::get<std::string>(tokenFrom(backend)), "access-1");
     EXPECT_TRUE(log.starting("Cloud: keychain: ").empty());
 }

@@ -1,7 +1,11 @@
 #include "TalverinCloud/DictateClient.h"
 
-#include "CloudFakes.h"
+#include "CloudTestSupport.h"
 #include "Runtime/VirtualWorld.h"
+#include "fakes/HttpTransportFake.h"
+#include "fakes/PathMonitorFake.h"
+#include "fakes/SecretStoreFake.h"
+#include "support/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -53,9 +57,10 @@ protected:
     }
 
     VirtualWorld world;
-    test::CloudLog log;
-    std::shared_ptr<test::FakeBackend> transport = std::make_shared<test::FakeBackend>();
-    std::shared_ptr<test::CountingSecrets> secrets = std::make_shared<test::CountingSecrets>();
+    test::LogLines log;
+    std::shared_ptr<test::HttpTransportFake> transport =
+        std::make_shared<test::HttpTransportFake>();
+    std::shared_ptr<test::SecretStoreFake> secrets = std::make_shared<test::SecretStoreFake>();
     bool consent = true;
     bool online = true;
     std::shared_ptr<Backend> backend;
@@ -316,10 +321,10 @@ TEST_F(DictateClientTest, AClientGoingAwayAnswersItsDictationsWithTimeout) {
 
 class ConnectivityTest : public DictateClientTest {
 protected:
-    std::shared_ptr<test::FakePathMonitor::Shared> monitor =
-        std::make_shared<test::FakePathMonitor::Shared>();
+    std::shared_ptr<test::PathMonitorFake::Shared> monitor =
+        std::make_shared<test::PathMonitorFake::Shared>();
     std::shared_ptr<Connectivity> connectivity =
-        std::make_shared<Connectivity>(std::make_unique<test::FakePathMonitor>(monitor));
+        std::make_shared<Connectivity>(std::make_unique<test::PathMonitorFake>(monitor));
 
     std::unique_ptr<DictateClient> clientFor(const std::string& url) {
         auto b =

@@ -1,6 +1,6 @@
 #include "TalverinCloud/DictateClient.h"
 
-#include "CloudFakes.h"
+#include "CloudTestSupport.h"
 #include "Runtime/Unicode.h"
 
 #include <gtest/gtest.h>

@@ -125,8 +125,29 @@ TEST_F(HistoryStoreTest, ElementsThatDoNotReadAreDroppedAndCounted) {
     EXPECT_EQ(log.take(), std::vector<std::string>{"History: dropped 3 unreadable items"});
 }
 
-TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeIsSetAsideAndTheNextSaveStartsFresh) {
-    const fs::path corrupt = url.parent_path() / "history.corrupt.json";
+// The damaged copies beside the history file, by name.
+std::vector<std::string> asideCopiesBeside(const fs::path& file) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with("history.corrupt"))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// 2026-06-10 23:28:05 UTC, as the set-aside names spell it.
+const WallTime asideTime(std::chrono::seconds(1'781'134'085));
+const std::string asideStamp = "20260610T232805Z";
+
+// Damaged files one after another within the same second, the first meeting a copy that an
+// earlier run set aside then and the name an older build used: every copy survives, each under
+// a name of its own, and each save after a set-aside starts a fresh file.
+TEST_F(HistoryStoreTest, EveryFileThatDoesNotDecodeIsSetAsideAndNoneReplacesAnother) {
+    world.setWallClock(asideTime);
+    const fs::path earlier = url.parent_path() / ("history.corrupt-" + asideStamp + ".json");
+    const fs::path olderBuild = url.parent_path() / "history.corrupt.json";
+    writeFile(earlier, "an earlier corrupt file");
+    writeFile(olderBuild, "left by an older build");
     const std::string item = *Wire::encoder().encode(makeItem("a", at(0)));
     const std::string files[] = {
         "",
@@ -141,9 +162,11 @@ TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeIsSetAsideAndTheNextSaveStartsFre
         R"({"items":[)" + item + R"(],"version":1)",     // cut short
         std::string(600, '[') + std::string(600, ']'),   // too deep to read
     };
+    int number = 2;
     for (const std::string& bytes : files) {
         SCOPED_TRACE(bytes.substr(0, 80));
-        writeFile(corrupt, "an older corrupt file");
+        const fs::path aside = url.parent_path() / ("history.corrupt-" + asideStamp + "-" +
+                                                    std::to_string(number++) + ".json");
         writeFile(url, bytes);
         {
             HistoryStore store(url);
@@ -152,7 +175,7 @@ TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeIsSetAsideAndTheNextSaveStartsFre
                                                            std::to_string(bytes.size()) +
                                                            " bytes): set aside, starting empty"});
             EXPECT_FALSE(fs::exists(url));
-            EXPECT_EQ(readFile(corrupt), bytes) << "the set-aside file replaces the older one";
+            EXPECT_EQ(readFile(aside), bytes);
 
             store.append(makeItem("new", at(5)));
             store.flush();
@@ -160,16 +183,30 @@ TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeIsSetAsideAndTheNextSaveStartsFre
         auto saved = HistoryStore::decodeFile(readFile(url));
         ASSERT_TRUE(saved.ok());
         EXPECT_EQ(idsOf(saved->items), std::vector<std::string>{"new"});
-        EXPECT_EQ(readFile(corrupt), bytes) << "the save leaves the set-aside file alone";
+        EXPECT_EQ(readFile(aside), bytes) << "the save leaves the set-aside file alone";
     }
+    EXPECT_EQ(asideCopiesBeside(url).size(), std::size(files) + 2);
+    EXPECT_EQ(readFile(earlier), "an earlier corrupt file");
+    EXPECT_EQ(readFile(olderBuild), "left by an older build");
+
+    // A later second gets a name of its own, without a number.
+    world.setWallClock(asideTime + std::chrono::seconds(1));
+    writeFile(url, "not json either");
+    HistoryStore store(url);
+    EXPECT_EQ(readFile(url.parent_path() / "history.corrupt-20260610T232806Z.json"),
+              "not json either");
 }
 
 TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeAndCannotBeSetAsideIsKeptAndNothingIsSaved) {
-    // A folder with something in it under the set-aside name can be neither removed nor
-    // replaced, so the damaged file stays where it is: the only copy of the history.
-    const fs::path corrupt = url.parent_path() / "history.corrupt.json";
-    fs::create_directories(corrupt);
-    writeFile(corrupt / "keep.txt", "precious");
+    // Every name the copy could take in this second is taken, so the damaged file stays where
+    // it is: the only copy of the history.
+    world.setWallClock(asideTime);
+    writeFile(url.parent_path() / ("history.corrupt-" + asideStamp + ".json"), "taken");
+    for (int n = 2; n <= 1000; ++n)
+        writeFile(url.parent_path() /
+                      ("history.corrupt-" + asideStamp + "-" + std::to_string(n) + ".json"),
+                  "taken");
+    const auto copiesBefore = asideCopiesBeside(url);
     const std::string bytes = R"({"items":[{"id":"precious"}])";
     writeFile(url, bytes);
     {
@@ -187,7 +224,9 @@ TEST_F(HistoryStoreTest, AFileThatDoesNotDecodeAndCannotBeSetAsideIsKeptAndNothi
                                   "History: not saved (the file could not be read at launch)"});
     }
     EXPECT_EQ(readFile(url), bytes);
-    EXPECT_EQ(readFile(corrupt / "keep.txt"), "precious");
+    EXPECT_EQ(asideCopiesBeside(url), copiesBefore);
+    EXPECT_EQ(readFile(url.parent_path() / ("history.corrupt-" + asideStamp + "-1000.json")),
+              "taken");
 }
 
 // The file exists but cannot be read: it must survive the run untouched.
@@ -213,7 +252,7 @@ TEST_F(HistoryStoreTest, AFolderInPlaceOfTheFileIsKeptAndNothingIsSaved) {
     expectKeptAndNeverSaved(store, log, "EISDIR 21");
     EXPECT_TRUE(fs::is_directory(url));
     EXPECT_EQ(readFile(url / "keep.txt"), "precious");
-    EXPECT_FALSE(fs::exists(url.parent_path() / "history.corrupt.json"));
+    EXPECT_EQ(asideCopiesBeside(url), std::vector<std::string>{});
 }
 
 TEST_F(HistoryStoreTest, AFileWithoutReadPermissionIsKeptAndNothingIsSaved) {

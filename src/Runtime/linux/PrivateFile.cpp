@@ -126,12 +126,6 @@ void PrivateFile::removeLeftovers(const std::filesystem::path& file) {
     }
 }
 
-void PrivateFile::setAside(const std::filesystem::path& file,
-                           const std::filesystem::path& corrupt) {
-    ::unlink(corrupt.c_str());
-    ::rename(file.c_str(), corrupt.c_str());
-}
-
 int PrivateFile::moveWithoutReplacing(const std::filesystem::path& file,
                                       const std::filesystem::path& target) {
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)

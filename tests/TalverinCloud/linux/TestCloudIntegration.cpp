@@ -2,12 +2,13 @@
 #include "TalverinCloud/DictateClient.h"
 
 #include "StandinServer.h"
-#include "TalverinCloud/CloudFakes.h"
+#include "TalverinCloud/CloudTestSupport.h"
 #include "TalverinCloud/OpusTestSupport.h"
 #include "TalverinCloud/StreamingOpus.h"
 #include "TalverinCloud/linux/CloudLinux.h"
 #include "TalverinCloud/linux/HttpTransportCurl.h"
 #include "TalverinCloud/linux/SecretStoreLibsecret.h"
+#include "support/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,7 @@ protected:
     }
 
     VirtualWorld world;
-    test::CloudLog log;
+    test::LogLines log;
     test::StandinServer server;
     std::string service = "app.talverin.Talverin.test-" + std::to_string(getpid());
     std::shared_ptr<Backend> backend;

@@ -1,7 +1,7 @@
 // labels: keyring
 #include "TalverinCloud/linux/SecretStoreLibsecret.h"
 
-#include "TalverinCloud/CloudFakes.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +66,7 @@ protected:
             (void)store.remove(account);
     }
 
-    test::CloudLog log;
+    test::LogLines log;
     std::string service = uniqueService();
     SecretStoreLibsecret store{service};
 };
@@ -153,7 +153,7 @@ TEST(SecretStoreLibsecretLocked, ALockedItemIsAFailedReadNotAMissingOne) {
         return;
     }
 
-    test::CloudLog log;
+    test::LogLines log;
     SecretStoreLibsecret store(uniqueService());
     ASSERT_EQ(outcome(store.set("refreshToken", "refresh-1")), "ok");
     ASSERT_EQ(outcome(store.get("refreshToken")), "refresh-1");

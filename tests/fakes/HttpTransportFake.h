@@ -1,76 +1,20 @@
 #pragma once
 
-// Fakes of the cloud module's seams for tests on the virtual world: an HTTP transport that
-// plays the hosted backend with scripted answers, a secret store that counts its calls, a
-// path monitor driven by the test, and a captured core log.
-
 #include "Runtime/MainQueue.h"
-#include "TalverinCloud/Backend.h"
-#include "TalverinCloud/BackendUrl.h"
 #include "TalverinCloud/HttpTransport.h"
-#include "TalverinCloud/MemorySecrets.h"
-#include "TalverinCloud/PathMonitor.h"
-#include "TalverinCore/CoreLog.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talverin::test {
-
-inline std::vector<std::uint8_t> bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
-inline std::string text(const std::vector<std::uint8_t>& data) {
-    return {data.begin(), data.end()};
-}
-
-// Every core log line while it lives.
-class CloudLog {
-public:
-    CloudLog() : m_previous(CoreLog::sink()) {
-        CoreLog::setSink([this](const std::string& line) {
-            std::lock_guard lock(m_lock);
-            m_lines.push_back(line);
-        });
-    }
-    ~CloudLog() { CoreLog::setSink(m_previous); }
-    CloudLog(const CloudLog&) = delete;
-    CloudLog& operator=(const CloudLog&) = delete;
-
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(m_lock);
-        return m_lines;
-    }
-    // The lines that begin with `prefix`.
-    std::vector<std::string> starting(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const auto& line : lines())
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line);
-        return found;
-    }
-    void clear() {
-        std::lock_guard lock(m_lock);
-        m_lines.clear();
-    }
-
-private:
-    CoreLog::Sink m_previous;
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
 
 // One answer of the fake backend: an HTTP status and body, or a transport failure, after a
 // delay on the virtual clock (the backend's latency unless given; negative: never).
@@ -113,7 +57,7 @@ struct SentRequest {
 // a refresh rotates a known refresh token and refuses others with 400; the health ping and
 // the dictate function answer 200. Scripted answers (per "METHOD /path", query left out) take
 // precedence, in order. Answers arrive `latency` seconds after the request.
-class FakeBackend final : public HttpTransport {
+class HttpTransportFake final : public HttpTransport {
 public:
     double latency = 0.012;
     double expiresIn = 3600;
@@ -138,7 +82,8 @@ public:
                 promise.resolve(NetFailure{
                     *answer.failure, *answer.failure == NetKind::other ? "curl 35" : "", {}});
             else
-                promise.resolve(HttpResponse{answer.status, bytes(answer.body), {}});
+                promise.resolve(
+                    HttpResponse{answer.status, {answer.body.begin(), answer.body.end()}, {}});
         });
         return promise.future();
     }
@@ -159,9 +104,17 @@ public:
     }
     int count(const std::string& key) const { return static_cast<int>(sent(key).size()); }
 
+    // "METHOD /path": the URL's path without its query.
     static std::string keyOf(const HttpRequest& request) {
-        auto url = BackendUrl::parse(request.url);
-        return request.method + " " + (url ? url->path : "?");
+        const std::string_view url = request.url;
+        const auto scheme = url.find("://");
+        if (scheme == std::string_view::npos)
+            return request.method + " ?";
+        const auto start = url.find('/', scheme + 3);
+        if (start == std::string_view::npos)
+            return request.method + " ";
+        return request.method + " " +
+               std::string(url.substr(start, url.find_first_of("?#", start) - start));
     }
 
 private:
@@ -205,82 +158,6 @@ private:
     std::vector<SentRequest> m_sent;
     std::set<std::string> m_refresh;
     int m_serial = 0;
-};
-
-// A read secret as a test compares it: the secret, or nothing when the store has none.
-inline std::optional<std::string> shown(const SecretStore::Read& read) {
-    if (!read && read.error() != SecretStoreError::absent)
-        ADD_FAILURE() << "the secret store failed: " << toString(read.error()) << " "
-                      << read.message();
-    return read ? std::optional(*read) : std::nullopt;
-}
-
-// A memory store that counts its calls and notes any that ran on the main queue.
-class CountingSecrets final : public SecretStore {
-public:
-    Read get(const std::string& account) override {
-        note("get");
-        return m_values.get(account);
-    }
-    Write set(const std::string& account, const std::string& secret) override {
-        note("set");
-        return m_values.set(account, secret);
-    }
-    Write remove(const std::string& account) override {
-        note("remove");
-        return m_values.remove(account);
-    }
-
-    int calls(const std::string& name) const {
-        std::lock_guard lock(m_lock);
-        return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), name));
-    }
-    int callsOnMain() const {
-        std::lock_guard lock(m_lock);
-        return m_onMain;
-    }
-    std::optional<std::string> value(const std::string& account) {
-        return shown(m_values.get(account));
-    }
-    void preset(const std::string& account, const std::string& secret) {
-        (void)m_values.set(account, secret);
-    }
-
-private:
-    void note(const char* name) {
-        std::lock_guard lock(m_lock);
-        m_calls.push_back(name);
-        if (MainQueue::isCurrent())
-            ++m_onMain;
-    }
-
-    MemorySecrets m_values;
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_calls;
-    int m_onMain = 0;
-};
-
-// A path monitor the test reports through.
-class FakePathMonitor final : public PathMonitor {
-public:
-    struct Shared {
-        bool started = false;
-        bool cancelled = false;
-        std::function<void(bool)> onUpdate;
-    };
-
-    explicit FakePathMonitor(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
-    void start(std::function<void(bool)> onUpdate) override {
-        m_shared->started = true;
-        m_shared->onUpdate = std::move(onUpdate);
-    }
-    void cancel() override {
-        m_shared->cancelled = true;
-        m_shared->onUpdate = nullptr;
-    }
-
-private:
-    std::shared_ptr<Shared> m_shared;
 };
 
 } // namespace talverin::test
