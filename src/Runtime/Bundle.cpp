@@ -67,6 +67,13 @@ std::optional<std::string> Bundle::string(std::string_view key) const {
     return found->get<std::string>();
 }
 
+std::optional<bool> Bundle::boolean(std::string_view key) const {
+    const auto found = m_info.find(std::string(key));
+    if (found == m_info.end() || !found->is_boolean())
+        return std::nullopt;
+    return found->get<bool>();
+}
+
 std::string Bundle::identifier() const {
     auto value = string("CFBundleIdentifier");
     return value && !value->empty() ? *value : std::string(fallbackIdentifier);

@@ -44,6 +44,8 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
     // The value under `key` when it is a string.
     std::optional<std::string> string(std::string_view key) const;
+    // The value under `key` when it is a Boolean.
+    std::optional<bool> boolean(std::string_view key) const;
     // "CFBundleIdentifier", or `fallbackIdentifier` when the bundle has none.
     std::string identifier() const;
     // "CFBundleShortVersionString" when it is a string, else absent.

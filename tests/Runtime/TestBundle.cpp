@@ -28,11 +28,17 @@ TEST(BundleTest, LoadsOnlyAJsonObject) {
     test::writeFile(dir.path() / "Info.json", "{\"CFBundleIdentifier\": ");
     EXPECT_EQ(Bundle::load(dir.path()).error(), BundleError::InvalidJson);
     test::writeFile(dir.path() / "Info.json",
-                    R"({"CFBundleIdentifier":"app.example","CFBundleShortVersionString":2})");
+                    R"({"CFBundleIdentifier":"app.example","CFBundleShortVersionString":2,)"
+                    R"("LSUIElement":true,"Flag":"true","Zero":0})");
     auto bundle = Bundle::load(dir.path());
     ASSERT_TRUE(bundle.ok());
     EXPECT_EQ(bundle->identifier(), "app.example");
     EXPECT_EQ(bundle->shortVersion(), std::nullopt);
+    // Only a JSON Boolean is a Boolean: no string or number stands in for one.
+    EXPECT_EQ(bundle->boolean("LSUIElement"), true);
+    EXPECT_EQ(bundle->boolean("Flag"), std::nullopt);
+    EXPECT_EQ(bundle->boolean("Zero"), std::nullopt);
+    EXPECT_EQ(bundle->boolean("Absent"), std::nullopt);
     EXPECT_EQ(bundle->resource("sounds/a.wav"), dir.path() / "sounds/a.wav");
     EXPECT_EQ(Bundle().identifier(), Bundle::fallbackIdentifier);
 }
@@ -44,6 +50,8 @@ TEST(BundleTest, TheBuildTreeHasTheApplicationsBundle) {
     EXPECT_TRUE(bundle.shortVersion().has_value());
     EXPECT_TRUE(bundle.string("TLSupabaseURL").has_value());
     EXPECT_TRUE(bundle.string("TLSupabaseKey").has_value());
+    EXPECT_EQ(bundle.boolean("LSUIElement"), true);
+    EXPECT_EQ(bundle.string("CFBundleIconFile"), "AppIcon");
 }
 
 } // namespace
