@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace talverin {
 
@@ -33,6 +34,10 @@ public:
     // Any thread. Jobs and timers run on the main thread in (due time, post order).
     virtual void post(Job job) = 0;
     virtual void after(double seconds, Job job) = 0;
+    // Any thread. Runs the job on the main thread once the wall clock has moved `seconds` on,
+    // counting time asleep and jumps of the clock, in the same order as posts and timers. A
+    // loop without a wall-clock timer of its own counts the seconds on the uptime clock.
+    virtual void afterWallClock(double seconds, Job job) { after(seconds, std::move(job)); }
     // Any thread: true on the main thread, outside the jobs of other queues.
     virtual bool isMainThread() const = 0;
     // Seconds since boot, stopped in suspend (CLOCK_MONOTONIC).

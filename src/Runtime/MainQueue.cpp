@@ -22,6 +22,9 @@ EventLoop& loop() {
 
 void MainQueue::post(Job job) { loop().post(std::move(job)); }
 void MainQueue::after(double seconds, Job job) { loop().after(seconds, std::move(job)); }
+void MainQueue::afterWallClock(double seconds, Job job) {
+    loop().afterWallClock(seconds, std::move(job));
+}
 bool MainQueue::isCurrent() {
     EventLoop* installed = Runtime::current();
     return installed && installed->isMainThread();

@@ -11,6 +11,9 @@ namespace MainQueue {
 void post(Job job);
 // Any thread. Runs the job on the main thread once `seconds` have passed on the uptime clock.
 void after(double seconds, Job job);
+// Any thread. Runs the job on the main thread once `seconds` have passed on the wall clock,
+// time asleep included: for deadlines the user thinks of in hours, not in running time.
+void afterWallClock(double seconds, Job job);
 // Any thread.
 bool isCurrent();
 

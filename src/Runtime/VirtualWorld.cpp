@@ -1,5 +1,7 @@
 #include "Runtime/VirtualWorld.h"
 
+#include "Runtime/ThreadQueues.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cassert>
@@ -7,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -24,6 +27,8 @@ struct Lane {
 struct Item {
     Job job;
     const Lane* lane;
+    // A wall-clock timer: its place in the schedule follows this time when the clock jumps.
+    std::optional<WallTime> wallDue = std::nullopt;
 };
 
 using Key = std::pair<double, std::uint64_t>;
@@ -50,9 +55,41 @@ struct VirtualWorld::Core {
         current = &mainLane;
     }
 
-    void add(double due, const Lane* lane, Job job) {
+    void add(double due, const Lane* lane, Job job, std::optional<WallTime> wallDue = {}) {
         std::lock_guard lock(mutex);
-        schedule.emplace(Key{due, sequence++}, Item{std::move(job), lane});
+        schedule.emplace(Key{due, sequence++}, Item{std::move(job), lane, wallDue});
+    }
+
+    WallTime wallNow() const {
+        double elapsed = uptime.load() + suspended.load() - startUptime;
+        return wallAtStart + std::chrono::duration_cast<WallTime::duration>(
+                                 std::chrono::duration<double>(elapsed));
+    }
+
+    // The uptime at which the wall clock reaches `wall`, as the clocks stand now: never in the
+    // past, so that a deadline that has passed is simply due.
+    double uptimeAtWall(WallTime wall) const {
+        const double ahead = std::chrono::duration<double>(wall - wallNow()).count();
+        return uptime.load() + std::max(ahead, 0.0);
+    }
+
+    // After a jump of the wall clock, each wall-clock timer moves to its new place, keeping
+    // its sequence so that timers due together still run in the order they were made.
+    void replaceWallTimers() {
+        std::lock_guard lock(mutex);
+        std::vector<std::pair<std::uint64_t, Item>> moved;
+        for (auto it = schedule.begin(); it != schedule.end();) {
+            if (it->second.wallDue) {
+                moved.emplace_back(it->first.second, std::move(it->second));
+                it = schedule.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto& [seq, item] : moved) {
+            const double due = uptimeAtWall(*item.wallDue);
+            schedule.emplace(Key{due, seq}, std::move(item));
+        }
     }
 
     // Runs one item with its lane as the current context. The item is out of the schedule
@@ -179,6 +216,12 @@ void VirtualWorld::after(double seconds, Job job) {
                 std::move(job));
 }
 
+void VirtualWorld::afterWallClock(double seconds, Job job) {
+    const auto delay = std::chrono::microseconds(delayMicroseconds(seconds));
+    const WallTime due = m_core->wallNow() + delay;
+    m_core->add(m_core->uptimeAtWall(due), &m_core->mainLane, std::move(job), due);
+}
+
 bool VirtualWorld::isMainThread() const {
     return std::this_thread::get_id() == m_core->owner && m_core->current == &m_core->mainLane;
 }
@@ -189,11 +232,7 @@ double VirtualWorld::continuous() const {
     return m_core->uptime.load() + m_core->suspended.load();
 }
 
-WallTime VirtualWorld::now() const {
-    double elapsed = continuous() - m_core->startUptime;
-    return m_core->wallAtStart +
-           std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(elapsed));
-}
+WallTime VirtualWorld::now() const { return m_core->wallNow(); }
 
 std::unique_ptr<SerialQueueBackend> VirtualWorld::makeSerialQueue(std::string label) {
     return std::make_unique<VirtualSerialQueue>(m_core, std::move(label));
@@ -256,12 +295,14 @@ std::size_t VirtualWorld::dispatched() const { return m_core->dispatched; }
 
 void VirtualWorld::suspendSystem(double seconds) {
     m_core->suspended.store(m_core->suspended.load() + seconds);
+    m_core->replaceWallTimers();
 }
 
 void VirtualWorld::setWallClock(WallTime wall) {
     m_core->wallAtStart = wall - std::chrono::duration_cast<WallTime::duration>(
                                      std::chrono::duration<double>(continuous() -
                                                                    m_core->startUptime));
+    m_core->replaceWallTimers();
 }
 
 } // namespace talverin

@@ -23,6 +23,7 @@ public:
 
     void post(Job job) override;
     void after(double seconds, Job job) override;
+    void afterWallClock(double seconds, Job job) override;
     bool isMainThread() const override;
     double uptime() const override;
     double continuous() const override;
@@ -47,8 +48,10 @@ public:
     std::optional<double> nextDue() const;
     std::size_t dispatched() const;
 
-    // The machine sleeps: the continuous and wall clocks move on, uptime does not.
+    // The machine sleeps: the continuous and wall clocks move on, uptime does not. Wall-clock
+    // timers whose time has come are due at once.
     void suspendSystem(double seconds);
+    // The wall clock is set (by the user, by time synchronisation); wall-clock timers follow.
     void setWallClock(WallTime wall);
 
     struct Core;

@@ -56,6 +56,44 @@ TEST(VirtualWorld, ClocksAndSuspend) {
               62);
 }
 
+TEST(VirtualWorld, WallClockTimersCountTimeAsleepAndFollowTheClockWhenItIsSet) {
+    VirtualWorld world;
+    const WallTime start = world.now();
+    std::vector<std::string> trace;
+    MainQueue::afterWallClock(3600, [&] { trace.push_back("wall hour"); });
+    MainQueue::after(3600, [&] { trace.push_back("uptime hour"); });
+    MainQueue::afterWallClock(100, [&] { trace.push_back("wall 100 s"); });
+
+    world.advance(50);
+    world.suspendSystem(3000); // 3050 s of the hour have passed on the wall clock
+    world.runReady();
+    EXPECT_EQ(trace, std::vector<std::string>{"wall 100 s"});
+
+    world.advance(549.9);
+    EXPECT_EQ(trace.size(), 1u);
+    world.advance(0.1);
+    EXPECT_EQ(trace, (std::vector<std::string>{"wall 100 s", "wall hour"}));
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(world.now() - start).count(), 3600);
+
+    // A clock set back pushes a wall-clock timer out; one set forward past it makes it due.
+    MainQueue::afterWallClock(60, [&] { trace.push_back("set back"); });
+    world.setWallClock(world.now() - std::chrono::seconds(30));
+    world.advance(89.9);
+    EXPECT_EQ(trace.size(), 2u);
+    world.advance(0.1);
+    EXPECT_EQ(trace.back(), "set back");
+
+    MainQueue::afterWallClock(600, [&] { trace.push_back("jumped"); });
+    MainQueue::post([&] { trace.push_back("posted"); });
+    world.setWallClock(world.now() + std::chrono::hours(2));
+    world.runReady();
+    EXPECT_EQ(trace.back(), "posted");
+    EXPECT_EQ(trace[trace.size() - 2], "jumped");
+
+    world.runUntilIdle();
+    EXPECT_EQ(trace.back(), "uptime hour");
+}
+
 TEST(VirtualWorld, ASelfReschedulingJobFailsRunUntilIdle) {
     VirtualWorld world;
     std::function<void()> again = [&] { MainQueue::after(0.001, again); };

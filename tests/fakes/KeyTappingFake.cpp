@@ -134,7 +134,9 @@ bool KeyTappingFake::sendEscapeWatched(std::optional<double> time) {
 bool KeyTappingFake::sendCapture(KeyCaptureResult result) {
     if (!m_capturing)
         return false;
-    m_capturing = false;
+    // As the real tap: a refused key leaves the capture running for the next key.
+    if (result.kind() != KeyCaptureResult::Kind::rejected)
+        m_capturing = false;
     post([this, result] {
         if (onCapture)
             onCapture(result);

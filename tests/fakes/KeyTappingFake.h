@@ -46,7 +46,8 @@ public:
     void sendHoldKeyChange(bool down, std::optional<double> time = {});
     // Only while watchesEscape is on.
     bool sendEscapeWatched(std::optional<double> time = {});
-    // Only while capturing; the capture ends with its one outcome.
+    // Only while capturing; an accepted key or a cancellation ends the capture, a rejected key
+    // leaves it running.
     bool sendCapture(KeyCaptureResult result);
 
 private:

@@ -2,9 +2,13 @@
 
 #include "Runtime/ThreadQueues.h"
 
+#include <glib-unix.h>
 #include <glib.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +32,12 @@ double readClock(clockid_t id) {
 // Microseconds on CLOCK_MONOTONIC, the same clock as GLib's monotonic time.
 std::int64_t monotonicMicros() { return g_get_monotonic_time(); }
 
+std::int64_t realtimeNanos() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
 struct MainSource;
 
 } // namespace
@@ -46,6 +56,52 @@ struct SystemEventLoop::Impl {
     GMainContext* context = nullptr;
     GSource* source = nullptr;
     ThreadWorkerPool workers{std::max(2u, std::thread::hardware_concurrency())};
+
+    // Wall-clock timers wait on a timerfd of CLOCK_REALTIME, which the kernel fires at the
+    // deadline also when the machine slept through it or the clock was set past it; when
+    // they are due they join the schedule above, behind what is already due.
+    std::map<Key, Job> wallTimers; // (deadline in ns of CLOCK_REALTIME, sequence)
+    int wallFd = -1;
+    guint wallWatch = 0;
+
+    // Under `mutex`. Arms the timerfd for the earliest deadline, or disarms it. Waking on
+    // a clock change as well lets a clock set backwards push the deadline out again.
+    void armWallTimer() {
+        itimerspec spec{};
+        if (!wallTimers.empty()) {
+            const std::int64_t first = std::max<std::int64_t>(wallTimers.begin()->first.first, 1);
+            spec.it_value.tv_sec = first / 1'000'000'000;
+            spec.it_value.tv_nsec = first % 1'000'000'000;
+        }
+        timerfd_settime(wallFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+    }
+
+    void addWall(std::int64_t deadline, Job job) {
+        {
+            std::lock_guard lock(mutex);
+            const bool first = wallTimers.empty() || Key{deadline, sequence} < wallTimers.begin()->first;
+            wallTimers.emplace(Key{deadline, sequence++}, std::move(job));
+            if (first)
+                armWallTimer();
+        }
+    }
+
+    // Main thread, when the timerfd is readable: moves the due timers to the schedule.
+    void wallTimerFired() {
+        std::uint64_t expirations = 0;
+        // ECANCELED (the clock was set) and EAGAIN need nothing more than the check below.
+        (void)::read(wallFd, &expirations, sizeof expirations);
+        {
+            std::lock_guard lock(mutex);
+            const std::int64_t now = realtimeNanos();
+            const std::int64_t due = monotonicMicros();
+            while (!wallTimers.empty() && wallTimers.begin()->first.first <= now) {
+                schedule.emplace(Key{due, sequence++}, std::move(wallTimers.begin()->second));
+                wallTimers.erase(wallTimers.begin());
+            }
+            armWallTimer();
+        }
+    }
 
     void add(std::int64_t due, Job job) {
         {
@@ -130,9 +186,26 @@ SystemEventLoop::SystemEventLoop() : m_impl(std::make_unique<Impl>()) {
     g_source_set_can_recurse(m_impl->source, TRUE);
     g_source_set_name(m_impl->source, "talverin-main-queue");
     g_source_attach(m_impl->source, m_impl->context);
+
+    m_impl->wallFd = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_impl->wallFd >= 0) {
+        m_impl->wallWatch = g_unix_fd_add(
+            m_impl->wallFd, G_IO_IN,
+            [](gint, GIOCondition, gpointer impl) -> gboolean {
+                static_cast<Impl*>(impl)->wallTimerFired();
+                return G_SOURCE_CONTINUE;
+            },
+            m_impl.get());
+    } else {
+        std::perror("MainQueue: no wall-clock timer, wall-clock deadlines follow uptime");
+    }
 }
 
 SystemEventLoop::~SystemEventLoop() {
+    if (m_impl->wallWatch != 0)
+        g_source_remove(m_impl->wallWatch);
+    if (m_impl->wallFd >= 0)
+        ::close(m_impl->wallFd);
     g_source_destroy(m_impl->source);
     g_source_unref(m_impl->source);
     g_main_context_unref(m_impl->context);
@@ -142,6 +215,14 @@ void SystemEventLoop::post(Job job) { m_impl->add(monotonicMicros(), std::move(j
 
 void SystemEventLoop::after(double seconds, Job job) {
     m_impl->add(monotonicMicros() + delayMicroseconds(seconds), std::move(job));
+}
+
+void SystemEventLoop::afterWallClock(double seconds, Job job) {
+    if (m_impl->wallFd < 0) {
+        after(seconds, std::move(job));
+        return;
+    }
+    m_impl->addWall(realtimeNanos() + delayMicroseconds(seconds) * 1000, std::move(job));
 }
 
 // GLib's "owner" of a context is only set during an iteration, so compare thread ids.
@@ -161,7 +242,7 @@ void SystemEventLoop::runOnWorker(Job job) { m_impl->workers.async(std::move(job
 
 std::size_t SystemEventLoop::pending() const {
     std::lock_guard lock(m_impl->mutex);
-    return m_impl->schedule.size();
+    return m_impl->schedule.size() + m_impl->wallTimers.size();
 }
 
 bool SystemEventLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {

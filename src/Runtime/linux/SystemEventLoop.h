@@ -18,6 +18,7 @@ public:
 
     void post(Job job) override;
     void after(double seconds, Job job) override;
+    void afterWallClock(double seconds, Job job) override;
     bool isMainThread() const override;
     double uptime() const override;
     double continuous() const override;

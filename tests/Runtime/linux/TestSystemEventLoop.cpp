@@ -55,6 +55,29 @@ TEST_F(SystemEventLoopTest, ATimerTooFarAwayToCountNeverRunsEarly) {
     EXPECT_EQ(loop.pending(), 3u);
 }
 
+TEST_F(SystemEventLoopTest, WallClockTimersRunOnTheMainThreadInDeadlineOrder) {
+    std::vector<std::string> trace;
+    bool onMain = true;
+    const auto start = loop.now();
+    auto record = [&](std::string name) {
+        return [&trace, &onMain, name] {
+            onMain = onMain && MainQueue::isCurrent();
+            trace.push_back(name);
+        };
+    };
+    MainQueue::afterWallClock(3600, record("an hour"));
+    MainQueue::afterWallClock(0.08, record("later"));
+    MainQueue::afterWallClock(0.04, record("sooner"));
+    std::thread other([&] { MainQueue::afterWallClock(0.06, record("from a thread")); });
+    other.join();
+    MainQueue::afterWallClock(-1, record("overdue"));
+    ASSERT_TRUE(loop.runUntil([&] { return trace.size() == 4; }, 30));
+    EXPECT_EQ(trace, (std::vector<std::string>{"overdue", "sooner", "from a thread", "later"}));
+    EXPECT_TRUE(onMain);
+    EXPECT_GE(loop.now() - start, std::chrono::milliseconds(80));
+    EXPECT_EQ(loop.pending(), 1u);
+}
+
 Task<void> resumeAndRecord(Future<int> future, std::thread::id* where, int* value) {
     *value = co_await future;
     *where = std::this_thread::get_id();
