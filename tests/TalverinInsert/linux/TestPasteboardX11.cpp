@@ -1,4 +1,7 @@
 // labels: x11
+// gtest first: Xlib's macros (None ...) would break its headers.
+#include <gtest/gtest.h>
+
 #include "TalverinInsert/linux/PasteboardX11.h"
 
 #include "Runtime/ThreadQueues.h"
@@ -6,11 +9,10 @@
 #include "TalverinInsert/Inserter.h"
 #include "TalverinInsert/linux/KeyPostingXTest.h"
 #include "TextFixture.h"
+#include "Xclip.h"
 #include "fakes/AccessibilityBackendFake.h"
 #include "fakes/SecureInputFake.h"
 #include "support/LogLines.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,94 +24,6 @@
 
 namespace talverin {
 namespace {
-
-// A program run on the test's display with the given input; its output is kept. `background`
-// leaves it running (an owner of the clipboard) until stop().
-class Program {
-public:
-    Program(const std::string& display, std::vector<std::string> args, const std::string& input,
-            bool background) {
-        int in[2];
-        int out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> env{"DISPLAY=" + display};
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "DISPLAY=", 8) != 0)
-                env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        for (std::size_t at = 0; at < input.size();) {
-            const ssize_t n = ::write(in[1], input.data() + at, input.size() - at);
-            if (n <= 0)
-                break;
-            at += static_cast<std::size_t>(n);
-        }
-        ::close(in[1]);
-        m_out = out[0];
-        if (!background)
-            finish();
-    }
-    ~Program() { stop(); }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    pid_t pid() const { return m_pid; }
-    const std::string& output() const { return m_output; }
-
-    // Reads the output to its end and waits for the program.
-    void finish() {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(m_out, buffer, sizeof(buffer));
-            if (n <= 0)
-                break;
-            m_output.append(buffer, static_cast<std::size_t>(n));
-        }
-        wait();
-    }
-    void stop() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGCONT);
-            ::kill(m_pid, SIGTERM);
-        }
-        wait();
-    }
-
-private:
-    void wait() {
-        if (m_pid > 0) {
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = -1;
-        }
-        if (m_out >= 0)
-            ::close(m_out);
-        m_out = -1;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    std::string m_output;
-};
 
 // Bytes that are no text: zeros, every byte value, in a pattern a truncation would break.
 std::string imageBytes(std::size_t size) {
@@ -152,29 +66,12 @@ protected:
         return std::move(*out);
     }
 
-    // xclip owns the clipboard with `data` as `target`; answers once the server says so.
-    Program& own(const std::string& target, const std::string& data) {
-        const Window before = XGetSelectionOwner(driver, clipboard);
-        owners.push_back(std::make_unique<Program>(
-            server.display(),
-            std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", target,
-                                     "-i"},
-            data, true));
-        const double deadline = test::monotonicNow() + 30;
-        while (test::monotonicNow() < deadline) {
-            const Window now = XGetSelectionOwner(driver, clipboard);
-            if (now != None && now != before)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_NE(XGetSelectionOwner(driver, clipboard), before);
+    test::Program& own(const std::string& target, const std::string& data) {
+        owners.push_back(test::ownClipboard(server.display(), driver, target, data));
         return *owners.back();
     }
-    // Reads the clipboard as another application would.
     std::string paste(const std::string& target) {
-        Program reader(server.display(),
-                       {"xclip", "-o", "-selection", "clipboard", "-t", target}, "", false);
-        return reader.output();
+        return test::pasteClipboard(server.display(), target);
     }
     std::vector<std::string> offeredTargets() {
         std::vector<std::string> lines;
@@ -193,7 +90,7 @@ protected:
     test::PrivateXServer server;
     std::unique_ptr<PasteboardX11> board;
     ThreadSerialQueue queue{"test.clipboard"};
-    std::vector<std::unique_ptr<Program>> owners;
+    std::vector<std::unique_ptr<test::Program>> owners;
     Display* driver = nullptr;
     Atom clipboard = None;
 };
@@ -295,7 +192,7 @@ TEST_F(PasteboardX11Test, WhatCannotBeReadIsSkipped) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Program& owner = own(c.target, c.data);
+        test::Program& owner = own(c.target, c.data);
         if (c.stopOwner)
             ::kill(owner.pid(), SIGSTOP);
         ClipboardKeeper keeper(*board, "org.talverin.test", c.maxBytes);
@@ -311,7 +208,7 @@ TEST_F(PasteboardX11Test, WhatCannotBeReadIsSkipped) {
 }
 
 TEST_F(PasteboardX11Test, AnUnansweredReadIsNoEmptyClipboard) {
-    Program& owner = own("UTF8_STRING", "stuck");
+    test::Program& owner = own("UTF8_STRING", "stuck");
     ::kill(owner.pid(), SIGSTOP);
     EXPECT_EQ(onQueue([&] { return board->itemTypes(); }), std::nullopt);
     const auto read = onQueue([&] { return board->readItems(1 << 20); });
