@@ -15,13 +15,6 @@
 namespace talverin {
 namespace {
 
-std::string imageBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 13 + i / 509) & 0xff);
-    return bytes;
-}
-
 DictationContext editableField() {
     DictationContext c;
     c.appName = "TalverinTextFixture";
@@ -43,7 +36,7 @@ TEST(InserterX11, PastesIntoTheEntryAndPutsTheClipboardBackAfterwards) {
         std::string data;
     } cases[] = {
         {"text", "UTF8_STRING", "user's clipboard"},
-        {"image", "image/png", imageBytes(600 << 10)},
+        {"image", "image/png", test::imageBytes(600 << 10)},
     };
     ::setenv("NO_AT_BRIDGE", "1", 1);
     for (const auto& c : cases) {

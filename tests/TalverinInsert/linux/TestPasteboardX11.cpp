@@ -25,14 +25,6 @@
 namespace talverin {
 namespace {
 
-// Bytes that are no text: zeros, every byte value, in a pattern a truncation would break.
-std::string imageBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
-    return bytes;
-}
-
 // Each test on its own X server: its clipboard is nobody else's.
 class PasteboardX11Test : public ::testing::Test {
 protected:
@@ -105,7 +97,7 @@ TEST_F(PasteboardX11Test, ASnapshotIsRestoredAsItWas) {
         std::string data;
     } cases[] = {
         {"text", "UTF8_STRING", "user's clipboard \u00e9\u20ac"},
-        {"image", "image/png", imageBytes(3 << 20)},
+        {"image", "image/png", test::imageBytes(3 << 20)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,10 +177,10 @@ TEST_F(PasteboardX11Test, WhatCannotBeReadIsSkipped) {
     } cases[] = {
         {"a password manager's secret", PasteboardX11::passwordHint, "secret", false,
          ClipboardKeeper::defaultMaxBytes, ClipboardKeeper::Skip::concealed},
-        {"more than the cap", "image/png", imageBytes(3 << 20), false, 1 << 20,
+        {"more than the cap", "image/png", test::imageBytes(3 << 20), false, 1 << 20,
          ClipboardKeeper::Skip::tooLarge},
         {"an owner that never answers", "UTF8_STRING", "stuck", true,
-         ClipboardKeeper::defaultMaxBytes, ClipboardKeeper::Skip::changing},
+         ClipboardKeeper::defaultMaxBytes, ClipboardKeeper::Skip::unanswered},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -101,6 +101,14 @@ private:
     std::string m_output;
 };
 
+// Bytes that are no text: zeros and every byte value, in a pattern a truncation would break.
+inline std::string imageBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
 // xclip owns the clipboard of `display` with `data` as `target`; answers it once the server
 // says so (the program is ended when the answer goes).
 inline std::unique_ptr<Program> ownClipboard(const std::string& display, Display* driver,
