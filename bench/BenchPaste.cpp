@@ -30,7 +30,9 @@ void BM_InsertByPaste(benchmark::State& state) {
     // The inserter's line for each of the iterations would drown the figure.
     struct Quiet {
         CoreLog::Sink previous = CoreLog::sink();
-        Quiet() { CoreLog::setSink([](const std::string&) {}); }
+        Quiet() {
+            CoreLog::setSink([](const std::string&) {});
+        }
         ~Quiet() { CoreLog::setSink(previous); }
     } quiet;
     auto board = PasteboardX11::create(server.display());

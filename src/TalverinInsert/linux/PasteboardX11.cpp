@@ -4,6 +4,7 @@
 #include "Runtime/linux/XErrorTrap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -92,7 +93,8 @@ struct PasteboardX11::Impl {
     Window window = None;
     int fixesEvent = 0;
     bool hasXRes = false;
-    bool lost = false;
+    // Set on the queue's thread, read by the watcher too.
+    std::atomic<bool> lost = false;
 
     Atom clipboard, targets, timestamp, multiple, incr, utf8, textPlain, atomPair, manager,
         saveTargets, hint, property, stamp, deleteTarget, insertSelection, insertProperty;
@@ -129,6 +131,13 @@ struct PasteboardX11::Impl {
     }
 
     // ---- events
+
+    // Replies read during a call may bring events with them, which then wait in Xlib's queue
+    // where the watcher cannot see them: every call handles them before it returns.
+    struct PumpAfter {
+        Impl& x;
+        ~PumpAfter() { x.pump(); }
+    };
 
     void pump() {
         while (!lost && XPending(display) > 0) {
@@ -227,8 +236,8 @@ struct PasteboardX11::Impl {
         reply.time = request.time;
         // Clients from before ICCCM name no property: the target serves as one.
         const Atom into = request.property == None ? request.target : request.property;
-        const bool current = request.time == CurrentTime || ownedSince == CurrentTime ||
-                             request.time >= ownedSince;
+        const bool current =
+            request.time == CurrentTime || ownedSince == CurrentTime || request.time >= ownedSince;
         if (request.selection == clipboard && owner && current) {
             if (request.target == multiple) {
                 if (request.property != None && answerMultiple(request.requestor, into))
@@ -248,8 +257,8 @@ struct PasteboardX11::Impl {
         unsigned long n = 0;
         unsigned long after = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, requestor, into, 0, 1 << 16, False, AnyPropertyType,
-                               &type, &format, &n, &after, &data) != Success ||
+        if (XGetWindowProperty(display, requestor, into, 0, 1 << 16, False, AnyPropertyType, &type,
+                               &format, &n, &after, &data) != Success ||
             !data)
             return false;
         std::vector<Atom> pairs(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + n);
@@ -293,8 +302,8 @@ struct PasteboardX11::Impl {
             // A requestor that never takes its pieces leaves its transfer here; the oldest go.
             if (outgoing.size() >= 16)
                 outgoing.pop_front();
-            outgoing.push_back(Outgoing{requestor, into, offer->type, offer->format, offer->data,
-                                        0, offer->text, ownCount});
+            outgoing.push_back(Outgoing{requestor, into, offer->type, offer->format, offer->data, 0,
+                                        offer->text, ownCount});
             return true;
         }
         XChangeProperty(display, requestor, into, offer->type, offer->format, PropModeReplace,
@@ -376,9 +385,8 @@ struct PasteboardX11::Impl {
         unsigned long after = 0;
         unsigned char* data = nullptr;
         Window active = None;
-        if (XGetWindowProperty(display, DefaultRootWindow(display), atom("_NET_ACTIVE_WINDOW"),
-                               0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                               &data) == Success &&
+        if (XGetWindowProperty(display, DefaultRootWindow(display), atom("_NET_ACTIVE_WINDOW"), 0,
+                               1, False, XA_WINDOW, &type, &format, &n, &after, &data) == Success &&
             data) {
             if (n == 1 && format == 32)
                 active = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
@@ -408,7 +416,8 @@ struct PasteboardX11::Impl {
         notified.reset();
         XConvertSelection(display, clipboard, target, property, window, CurrentTime);
         XFlush(display);
-        if (!waitUntil([&] { return notified.has_value(); },
+        // A late answer to an earlier request is not this one's.
+        if (!waitUntil([&] { return notified && notified->target == target; },
                        std::min(now() + requestTimeout, bound)))
             return ReadFailure::timedOut;
         if (notified->property == None)
@@ -432,8 +441,8 @@ struct PasteboardX11::Impl {
         }
         newValue = false;
         data = nullptr;
-        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True,
-                               AnyPropertyType, &type, &format, &n, &after, &data) != Success)
+        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType,
+                               &type, &format, &n, &after, &data) != Success)
             return ReadFailure::refused;
         Read read{type, format, {}};
         if (data) {
@@ -455,8 +464,7 @@ struct PasteboardX11::Impl {
             newValue = false;
             data = nullptr;
             if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True,
-                                   AnyPropertyType, &type, &format, &n, &after,
-                                   &data) != Success)
+                                   AnyPropertyType, &type, &format, &n, &after, &data) != Success)
                 return ReadFailure::refused;
             XFlush(display);
             const std::size_t bytes = data ? n * unitOf(format) : 0;
@@ -563,8 +571,8 @@ PasteboardX11::create(const std::string& displayName) {
     const char* name = displayName.empty() ? nullptr : displayName.c_str();
     Display* display = XOpenDisplay(name);
     if (!display)
-        return fail(PasteboardError::noDisplay, std::string("cannot open display ") +
-                                                    XDisplayName(name));
+        return fail(PasteboardError::noDisplay,
+                    std::string("cannot open display ") + XDisplayName(name));
     int fixesEvent = 0;
     int fixesError = 0;
     if (!XFixesQueryExtension(display, &fixesEvent, &fixesError)) {
@@ -583,9 +591,9 @@ PasteboardX11::create(const std::string& displayName) {
                     (major > 1 || (major == 1 && minor >= 2));
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
-    impl->window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0,
-                                 CopyFromParent, InputOnly, CopyFromParent, CWEventMask,
-                                 &attributes);
+    impl->window =
+        XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, CopyFromParent,
+                      InputOnly, CopyFromParent, CWEventMask, &attributes);
     impl->clipboard = impl->atom("CLIPBOARD");
     impl->targets = impl->atom("TARGETS");
     impl->timestamp = impl->atom("TIMESTAMP");
@@ -612,8 +620,7 @@ PasteboardX11::create(const std::string& displayName) {
 
 PasteboardX11::PasteboardX11(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
     XErrorTrap::adopt(
-        m_impl->display, [](void* self) { static_cast<Impl*>(self)->lost = true; },
-        m_impl.get());
+        m_impl->display, [](void* self) { static_cast<Impl*>(self)->lost = true; }, m_impl.get());
     m_stopFd = ::eventfd(0, EFD_CLOEXEC);
     m_life->impl = m_impl.get();
 }
@@ -681,6 +688,7 @@ void PasteboardX11::watch() {
 }
 
 std::int64_t PasteboardX11::changeCount() {
+    Impl::PumpAfter after{*m_impl};
     // Our own change of owner is reported only once the server has it.
     if (!m_impl->lost)
         XSync(m_impl->display, False);
@@ -695,6 +703,7 @@ bool PasteboardX11::owns() {
 
 std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() {
     Impl& x = *m_impl;
+    Impl::PumpAfter after{x};
     x.pump();
     if (x.lost)
         return std::nullopt;
@@ -723,6 +732,7 @@ std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() 
 std::variant<std::vector<ClipItem>, PasteboardReadFailure>
 PasteboardX11::readItems(std::int64_t maxBytes) {
     Impl& x = *m_impl;
+    Impl::PumpAfter after{x};
     x.pump();
     if (x.lost)
         return PasteboardReadFailure::unanswered;
@@ -771,6 +781,7 @@ PasteboardX11::readItems(std::int64_t maxBytes) {
 
 bool PasteboardX11::write(const std::vector<ClipItem>& items) {
     Impl& x = *m_impl;
+    Impl::PumpAfter after{x};
     x.pump();
     if (x.lost)
         return false;
@@ -808,6 +819,7 @@ void PasteboardX11::watchServed(std::int64_t changeCount, std::function<void()> 
 
 bool PasteboardX11::handOff() {
     Impl& x = *m_impl;
+    Impl::PumpAfter after{x};
     x.pump();
     if (x.lost || !x.owner || x.currentOwner() != x.window)
         return false;

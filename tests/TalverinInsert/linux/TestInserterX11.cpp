@@ -20,9 +20,9 @@ DictationContext editableField() {
     c.appName = "TalverinTextFixture";
     c.bundleID = "TalverinTextFixture";
     c.isEditable = true;
-    c.elementToken = ElementToken(std::make_shared<AXElementBox>(
-        test::AccessibilityBackendFake::element("entry"), 1, "AXTextField",
-        Editability::editable, std::nullopt, false));
+    c.elementToken = ElementToken(
+        std::make_shared<AXElementBox>(test::AccessibilityBackendFake::element("entry"), 1,
+                                       "AXTextField", Editability::editable, std::nullopt, false));
     return c;
 }
 

@@ -256,8 +256,8 @@ TEST_F(PasteboardX11Test, QuitHandsTheClipboardToAManager) {
     });
     Display* manager = XOpenDisplay(server.display().c_str());
     ASSERT_TRUE(manager);
-    const Window window = XCreateSimpleWindow(manager, DefaultRootWindow(manager), 0, 0, 1, 1, 0,
-                                              0, 0);
+    const Window window =
+        XCreateSimpleWindow(manager, DefaultRootWindow(manager), 0, 0, 1, 1, 0, 0, 0);
     const Atom managerAtom = XInternAtom(manager, "CLIPBOARD_MANAGER", False);
     const Atom saveTargets = XInternAtom(manager, "SAVE_TARGETS", False);
     XSetSelectionOwner(manager, managerAtom, window, CurrentTime);
