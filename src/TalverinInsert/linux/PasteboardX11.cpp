@@ -330,7 +330,10 @@ struct PasteboardX11::Impl {
                 const bool text = it->text;
                 const std::int64_t of = it->count;
                 outgoing.erase(it);
-                XSelectInput(display, requestor, NoEventMask);
+                // The requestor's other transfers still need its events.
+                if (std::none_of(outgoing.begin(), outgoing.end(),
+                                 [&](const Outgoing& o) { return o.requestor == requestor; }))
+                    XSelectInput(display, requestor, NoEventMask);
                 if (text)
                     deliveredText(requestor, of);
             }

@@ -311,5 +311,69 @@ TEST_F(PasteboardX11Test, QuitHandsTheClipboardToAManager) {
     XCloseDisplay(manager);
 }
 
+// Requests that name no data of their own: the owner's time, and several targets at once
+// (MULTIPLE), where a target we do not offer is marked refused and the others are answered.
+TEST_F(PasteboardX11Test, TimestampAndMultipleAreAnswered) {
+    ASSERT_TRUE(onQueue([&] { return board->write({ClipItem::text("both", false, "t")}); }));
+    const Window window =
+        XCreateSimpleWindow(driver, DefaultRootWindow(driver), 0, 0, 1, 1, 0, 0, 0);
+    const auto atom = [&](const char* name) { return XInternAtom(driver, name, False); };
+    // Asks for `target` into `property` and answers the property named in the reply.
+    const auto convert = [&](Atom target, Atom property) -> Atom {
+        XConvertSelection(driver, clipboard, target, property, window, CurrentTime);
+        XFlush(driver);
+        const double deadline = test::monotonicNow() + 30;
+        while (test::monotonicNow() < deadline) {
+            XEvent event;
+            if (XCheckTypedWindowEvent(driver, window, SelectionNotify, &event))
+                return event.xselection.property;
+            pollfd readable{ConnectionNumber(driver), POLLIN, 0};
+            ::poll(&readable, 1, 100);
+        }
+        return None;
+    };
+    const auto read = [&](Atom property, Atom& type) {
+        int format = 0;
+        unsigned long n = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        std::vector<long> values;
+        std::string bytes;
+        XGetWindowProperty(driver, window, property, 0, 1 << 16, False, AnyPropertyType, &type,
+                           &format, &n, &after, &data);
+        if (data) {
+            if (format == 32)
+                values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + n);
+            else
+                bytes.assign(reinterpret_cast<char*>(data), n);
+            XFree(data);
+        }
+        return std::make_pair(values, bytes);
+    };
+
+    const Atom stampProperty = atom("STAMP");
+    ASSERT_EQ(convert(atom("TIMESTAMP"), stampProperty), stampProperty);
+    Atom type = None;
+    const auto stamp = read(stampProperty, type).first;
+    EXPECT_EQ(type, XA_INTEGER);
+    ASSERT_EQ(stamp.size(), 1u);
+    EXPECT_NE(stamp[0], 0);
+
+    const Atom pairsProperty = atom("PAIRS");
+    const Atom first = atom("FIRST");
+    const Atom second = atom("SECOND");
+    const long pairs[] = {static_cast<long>(atom("UTF8_STRING")), static_cast<long>(first),
+                          static_cast<long>(atom("image/png")), static_cast<long>(second)};
+    XChangeProperty(driver, window, pairsProperty, atom("ATOM_PAIR"), 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(pairs), 4);
+    ASSERT_EQ(convert(atom("MULTIPLE"), pairsProperty), pairsProperty);
+    const auto answered = read(pairsProperty, type).first;
+    ASSERT_EQ(answered.size(), 4u);
+    EXPECT_EQ(answered[1], static_cast<long>(first));
+    EXPECT_EQ(answered[3], static_cast<long>(None));
+    EXPECT_EQ(read(first, type).second, "both");
+    EXPECT_EQ(type, atom("UTF8_STRING"));
+}
+
 } // namespace
 } // namespace talverin
