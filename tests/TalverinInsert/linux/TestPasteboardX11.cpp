@@ -1,4 +1,4 @@
-// labels: x11 tsan
+// labels: x11
 // gtest first: Xlib's macros (None ...) would break its headers.
 #include <gtest/gtest.h>
 
