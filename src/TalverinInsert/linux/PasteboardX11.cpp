@@ -132,12 +132,24 @@ struct PasteboardX11::Impl {
 
     // ---- events
 
-    // Replies read during a call may bring events with them, which then wait in Xlib's queue
-    // where the watcher cannot see them: every call handles them before it returns.
-    struct PumpAfter {
+    // One call at a time, whichever thread makes it. Replies read during a call may bring
+    // events with them, which then wait in Xlib's queue where the watcher cannot see them:
+    // every call handles them before it returns.
+    std::mutex calls;
+    struct Call {
+        explicit Call(Impl& impl) : x(impl), lock(impl.calls) {}
+        ~Call() { x.pump(); }
         Impl& x;
-        ~PumpAfter() { x.pump(); }
+        std::unique_lock<std::mutex> lock;
     };
+
+    // Our own change of owner is reported only once the server has it.
+    std::int64_t syncedCount() {
+        if (!lost)
+            XSync(display, False);
+        pump();
+        return count;
+    }
 
     void pump() {
         while (!lost && XPending(display) > 0) {
@@ -676,7 +688,7 @@ void PasteboardX11::watch() {
             std::lock_guard alive(life->mutex);
             if (!life->impl)
                 return;
-            life->impl->pump();
+            { Impl::Call call{*life->impl}; }
             std::lock_guard done(m_mutex);
             m_draining = false;
             m_drained.notify_all();
@@ -691,22 +703,19 @@ void PasteboardX11::watch() {
 }
 
 std::int64_t PasteboardX11::changeCount() {
-    Impl::PumpAfter after{*m_impl};
-    // Our own change of owner is reported only once the server has it.
-    if (!m_impl->lost)
-        XSync(m_impl->display, False);
-    m_impl->pump();
-    return m_impl->count;
+    Impl::Call call{*m_impl};
+    return m_impl->syncedCount();
 }
 
 bool PasteboardX11::owns() {
-    changeCount();
+    Impl::Call call{*m_impl};
+    m_impl->syncedCount();
     return m_impl->owner;
 }
 
 std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() {
     Impl& x = *m_impl;
-    Impl::PumpAfter after{x};
+    Impl::Call call{x};
     x.pump();
     if (x.lost)
         return std::nullopt;
@@ -735,7 +744,7 @@ std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() 
 std::variant<std::vector<ClipItem>, PasteboardReadFailure>
 PasteboardX11::readItems(std::int64_t maxBytes) {
     Impl& x = *m_impl;
-    Impl::PumpAfter after{x};
+    Impl::Call call{x};
     x.pump();
     if (x.lost)
         return PasteboardReadFailure::unanswered;
@@ -784,7 +793,7 @@ PasteboardX11::readItems(std::int64_t maxBytes) {
 
 bool PasteboardX11::write(const std::vector<ClipItem>& items) {
     Impl& x = *m_impl;
-    Impl::PumpAfter after{x};
+    Impl::Call call{x};
     x.pump();
     if (x.lost)
         return false;
@@ -794,7 +803,7 @@ bool PasteboardX11::write(const std::vector<ClipItem>& items) {
         // Emptying: nobody owns it afterwards.
         XSetSelectionOwner(x.display, x.clipboard, None, time);
         x.disown();
-        changeCount();
+        x.syncedCount();
         return !x.lost;
     }
     XSetSelectionOwner(x.display, x.clipboard, x.window, time);
@@ -808,12 +817,13 @@ bool PasteboardX11::write(const std::vector<ClipItem>& items) {
     x.offered = std::move(offered);
     x.owner = true;
     x.ownedSince = time;
-    x.ownCount = changeCount();
+    x.ownCount = x.syncedCount();
     return !x.lost;
 }
 
 void PasteboardX11::watchServed(std::int64_t changeCount, std::function<void()> onServed) {
     Impl& x = *m_impl;
+    Impl::Call call{x};
     x.pump();
     if (!x.owner || changeCount != x.ownCount)
         return;
@@ -822,7 +832,7 @@ void PasteboardX11::watchServed(std::int64_t changeCount, std::function<void()> 
 
 bool PasteboardX11::handOff() {
     Impl& x = *m_impl;
-    Impl::PumpAfter after{x};
+    Impl::Call call{x};
     x.pump();
     if (x.lost || !x.owner || x.currentOwner() != x.window)
         return false;

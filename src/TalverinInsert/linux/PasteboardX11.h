@@ -23,7 +23,8 @@ enum class PasteboardError {
     noXFixes,  // the server cannot report changes of the clipboard's owner
 };
 
-// The X11 CLIPBOARD on an X connection of its own, used only on the inserter's queue. The
+// The X11 CLIPBOARD on an X connection of its own, meant for the inserter's queue; calls from
+// elsewhere (a copy from the settings page) wait for the one under way. The
 // change count counts the owner changes the server reports (XFixes). Once we own the
 // clipboard we answer its requests for as long as we hold it: while the queue is idle a
 // watcher thread waits on the connection and hands what arrives to the queue (serveOn).

@@ -44,8 +44,6 @@ protected:
     }
     void TearDown() override {
         owners.clear();
-        // The queue goes before the clipboard it serves.
-        queue.sync([] {});
         if (driver)
             XCloseDisplay(driver);
     }
@@ -80,8 +78,9 @@ protected:
     }
 
     test::PrivateXServer server;
-    std::unique_ptr<PasteboardX11> board;
+    // Outlives the clipboard, whose watcher posts to it until the clipboard is gone.
     ThreadSerialQueue queue{"test.clipboard"};
+    std::unique_ptr<PasteboardX11> board;
     std::vector<std::unique_ptr<test::Program>> owners;
     Display* driver = nullptr;
     Atom clipboard = None;
@@ -246,10 +245,10 @@ TEST_F(PasteboardX11Test, QuitHandsTheClipboardToAManager) {
     EXPECT_FALSE(onQueue([&] { return board->handOff(); })); // no manager runs
     // The manager: its own connection owns CLIPBOARD_MANAGER and, asked to save, copies the
     // clipboard with a second reader of ours and owns it from then on.
+    ThreadSerialQueue managerQueue("test.manager");
     auto made = PasteboardX11::create(server.display());
     ASSERT_TRUE(made);
     auto managerBoard = std::move(made).value();
-    ThreadSerialQueue managerQueue("test.manager");
     managerBoard->serveOn([&](std::function<void()> job) {
         managerQueue.async(std::move(job));
         return true;
