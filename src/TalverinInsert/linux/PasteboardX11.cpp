@@ -7,9 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <map>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -273,10 +273,13 @@ struct PasteboardX11::Impl {
                                &format, &n, &after, &data) != Success ||
             !data)
             return false;
+        // Another client's property: only a list of atom pairs is read as one.
+        if (format != 32 || n % 2 != 0) {
+            XFree(data);
+            return false;
+        }
         std::vector<Atom> pairs(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + n);
         XFree(data);
-        if (format != 32 || pairs.size() % 2 != 0)
-            return false;
         for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
             if (pairs[i] == multiple || !convert(requestor, pairs[i], pairs[i + 1]))
                 pairs[i + 1] = None;
@@ -469,8 +472,10 @@ struct PasteboardX11::Impl {
             return read;
         // Deleting the size told the owner to send; every piece is deleted to ask for the next,
         // and an empty piece ends it.
-        if (read.data.size() >= sizeof(long) &&
-            *reinterpret_cast<const long*>(read.data.data()) > maxBytes)
+        long announced = 0;
+        if (read.data.size() >= sizeof(long))
+            std::memcpy(&announced, read.data.data(), sizeof(long));
+        if (announced > maxBytes)
             return ReadFailure::tooLarge;
         Read whole{None, 8, {}};
         for (;;) {
@@ -511,8 +516,9 @@ struct PasteboardX11::Impl {
         const auto& got = std::get<Read>(read);
         if (got.format != 32)
             return std::vector<Atom>{};
-        const auto* atoms = reinterpret_cast<const Atom*>(got.data.data());
-        return std::vector<Atom>(atoms, atoms + got.data.size() / sizeof(Atom));
+        std::vector<Atom> atoms(got.data.size() / sizeof(Atom));
+        std::memcpy(atoms.data(), got.data.data(), atoms.size() * sizeof(Atom));
+        return atoms;
     }
 
     // Targets that are requests of their own rather than data.

@@ -372,6 +372,13 @@ TEST_F(PasteboardX11Test, TimestampAndMultipleAreAnswered) {
     EXPECT_EQ(answered[3], static_cast<long>(None));
     EXPECT_EQ(read(first, type).second, "both");
     EXPECT_EQ(type, atom("UTF8_STRING"));
+
+    // A list that is no list of atom pairs is refused, not read past its end.
+    const Atom malformed = atom("MALFORMED");
+    XChangeProperty(driver, window, malformed, atom("ATOM_PAIR"), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>("abc"), 3);
+    EXPECT_EQ(convert(atom("MULTIPLE"), malformed), static_cast<Atom>(None));
+    EXPECT_EQ(paste("UTF8_STRING"), "both"); // still answering
 }
 
 } // namespace
