@@ -27,6 +27,7 @@ public:
         concealed,  // a password manager's or generator's content
         tooLarge,   // more than maxBytes
         changing,   // no stable read in two attempts
+        unanswered, // the owner did not deliver in either attempt
     };
 
     // Whether the desktop lets us read the clipboard. X11 has no such control: always allow.
@@ -77,6 +78,8 @@ public:
     // Puts the user's clipboard back after the paste of `changeCount`, unless a later paste
     // or dictation owns it now, or someone copied something since. Safe to call twice.
     void restore(std::int64_t changeCount);
+    // Puts the user's clipboard back now if a paste still holds it (at quit).
+    void restorePending();
     // Drops the snapshot of that generation, if it is still the one held.
     void dropPrepared(std::int64_t generation);
 
@@ -106,6 +109,7 @@ template <> struct EnumTable<ClipboardKeeper::Skip> {
         {Skip::concealed, "concealed"},
         {Skip::tooLarge, "tooLarge"},
         {Skip::changing, "changing"},
+        {Skip::unanswered, "unanswered"},
     });
 };
 

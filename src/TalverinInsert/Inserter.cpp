@@ -24,6 +24,13 @@ Inserter::Inserter(Services services)
     : m_services(std::move(services)), m_keeper(m_services.pasteboard, m_services.source),
       m_typing(TypingFallback::defaultBundleIDs()), m_queue("org.talverin.insert") {
     m_gate->queue = &m_queue;
+    m_services.pasteboard.serveOn([gate = m_gate](std::function<void()> job) {
+        std::lock_guard lock(gate->mutex);
+        if (!gate->queue)
+            return false;
+        gate->queue->async(std::move(job));
+        return true;
+    });
     probe = [this](const DictationContext& context) {
         InsertEnvironment env;
         env.trusted = m_services.accessibility.isProcessTrusted();
@@ -54,6 +61,13 @@ void Inserter::prepare() {
         const std::int64_t generation = m_keeper.prepare();
         // A snapshot of the user's clipboard is never kept longer than ten minutes.
         m_queue.after(snapshotLifetime, [this, generation] { m_keeper.dropPrepared(generation); });
+    });
+}
+
+void Inserter::quit() {
+    m_queue.sync([this] {
+        m_keeper.restorePending();
+        m_services.pasteboard.handOff();
     });
 }
 
