@@ -82,19 +82,11 @@ export function showOnboarding(root, routeStep) {
       h('ul', { class: 'facts' }, facts.map((fact) => h('li', {}, fact))));
   }
 
+  // Finishing the onboarding with a cloud service configured turns the cloud on: the step says
+  // so before the user finishes, and the settings turn it off again.
   function renderConsent() {
-    if (!store.cloudConfigured) {
-      fill(consentArea, h('p', { class: 'muted' }, t('cloudNotConfigured')));
-      return;
-    }
-    const consent = store.settings.cloudConsent;
-    fill(consentArea,
-      h('div', { class: 'choice-row' },
-        h('button', { class: 'button' + (consent ? ' primary' : ''), id: 'consent-yes',
-          onclick: () => saveSettings({ cloudConsent: true }).catch(() => {}) }, t('consentYes')),
-        h('button', { class: 'button' + (!consent ? ' primary' : ''), id: 'consent-no',
-          onclick: () => saveSettings({ cloudConsent: false }).catch(() => {}) }, t('consentNo'))),
-      h('p', { class: 'small muted' }, consent ? t('consentChosenYes') : t('consentChosenNo')));
+    fill(consentArea, h('p', { class: 'note', id: 'consent-notice' },
+      store.cloudConfigured ? t('consentNotice') : t('cloudNotConfigured')));
   }
 
   function stepContent() {

@@ -56,7 +56,7 @@ export function showPopover(root) {
     select('settings');
     if (event.focus === 'pill') {
       const target = document.getElementById('section-pill');
-      if (target) target.scrollIntoView({ block: 'start' });
+      if (target) content.scrollTop = target.offsetTop - content.offsetTop;
     }
   });
 }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <cairo.h>
@@ -85,9 +86,8 @@ protected:
                 return;
             }
             mic.beginLevelCheck([this, role](const MicCheckReading& reading) {
-                MainQueue::post([this, role, reading] {
-                    bridge->send(Wire::Event::micLevel(reading), role);
-                });
+                MainQueue::post(
+                    [this, role, reading] { bridge->send(Wire::Event::micLevel(reading), role); });
             });
         };
         return *bridge;
@@ -112,39 +112,46 @@ protected:
             << "the page never drew itself: " << run("return document.body.innerText;");
     }
 
+    // Closes the page and its window, as the shell does with the onboarding window.
+    void close() {
+        controller.reset();
+        if (window)
+            gtk_widget_destroy(window);
+        window = nullptr;
+    }
+
     // Runs an async function body in the page and answers its result as a string.
     std::string run(const std::string& body) {
-        struct Out {
-            std::optional<std::string> text;
-        };
-        auto out = std::make_shared<Out>();
-        auto* hold = new std::shared_ptr<Out>(out);
+        // Each call's answer lives as long as the fixture: a call still pending when the page
+        // goes away may be answered after the test stopped waiting for it.
+        answers.push_back(std::make_unique<Answer>());
+        Answer* out = answers.back().get();
         webkit_web_view_call_async_javascript_function(
             controller->webView(), body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
             [](GObject* view, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<std::shared_ptr<Out>> o(static_cast<std::shared_ptr<Out>*>(data));
+                auto* o = static_cast<Answer*>(data);
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
                     WEBKIT_WEB_VIEW(view), result, &error);
                 if (value) {
                     char* text = jsc_value_to_string(value);
-                    (*o)->text = text;
+                    o->text = text;
                     g_free(text);
                     g_object_unref(value);
                 } else {
-                    (*o)->text = std::string("script error: ") + (error ? error->message : "");
+                    o->text = std::string("script error: ") + (error ? error->message : "");
                     g_clear_error(&error);
                 }
             },
-            hold);
+            out);
         EXPECT_TRUE(loop.runUntil([&] { return out->text.has_value(); }, 60)) << body;
         return out->text.value_or("(no answer)");
     }
 
     // Waits until the page's expression holds.
     bool waitFor(const std::string& expression, double seconds = 60) {
-        return loop.runUntil([&] { return run("return String(!!(" + expression + "));") == "true"; },
-                             seconds);
+        return loop.runUntil(
+            [&] { return run("return String(!!(" + expression + "));") == "true"; }, seconds);
     }
     // Waits until the expression's text equals `expected`, and answers the last text seen.
     std::string waitForText(const std::string& expression, const std::string& expected,
@@ -169,10 +176,9 @@ protected:
     }
     // Types into a field and submits its form.
     void submit(const std::string& selector, const std::string& text) {
-        const std::string result =
-            run("const e = document.querySelector(" + quoted(selector) +
-                "); if (!e) return 'missing'; e.value = " + quoted(text) +
-                "; e.form.requestSubmit(); return 'ok';");
+        const std::string result = run("const e = document.querySelector(" + quoted(selector) +
+                                       "); if (!e) return 'missing'; e.value = " + quoted(text) +
+                                       "; e.form.requestSubmit(); return 'ok';");
         EXPECT_EQ(result, "ok") << selector;
     }
     void type(const std::string& selector, const std::string& text) {
@@ -189,6 +195,16 @@ protected:
     std::string toasts() {
         return run("return [...document.querySelectorAll('.toast-text')].map(e => "
                    "e.innerText).join('|');");
+    }
+
+    // Makes the next request of that permission answer granted, with no change pushed first,
+    // as when the user answers the system's question.
+    void quietlyGrant(Wire::PermissionKind kind) {
+        auto push = std::exchange(permissionsFake.onChange, nullptr);
+        auto now = permissionsFake.current();
+        now[kind] = Wire::PermissionState::granted;
+        permissionsFake.set(now);
+        permissionsFake.onChange = std::move(push);
     }
 
     // The settings record as stored in the defaults.
@@ -210,8 +226,8 @@ protected:
             nullptr,
             [](GObject* view, GAsyncResult* result, gpointer data) {
                 auto* o = static_cast<Out*>(data);
-                o->surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(view), result,
-                                                                 nullptr);
+                o->surface =
+                    webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
                 o->done = true;
             },
             &out);
@@ -242,6 +258,10 @@ protected:
     Promise<InsertOutcome> insertAnswer;
     int finishedOnboarding = 0;
     Bridge::ViewRole captureRole = Bridge::ViewRole::main;
+    struct Answer {
+        std::optional<std::string> text;
+    };
+    std::vector<std::unique_ptr<Answer>> answers; // outlives the web view
     std::unique_ptr<Bridge> bridge;
     UrlOpeningFake opener;
     std::unique_ptr<WebViewController> controller;
