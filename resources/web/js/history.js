@@ -31,6 +31,7 @@ export function historyPanel({ refreshWordsToday }) {
   let generation = 0;
   let confirmingClear = false;
   let expanded = null; // the id whose word field is open
+  const outcomes = new Map(); // id → the last outcome shown under that item: { text, kind }
 
   const search = h('input', { type: 'search', class: 'field search', id: 'history-search',
     placeholder: t('searchPlaceholder'), oninput: () => { query = search.value.trim(); reload(); } });
@@ -82,9 +83,16 @@ export function historyPanel({ refreshWordsToday }) {
       return;
     }
     button.disabled = false;
-    if (reply.kind === 'inserted') toast(t('outcome_inserted'), 'ok');
-    else if (reply.kind === 'copiedOnly') toast(t('outcome_copiedOnly'), 'info');
-    else toast(t('outcome_refused', { reason: t('refuse_' + reply.reason) }), 'error');
+    if (reply.kind === 'inserted') show(item, t('outcome_inserted'), 'ok');
+    else if (reply.kind === 'copiedOnly') show(item, t('outcome_copiedOnly'), 'info');
+    else show(item, t('outcome_refused', { reason: t('refuse_' + reply.reason) }), 'error');
+  }
+
+  // An outcome stays under its item until the next one, and goes by as a toast too.
+  function show(item, text, kind) {
+    outcomes.set(item.id, { text, kind });
+    toast(text, kind === 'error' ? 'warn' : kind);
+    render();
   }
 
   async function copy(item, which) {
@@ -93,7 +101,7 @@ export function historyPanel({ refreshWordsToday }) {
     } catch {
       return;
     }
-    toast(t('copied'), 'ok');
+    show(item, t('copied'), 'ok');
   }
 
   async function remove(item) {
@@ -108,7 +116,7 @@ export function historyPanel({ refreshWordsToday }) {
     refreshWordsToday();
   }
 
-  async function addWord(word) {
+  async function addWord(item, word) {
     const trimmed = word.trim();
     let settings;
     try {
@@ -118,7 +126,7 @@ export function historyPanel({ refreshWordsToday }) {
     }
     update({ settings });
     const added = settings.words.includes(trimmed);
-    toast(t(added ? 'wordAdded' : 'wordNotAdded', { word: trimmed }), added ? 'ok' : 'info');
+    show(item, t(added ? 'wordAdded' : 'wordNotAdded', { word: trimmed }), added ? 'ok' : 'info');
     return added;
   }
 
@@ -153,7 +161,7 @@ export function historyPanel({ refreshWordsToday }) {
       field.value = selected && selected.length <= 64 ? selected : '';
       wordForm = h('form', { class: 'add-row', onsubmit: async (event) => {
         event.preventDefault();
-        if (await addWord(field.value)) { expanded = null; render(); }
+        if (await addWord(item, field.value)) { expanded = null; render(); }
       } }, field, h('button', { class: 'button', type: 'submit' }, t('add')));
       setTimeout(() => field.focus(), 0);
     }
@@ -168,7 +176,9 @@ export function historyPanel({ refreshWordsToday }) {
         h('time', { class: 'item-time', datetime: item.date }, when(item.date))),
       h('p', { class: 'item-text' }, item.clean || item.raw),
       item.raw && item.raw !== item.clean ? h('p', { class: 'item-raw muted small' }, item.raw) : null,
-      actions, wordForm);
+      actions, wordForm,
+      outcomes.has(item.id) ? h('p', { class: 'item-status status-' + outcomes.get(item.id).kind },
+        outcomes.get(item.id).text) : null);
   }
 
   function render() {

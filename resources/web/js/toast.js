@@ -13,7 +13,8 @@ function ensureArea() {
   return area;
 }
 
-// Shows `text`; an error stays until dismissed, any other message leaves by itself.
+// Shows `text`; an error stays until dismissed, any other message ("info", "ok", "warn")
+// leaves by itself.
 export function toast(text, kind = 'info') {
   const item = h('div', { class: `toast toast-${kind}` },
     h('span', { class: 'toast-text' }, text),
