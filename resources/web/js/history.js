@@ -2,7 +2,7 @@
 // adding a word to the vocabulary, and the live changes the native side pushes.
 import { on, send, request } from './bridge.js';
 import { h, fill } from './dom.js';
-import { store, update } from './store.js';
+import { adoptSettings, settingsMark } from './store.js';
 import { currentLang, t } from './texts.js';
 import { toast } from './toast.js';
 
@@ -118,13 +118,14 @@ export function historyPanel({ refreshWordsToday }) {
 
   async function addWord(item, word) {
     const trimmed = word.trim();
+    const mark = settingsMark();
     let settings;
     try {
       settings = await send('historyAddWord', { word });
     } catch {
       return false;
     }
-    update({ settings });
+    adoptSettings(settings, mark);
     const added = settings.words.includes(trimmed);
     show(item, t(added ? 'wordAdded' : 'wordNotAdded', { word: trimmed }), added ? 'ok' : 'info');
     return added;

@@ -5,7 +5,7 @@ import { on, send } from './bridge.js';
 import { h, fill } from './dom.js';
 import { holdKeySection, keyName } from './holdkey.js';
 import { permissionList, refreshPermissions } from './permissions.js';
-import { store, saveSettings, subscribe, update } from './store.js';
+import { adoptSettings, settingsMark, store, saveSettings, subscribe } from './store.js';
 import { t } from './texts.js';
 
 export const firstStep = 1;
@@ -49,8 +49,9 @@ export function showOnboarding(root, routeStep) {
     if (moving) return;
     moving = true;
     try {
+      const mark = settingsMark();
       const settings = await send('finishOnboarding');
-      update({ settings });
+      adoptSettings(settings, mark);
       finished = true;
     } catch {
       /* shown by the failure toast */

@@ -9,6 +9,11 @@ import { toast } from './toast.js';
 
 const maxLanguages = 5;
 
+// Texts compare as the native side compares them: under canonical equivalence.
+function same(a, b) {
+  return a.normalize('NFC') === b.normalize('NFC');
+}
+
 function save(patch) {
   return saveSettings(patch).catch(() => undefined);
 }
@@ -59,7 +64,10 @@ function chipList({ name, placeholder, empty, accept, limit }) {
     const list = store.settings[name];
     if (list.length >= limit) return;
     const settings = await save({ [name]: [...list, value] });
-    if (settings) field.value = '';
+    if (!settings) return;
+    // The native side drops what breaks a limit, so only what it kept counts as added.
+    if (settings[name].some((kept) => same(kept, value))) field.value = '';
+    else toast(t('notKept', { value }), 'error');
   }
   function render() {
     const list = store.settings ? store.settings[name] : [];
@@ -79,8 +87,15 @@ function replacementsEditor() {
   const form = h('form', { class: 'add-row rule-add', onsubmit: async (event) => {
     event.preventDefault();
     if (!from.value.trim()) return;
-    const settings = await save({ replacements: [...store.settings.replacements, { from: from.value, to: to.value }] });
-    if (settings) { from.value = ''; to.value = ''; }
+    const rule = { from: from.value, to: to.value };
+    const settings = await save({ replacements: [...store.settings.replacements, rule] });
+    if (!settings) return;
+    if (settings.replacements.some((kept) => same(kept.from, rule.from) && same(kept.to, rule.to))) {
+      from.value = '';
+      to.value = '';
+    } else {
+      toast(t('notKept', { value: rule.from }), 'error');
+    }
   } }, from, h('span', { class: 'arrow' }, '→'), to, h('button', { class: 'button', type: 'submit' }, t('add')));
   function render() {
     const list = store.settings ? store.settings.replacements : [];

@@ -18,6 +18,20 @@ export const store = {
 
 const subscribers = new Set();
 
+// How many "settings" events have arrived. The native side pushes the event before it answers
+// the command that changed the settings, but the page may run the answer's continuation after a
+// later event: settings in an answer are taken only when no event came since the command left.
+let settingsEvents = 0;
+
+export function settingsMark() {
+  return settingsEvents;
+}
+
+// Takes settings from an answer to a command sent when settingsMark() was `mark`.
+export function adoptSettings(settings, mark) {
+  if (settings && mark === settingsEvents) update({ settings });
+}
+
 export function subscribe(listener) {
   subscribers.add(listener);
   return () => subscribers.delete(listener);
@@ -46,10 +60,11 @@ if (window.matchMedia) {
 
 // Asks for the whole state again; resolves true when it arrived.
 export async function loadState() {
+  const mark = settingsMark();
   const state = await send('getState');
   setLang(state.lang);
+  adoptSettings(state.settings, mark);
   update({
-    settings: state.settings,
     permissions: state.permissions,
     microphones: state.microphones || [],
     version: state.version,
@@ -64,11 +79,15 @@ export async function loadState() {
 
 // Changes settings: the view follows only the settings the native side answers with.
 export async function saveSettings(patch) {
+  const mark = settingsMark();
   const settings = await send('setSettings', patch);
-  update({ settings });
+  adoptSettings(settings, mark);
   return settings;
 }
 
-on('settings', (event) => update({ settings: event.settings }));
+on('settings', (event) => {
+  settingsEvents += 1;
+  update({ settings: event.settings });
+});
 on('permissions', (event) => update({ permissions: event.permissions }));
 on('microphones', (event) => update({ microphones: event.microphones || [] }));

@@ -67,6 +67,7 @@ const en = {
   add: 'Add',
   remove: 'Remove',
   badLanguage: 'A language is two or three letters from a to z.',
+  notKept: '“{value}” was not kept: it is already there, too long, or the list is full.',
 
   sectionMode: 'Text',
   mode_clean: 'Clean',
@@ -224,6 +225,7 @@ const ru = {
   add: 'Добавить',
   remove: 'Убрать',
   badLanguage: 'Язык — две или три латинские буквы от a до z.',
+  notKept: '«{value}» не сохранено: уже есть, слишком длинное или список полон.',
 
   sectionMode: 'Текст',
   mode_clean: 'Чистый',

@@ -50,6 +50,11 @@ TEST_F(Pages, ASettingIsStoredAndWhatTheNativeSideChangesComesBack) {
     EXPECT_TRUE(waitFor("document.querySelector('.toast-error')"));
     EXPECT_EQ(stored()["languages"].size(), 3u);
 
+    // A word the native side does not keep (too long) is said to be lost, and stays in its field.
+    const std::string tooLong(Settings::maxWordLength + 1, 'x');
+    submit("[data-add=words]", tooLong);
+    EXPECT_TRUE(waitFor("document.querySelectorAll('.toast-error').length === 2"));
+    EXPECT_EQ(run("return document.querySelector('[data-add=words]').value;"), tooLong);
     submit("[data-add=words]", "Kubernetes");
     ASSERT_TRUE(
         waitForNative([&] { return stored().value("words", nlohmann::json()).size() == 1; }));
