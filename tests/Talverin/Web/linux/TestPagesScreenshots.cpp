@@ -39,6 +39,8 @@ protected:
     void picture(const std::string& name) {
         const std::string file =
             std::string("pages-") + name + "-" + GetParam().lang + "-" + GetParam().theme;
+        // A picture shows the page at rest, not halfway through a transition.
+        EXPECT_TRUE(waitFor("document.getAnimations().every(a => a.playState !== 'running')"));
         EXPECT_EQ(overflowing(), "") << file;
         EXPECT_TRUE(snapshot(file)) << file;
     }
@@ -78,6 +80,16 @@ TEST_P(PagesScreenshots, Popover) {
     prepare();
     show("popover");
     picture("popover-history");
+    // An outcome under its item and a failure's toast.
+    click("[data-action=insertAgain]");
+    ASSERT_TRUE(waitForNative([&] { return !inserted.empty(); }));
+    insertAnswer.resolve(InsertOutcome::refused(RefuseReason::noAccessibility));
+    ASSERT_TRUE(waitFor("document.querySelector('.item-status')"));
+    click("[data-tab=settings]");
+    submit("[data-add=languages]", "x");
+    click("[data-tab=history]");
+    ASSERT_TRUE(waitFor("document.querySelector('.toast-error')"));
+    picture("popover-history-outcome");
     click("[data-tab=settings]");
     picture("popover-settings");
     scrollTo("section-replacements");
