@@ -284,5 +284,32 @@ TEST_F(Pages, OpeningSettingsFromThePillShowsThePillSection) {
     EXPECT_TRUE(waitFor("document.getElementById('content').scrollTop > 0"));
 }
 
+TEST_F(Pages, ShowingThePopoverAgainCatchesUpWithTheNativeSide) {
+    makeBridge().updateSettings({.holdKey = HoldKey::fn});
+    show("popover");
+    click("[data-tab=settings]");
+    EXPECT_TRUE(
+        run("return String(document.querySelector('.holdkey .note:not(.note-warn)').hidden);") ==
+        "true");
+
+    // Meanwhile a dictation was stored without an event, and fn gained an action of its own.
+    history->append(dictation("while away", Clock::now()));
+    int keyboardSettings = 0;
+    bridge->fnAction = [] { return Wire::FnAction::emoji; };
+    bridge->openKeyboardSettings = [&] { ++keyboardSettings; };
+    bridge->send(Wire::Event::shown());
+
+    EXPECT_EQ(waitForText("document.getElementById('words-today').innerText", "2 words today"),
+              "2 words today");
+    EXPECT_TRUE(waitFor("!document.querySelector('.holdkey .note:not(.note-warn)').hidden"));
+    EXPECT_EQ(text(".holdkey .note:not(.note-warn)"),
+              "Pressing fn alone also opens the emoji picker. Keyboard settings");
+    click(".holdkey .note .link");
+    EXPECT_TRUE(waitForNative([&] { return keyboardSettings == 1; }));
+    click("[data-tab=history]");
+    EXPECT_EQ(waitForText("document.querySelector('.item .item-text')?.innerText", "while away"),
+              "while away");
+}
+
 } // namespace
 } // namespace talverin
