@@ -1,0 +1,27 @@
+// Short messages at the bottom of the page: outcomes, and every failure of a command.
+import { onFailure } from './bridge.js';
+import { h } from './dom.js';
+import { t } from './texts.js';
+
+let area = null;
+
+function ensureArea() {
+  if (!area) {
+    area = h('div', { class: 'toasts', role: 'status', 'aria-live': 'polite' });
+    document.body.append(area);
+  }
+  return area;
+}
+
+// Shows `text`; an error stays until dismissed, any other message ("info", "ok", "warn")
+// leaves by itself.
+export function toast(text, kind = 'info') {
+  const item = h('div', { class: `toast toast-${kind}` },
+    h('span', { class: 'toast-text' }, text),
+    h('button', { class: 'toast-close', 'aria-label': t('dismiss'), onclick: () => item.remove() }, '×'));
+  ensureArea().append(item);
+  if (kind !== 'error') setTimeout(() => item.remove(), 4000);
+  return item;
+}
+
+onFailure((cmd, text) => toast(t('errorPrefix') + text, 'error'));
