@@ -133,9 +133,13 @@ public:
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
+        // The display number is written once the server accepts connections; a server that
+        // dies closes the pipe. The bound only ends a server that hangs, so it is generous: a
+        // loaded machine can take many seconds to start one.
         std::string number;
         pollfd readable{fds[0], POLLIN, 0};
-        while (m_pid > 0 && ::poll(&readable, 1, 5000) > 0) {
+        constexpr int startLimitMs = 90'000;
+        while (m_pid > 0 && ::poll(&readable, 1, startLimitMs) > 0) {
             char c = 0;
             if (::read(fds[0], &c, 1) != 1 || c == '\n')
                 break;

@@ -237,6 +237,15 @@ TEST(SelfTestTest, ThePagesOwnFilesAreTheDotSlashReferences) {
     EXPECT_TRUE(SelfTest::webAssets(dir.path() / "absent.html").empty());
 }
 
+// The application's own page: what it loads is in the bundle.
+TEST(SelfTestTest, TheBundlesPageHasEveryFileItLoads) {
+    const fs::path root = Bundle::main().folder();
+    const auto assets = SelfTest::webAssets(root / "web/index.html");
+    EXPECT_FALSE(assets.empty());
+    for (const std::string& asset : assets)
+        EXPECT_TRUE(fs::is_regular_file(root / asset)) << asset;
+}
+
 // A store that writes only when it goes away, as one whose flush does not wait for its writer.
 class LateWritingStore {
 public:
