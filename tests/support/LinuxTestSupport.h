@@ -135,7 +135,8 @@ public:
         ::close(fds[1]);
         std::string number;
         pollfd readable{fds[0], POLLIN, 0};
-        while (m_pid > 0 && ::poll(&readable, 1, 5000) > 0) {
+        // A loaded machine may take a while to start the server.
+        while (m_pid > 0 && ::poll(&readable, 1, 60000) > 0) {
             char c = 0;
             if (::read(fds[0], &c, 1) != 1 || c == '\n')
                 break;

@@ -14,9 +14,11 @@ namespace talverin::test {
 // output read line by line. Ends the application when it goes.
 class TextFixture {
 public:
-    // `focus` is "entry", "password" or "view"; `initial` is put into the entry and the view.
+    // `focus` is "entry", "password" or "view"; `initial` is put into the entry and the view;
+    // `selection` ("from:to", in characters) is selected in the focused widget instead of
+    // placing the caret at the end.
     TextFixture(const std::string& display, const std::string& focus,
-                const std::string& initial = {}) {
+                const std::string& initial = {}, const std::string& selection = {}) {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -34,8 +36,10 @@ public:
             envp.push_back(e.data());
         envp.push_back(nullptr);
         std::vector<std::string> args{program, focus};
-        if (!initial.empty())
+        if (!initial.empty() || !selection.empty())
             args.push_back(initial);
+        if (!selection.empty())
+            args.push_back(selection);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
