@@ -17,6 +17,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <X11/Xlib.h>
 
@@ -59,9 +60,10 @@ protected:
     // Starts the fixture and waits until it holds the focus and has registered.
     std::unique_ptr<test::TextFixture> start(const std::string& focus,
                                              const std::string& initial = {},
-                                             const std::string& selection = {}) {
-        auto fixture =
-            std::make_unique<test::TextFixture>(server.display(), focus, initial, selection);
+                                             const std::string& selection = {},
+                                             const std::string& windowClass = {}) {
+        auto fixture = std::make_unique<test::TextFixture>(server.display(), focus, initial,
+                                                           selection, windowClass);
         EXPECT_TRUE(fixture->waitFor("ready"));
         EXPECT_TRUE(desktop->waitForRegistration());
         return fixture;
@@ -72,7 +74,8 @@ protected:
     // is made again, a few times, leaving only the last one's log line.
     DictationContext read(int timeoutMs = 1000) {
         for (int attempt = 1;; ++attempt) {
-            log.take();
+            for (auto& line : log.take())
+                earlier.push_back(std::move(line));
             AXContext reader(*backend, secureInput);
             auto context = reader.read(timeoutMs);
             const auto lines = log.starting("AXContext: ");
@@ -99,6 +102,18 @@ protected:
     SecureInputNone secureInput;
     std::unique_ptr<AccessibilityAtspi> backend;
     test::LogLines log;
+    // The lines that reads have taken out of `log`.
+    std::vector<std::string> earlier;
+
+    // Every line logged since the backend started that begins with `prefix`.
+    std::vector<std::string> allStarting(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const auto& lines : {earlier, log.lines()})
+            for (const auto& line : lines)
+                if (line.starts_with(prefix))
+                    found.push_back(line);
+        return found;
+    }
 };
 
 // The window's frame as the fixture saw it, turned into the program's coordinates.
@@ -164,6 +179,27 @@ TEST_F(AccessibilityAtspiTest, OurOwnProcessReportsTheClipboardKeepersSource) {
     ASSERT_TRUE(other);
     EXPECT_EQ(other->localizedName, "TalverinTextFixture");
     EXPECT_EQ(other->bundleID, std::nullopt);
+}
+
+// A window that calls itself a Chromium browser is one to the web-engine rules. The request
+// that would wake its accessibility tree does not exist here: that is said once, and nothing is
+// logged as requested.
+TEST_F(AccessibilityAtspiTest, ABrowsersTreeIsNotRequestedHere) {
+    auto fixture = start("entry", "hello", "5:5", "Google-chrome");
+    const auto running = backend->runningApplication(fixture->pid());
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->bundleID, "com.google.Chrome");
+    for (int i = 0; i < 2; ++i) {
+        const auto context = read();
+        EXPECT_EQ(context.before, "hello");
+        EXPECT_NE(log.lines().back().find(" engine=chromium "), std::string::npos)
+            << log.lines().back();
+    }
+    // Every line since the backend started: the request is not repeated and never claimed.
+    EXPECT_EQ(allStarting("AXContext: accessibility tree request not available here "),
+              (std::vector<std::string>{
+                  "AXContext: accessibility tree request not available here (chromium)"}));
+    EXPECT_TRUE(allStarting("AXContext: accessibility tree requested").empty());
 }
 
 // A password field is recognised by its role and its text is not read.

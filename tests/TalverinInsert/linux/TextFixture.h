@@ -16,9 +16,10 @@ class TextFixture {
 public:
     // `focus` is "entry", "password" or "view"; `initial` is put into the entry and the view;
     // `selection` ("from:to", in characters) is selected in the focused widget instead of
-    // placing the caret at the end.
+    // placing the caret at the end; `windowClass`, when given, is the window's WM_CLASS class.
     TextFixture(const std::string& display, const std::string& focus,
-                const std::string& initial = {}, const std::string& selection = {}) {
+                const std::string& initial = {}, const std::string& selection = {},
+                const std::string& windowClass = {}) {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -35,7 +36,11 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args{program, focus};
+        std::vector<std::string> args{program};
+        // The toolkit takes this option out of the arguments itself.
+        if (!windowClass.empty())
+            args.push_back("--class=" + windowClass);
+        args.push_back(focus);
         if (!initial.empty() || !selection.empty())
             args.push_back(initial);
         if (!selection.empty())
