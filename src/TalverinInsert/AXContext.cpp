@@ -246,7 +246,9 @@ bool AXContext::enableAccessibilityIfNeeded(const AXElement& app, std::int32_t p
     const int answer = session.set(app, "AXManualAccessibility", true);
     if (answer == AXError::cannotComplete)
         return false;
-    if (engine == WebEngine::chromium && answer != AXError::success)
+    // A desktop without such a request says so itself, once; asking again would not help.
+    const bool requestable = answer != AXError::notImplemented;
+    if (requestable && engine == WebEngine::chromium && answer != AXError::success)
         session.set(app, "AXEnhancedUserInterface", true);
     {
         std::lock_guard lock(m_lock);
@@ -254,6 +256,8 @@ bool AXContext::enableAccessibilityIfNeeded(const AXElement& app, std::int32_t p
             m_enabled.clear();
         m_enabled[pid] = bundleID;
     }
+    if (!requestable)
+        return false;
     CoreLog::write(
         "AXContext: accessibility tree requested (" + std::string(toString(engine)) + ", " +
         (answer == AXError::success ? std::string("manual") : "error " + std::to_string(answer)) +

@@ -24,6 +24,8 @@ constexpr int invalidUIElement = -25202;
 // The target did not answer within the messaging timeout (or is gone).
 constexpr int cannotComplete = -25204;
 constexpr int attributeUnsupported = -25205;
+// The desktop has no such request at all (waking an application's accessibility tree).
+constexpr int notImplemented = -25208;
 constexpr int apiDisabled = -25211;
 constexpr int noValue = -25212;
 } // namespace AXError

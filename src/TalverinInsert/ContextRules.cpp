@@ -1,5 +1,7 @@
 #include "TalverinInsert/ContextRules.h"
 
+#include "TalverinInsert/AppIdentity.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -89,7 +91,11 @@ WebEngine WebEngines::classify(const std::optional<std::string>& bundleID,
         return WebEngine::none;
     std::error_code error;
     const auto marker = std::filesystem::path(*bundleLocation) / std::string(electronMarker);
-    return std::filesystem::exists(marker, error) ? WebEngine::electron : WebEngine::none;
+    // On Linux the bundle folder is the executable's, where Electron keeps the application's
+    // code instead of a framework.
+    return std::filesystem::exists(marker, error) || AppIdentity::holdsElectronApp(*bundleLocation)
+               ? WebEngine::electron
+               : WebEngine::none;
 }
 
 } // namespace talverin

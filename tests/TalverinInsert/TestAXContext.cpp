@@ -319,6 +319,21 @@ TEST_F(AXContextTest, AChromiumBrowserIsAskedForItsTreeOnce) {
     EXPECT_TRUE(log.contains("AXContext: accessibility tree requested (chromium, error -25205)"));
 }
 
+// A desktop that has no such request at all says so itself: nothing is logged as requested,
+// no second flag is set, and the same process is not asked again.
+TEST_F(AXContextTest, ATreeRequestTheDesktopLacksIsNotRequested) {
+    fake.apps[42].bundleID = "com.google.Chrome";
+    field("AXTextField", "abc", {3, 0});
+    fake.node("app:42").setAnswers["AXManualAccessibility"] = AXError::notImplemented;
+    const auto first = read();
+    EXPECT_TRUE(first.isEditable);
+    ASSERT_EQ(fake.writes.size(), 1u);
+    EXPECT_EQ(fake.writes[0].name, "AXManualAccessibility");
+    EXPECT_EQ(log.starting("AXContext: accessibility tree").size(), 0u);
+    read();
+    EXPECT_EQ(fake.writes.size(), 1u);
+}
+
 TEST_F(AXContextTest, ASkippedElectronEditorIsNeverAskedButStaysAWebEngine) {
     test::TempDir dir;
     std::filesystem::create_directories(dir.path() / "Code" /

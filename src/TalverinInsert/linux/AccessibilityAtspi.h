@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/Bundle.h"
 #include "TalverinInsert/AccessibilityBackend.h"
 
 #include <condition_variable>
@@ -25,8 +26,11 @@ namespace talverin {
 class AccessibilityAtspi final : public AccessibilityBackend {
 public:
     // `isTrusted` answers at once whether the desktop's accessibility is on; `display` names the
-    // X display whose height is the main display's (empty: $DISPLAY).
-    AccessibilityAtspi(std::function<bool()> isTrusted, std::string display = {});
+    // X display whose height is the main display's (empty: $DISPLAY); `ownIdentity` is the
+    // identifier this very process reports for itself, the clipboard keeper's source, so that
+    // our own windows are known as ours.
+    AccessibilityAtspi(std::function<bool()> isTrusted, std::string display = {},
+                       std::string ownIdentity = Bundle::main().identifier());
     ~AccessibilityAtspi() override;
     AccessibilityAtspi(const AccessibilityAtspi&) = delete;
     AccessibilityAtspi& operator=(const AccessibilityAtspi&) = delete;
@@ -58,9 +62,13 @@ private:
     // timeout.
     template <typename T> std::optional<T> call(float seconds, std::function<T()> job);
     float timeoutOf(const AXElement& element) const;
+    // Answers that the request to build an application's accessibility tree cannot be made
+    // here, and says so in the log once per process.
+    int requestAccessibilityTree(const AXElement& app);
 
     std::function<bool()> m_isTrusted;
     std::string m_displayName;
+    std::string m_ownIdentity;
     std::shared_ptr<Thread> m_thread;
 };
 

@@ -14,9 +14,12 @@ namespace talverin::test {
 // output read line by line. Ends the application when it goes.
 class TextFixture {
 public:
-    // `focus` is "entry", "password" or "view"; `initial` is put into the entry and the view.
+    // `focus` is "entry", "password" or "view"; `initial` is put into the entry and the view;
+    // `selection` ("from:to", in characters) is selected in the focused widget instead of
+    // placing the caret at the end; `windowClass`, when given, is the window's WM_CLASS class.
     TextFixture(const std::string& display, const std::string& focus,
-                const std::string& initial = {}) {
+                const std::string& initial = {}, const std::string& selection = {},
+                const std::string& windowClass = {}) {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -33,9 +36,15 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args{program, focus};
-        if (!initial.empty())
+        std::vector<std::string> args{program};
+        // The toolkit takes this option out of the arguments itself.
+        if (!windowClass.empty())
+            args.push_back("--class=" + windowClass);
+        args.push_back(focus);
+        if (!initial.empty() || !selection.empty())
             args.push_back(initial);
+        if (!selection.empty())
+            args.push_back(selection);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());

@@ -1,0 +1,239 @@
+// labels: x11 atspi
+// links: TalverinInputLinux
+#include "TalverinInsert/linux/AccessibilityAtspi.h"
+
+#include "AccessibleDesktop.h"
+#include "TalverinInput/linux/AccessibilityStatusWatcher.h"
+#include "TalverinInput/linux/AccessibilityTrust.h"
+#include "TalverinInsert/AXContext.h"
+#include "TalverinInsert/SecureInput.h"
+#include "TextFixture.h"
+#include "support/LogLines.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <X11/Xlib.h>
+
+namespace talverin {
+namespace {
+
+// Each test has its own X server and its own desktop session: a session bus, the accessibility
+// bus launched for it, its registry. The order below is what makes the fixture findable: the
+// accessibility bus is switched on, its registry is up and the backend's focus listener is
+// registered before the fixture starts, so that the fixture's toolkit registers with that
+// registry as it starts and announces its focus to the backend; the test then waits for the
+// fixture's focus and its registration before it reads anything.
+class AccessibilityAtspiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (server.display().empty())
+            GTEST_SKIP() << "no Xvfb";
+        // libatspi connects to one accessibility bus per process and keeps it; the test runner
+        // starts each test in a process of its own.
+        static bool connectedBefore = false;
+        if (std::exchange(connectedBefore, true))
+            GTEST_SKIP() << "one accessibility bus per process: run this test on its own";
+        desktop = std::make_unique<test::AccessibleDesktop>(server.display());
+        ASSERT_TRUE(desktop->waitForLauncher()) << "no accessibility bus launcher";
+        watcher = std::make_shared<AccessibilityStatusWatcher>(nullptr, desktop->busAddress());
+        trust = std::make_shared<AccessibilityTrust>(watcher, server.display());
+        bool enabled = false;
+        std::thread([&] { enabled = trust->requestEnable(); }).join();
+        ASSERT_TRUE(enabled);
+        ASSERT_TRUE(loop.runUntil([&] { return trust->isGranted(); }, 30));
+        ASSERT_TRUE(desktop->startRegistry());
+        desktop->watchRegistrations();
+        backend = std::make_unique<AccessibilityAtspi>(
+            [trust = trust] { return trust->isGranted(); }, server.display(), ownIdentity);
+        // The backend listens for focus events; an application that starts before the
+        // registry knows that would not announce its focus.
+        ASSERT_TRUE(desktop->waitForListeners(1));
+    }
+
+    // Starts the fixture and waits until it holds the focus and has registered.
+    std::unique_ptr<test::TextFixture> start(const std::string& focus,
+                                             const std::string& initial = {},
+                                             const std::string& selection = {},
+                                             const std::string& windowClass = {}) {
+        auto fixture = std::make_unique<test::TextFixture>(server.display(), focus, initial,
+                                                           selection, windowClass);
+        EXPECT_TRUE(fixture->waitFor("ready"));
+        EXPECT_TRUE(desktop->waitForRegistration());
+        return fixture;
+    }
+
+    // A read of a live fixture. A target that takes longer than its timeout to answer is hung,
+    // by design, and a loaded machine can make the fixture that slow now and then: such a read
+    // is made again, a few times, leaving only the last one's log line.
+    DictationContext read(int timeoutMs = 1000) {
+        for (int attempt = 1;; ++attempt) {
+            for (auto& line : log.take())
+                earlier.push_back(std::move(line));
+            AXContext reader(*backend, secureInput);
+            auto context = reader.read(timeoutMs);
+            const auto lines = log.starting("AXContext: ");
+            const bool slow =
+                !lines.empty() && (lines.back().find(" hung ") != std::string::npos ||
+                                   lines.back().find(" expired ") != std::string::npos);
+            if (!slow || attempt == 5)
+                return context;
+        }
+    }
+    // One read, whatever it finds.
+    DictationContext readOnce(int timeoutMs) {
+        AXContext reader(*backend, secureInput);
+        return reader.read(timeoutMs);
+    }
+
+    static constexpr const char* ownIdentity = "org.example.talverin-under-test";
+
+    test::RealTimeLoop loop;
+    test::PrivateXServer server;
+    std::unique_ptr<test::AccessibleDesktop> desktop;
+    std::shared_ptr<AccessibilityStatusWatcher> watcher;
+    std::shared_ptr<AccessibilityTrust> trust;
+    SecureInputNone secureInput;
+    std::unique_ptr<AccessibilityAtspi> backend;
+    test::LogLines log;
+    // The lines that reads have taken out of `log`.
+    std::vector<std::string> earlier;
+
+    // Every line logged since the backend started that begins with `prefix`.
+    std::vector<std::string> allStarting(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const auto& lines : {earlier, log.lines()})
+            for (const auto& line : lines)
+                if (line.starts_with(prefix))
+                    found.push_back(line);
+        return found;
+    }
+};
+
+// The window's frame as the fixture saw it, turned into the program's coordinates.
+std::optional<Rect> frameShown(const test::TextFixture& fixture, double displayHeight) {
+    for (const auto& line : fixture.lines()) {
+        X11Rect frame;
+        if (std::sscanf(line.c_str(), "frame: %lf %lf %lf %lf", &frame.x, &frame.y, &frame.width,
+                        &frame.height) == 4)
+            return fromX11Root(frame, X11Rect{0, 0, 0, displayHeight});
+    }
+    return std::nullopt;
+}
+
+struct ContextCase {
+    const char* name;
+    const char* focus;
+    const char* text;
+    // In characters, as the fixture selects.
+    const char* selection;
+    const char* before;
+    const char* selected;
+    const char* after;
+    const char* role;
+};
+
+// Offsets cross a character outside the Basic Multilingual Plane, which is one character to
+// the toolkit and two units to the reader.
+const ContextCase contextCases[] = {
+    {"caret in an entry", "entry", "h\u00e9llo \U0001F600 world", "7:7", "h\u00e9llo \U0001F600",
+     "", " world", "AXTextField"},
+    {"selection in an entry", "entry", "h\u00e9llo \U0001F600 world", "6:7", "h\u00e9llo ",
+     "\U0001F600", " world", "AXTextField"},
+    {"selection in a text view", "view", "line one\nline \U0001F600 two", "9:16", "line one\n",
+     "line \U0001F600 ", "two", "AXTextArea"},
+};
+
+TEST_F(AccessibilityAtspiTest, TheContextReadMatchesWhatTheFixtureShows) {
+    for (const auto& c : contextCases) {
+        SCOPED_TRACE(c.name);
+        auto fixture = start(c.focus, c.text, c.selection);
+        const auto context = read();
+        EXPECT_EQ(context.before, c.before);
+        EXPECT_EQ(context.selection, c.selected);
+        EXPECT_EQ(context.after, c.after);
+        EXPECT_TRUE(context.isEditable);
+        EXPECT_FALSE(context.isSecure);
+        EXPECT_EQ(context.appName, "TalverinTextFixture");
+        EXPECT_EQ(context.windowFrame, frameShown(*fixture, backend->mainDisplayHeight()));
+        const auto lines = log.starting("AXContext: ");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(std::string("role=") + c.role + " "), std::string::npos)
+            << lines[0];
+    }
+}
+
+// Our own windows are known by the identifier the clipboard keeper writes as its source.
+TEST_F(AccessibilityAtspiTest, OurOwnProcessReportsTheClipboardKeepersSource) {
+    const auto own = backend->runningApplication(::getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->bundleID, ownIdentity);
+    auto fixture = start("entry");
+    const auto other = backend->runningApplication(fixture->pid());
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->localizedName, "TalverinTextFixture");
+    EXPECT_EQ(other->bundleID, std::nullopt);
+}
+
+// A window that calls itself a Chromium browser is one to the web-engine rules. The request
+// that would wake its accessibility tree does not exist here: that is said once, and nothing is
+// logged as requested.
+TEST_F(AccessibilityAtspiTest, ABrowsersTreeIsNotRequestedHere) {
+    auto fixture = start("entry", "hello", "5:5", "Google-chrome");
+    const auto running = backend->runningApplication(fixture->pid());
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->bundleID, "com.google.Chrome");
+    for (int i = 0; i < 2; ++i) {
+        const auto context = read();
+        EXPECT_EQ(context.before, "hello");
+        EXPECT_NE(log.lines().back().find(" engine=chromium "), std::string::npos)
+            << log.lines().back();
+    }
+    // Every line since the backend started: the request is not repeated and never claimed.
+    EXPECT_EQ(allStarting("AXContext: accessibility tree request not available here "),
+              (std::vector<std::string>{
+                  "AXContext: accessibility tree request not available here (chromium)"}));
+    EXPECT_TRUE(allStarting("AXContext: accessibility tree requested").empty());
+}
+
+// A password field is recognised by its role and its text is not read.
+TEST_F(AccessibilityAtspiTest, ThePasswordEntryIsASecureField) {
+    auto fixture = start("password", "secret");
+    const auto context = read();
+    EXPECT_TRUE(context.isSecure);
+    EXPECT_EQ(context.before, "");
+    EXPECT_EQ(context.after, "");
+    const auto lines = log.starting("AXContext: ");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with("AXContext: secure field ")) << lines[0];
+}
+
+// A stopped application answers nothing; libatspi then hands back empty answers rather than
+// errors. The read must end as hung, within the session's budget, not as an empty field.
+TEST_F(AccessibilityAtspiTest, AStoppedApplicationMakesTheReadEndAsHung) {
+    auto fixture = start("entry", "hello");
+    ASSERT_EQ(::kill(fixture->pid(), SIGSTOP), 0);
+    const int timeoutMs = 250;
+    const double budget = timeoutMs / 1000.0 * 4;
+    const double started = test::monotonicNow();
+    const auto context = readOnce(timeoutMs);
+    const double took = test::monotonicNow() - started;
+    EXPECT_FALSE(context.isEditable);
+    const auto lines = log.starting("AXContext: ");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].find(" hung ") != std::string::npos ||
+                lines[0].find(" expired ") != std::string::npos)
+        << lines[0];
+    // One call may run past the deadline by its own timeout; the rest is slack for a loaded
+    // machine.
+    EXPECT_LT(took, budget + 2 * timeoutMs / 1000.0 + 3) << lines[0];
+}
+
+} // namespace
+} // namespace talverin
