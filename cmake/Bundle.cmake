@@ -42,3 +42,9 @@ endforeach()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/ DESTINATION share/talverin
   PATTERN "Info.json.in" EXCLUDE)
 install(FILES ${TALVERIN_BUNDLE_DIR}/Info.json DESTINATION share/talverin)
+
+# The desktop's own places for the launcher entry and its icon.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/${TALVERIN_BUNDLE_IDENTIFIER}.desktop
+  DESTINATION share/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/AppIcon.svg
+  DESTINATION share/icons/hicolor/scalable/apps RENAME ${TALVERIN_BUNDLE_IDENTIFIER}.svg)
