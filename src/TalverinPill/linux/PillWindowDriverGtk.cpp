@@ -67,15 +67,12 @@ struct PillWindowDriverGtk::Menu {
                 gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
                 continue;
             }
-            GtkWidget* entry = gtk_check_menu_item_new_with_label(item.title.c_str());
-            gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(entry), FALSE);
+            // A checked item shows its mark; an unchecked one is plain, with no empty box.
+            GtkWidget* entry = item.checked ? gtk_check_menu_item_new_with_label(item.title.c_str())
+                                            : gtk_menu_item_new_with_label(item.title.c_str());
             // Setting the check emits "activate": it goes before the handler is connected.
-            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), item.checked);
-            if (!item.checked && item.children.empty() && !item.action) {
-                GtkWidget* plain = gtk_menu_item_new_with_label(item.title.c_str());
-                gtk_widget_destroy(entry);
-                entry = plain;
-            }
+            if (item.checked)
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), TRUE);
             if (!item.children.empty()) {
                 gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry), build(item.children));
             } else if (item.action) {
@@ -480,9 +477,12 @@ void PillWindowDriverGtk::monitored() {
         send(PillMouseEvent::moved());
         return;
     }
-    // A press on the window runs and the window keeps the pointer through the implicit grab,
-    // but the toolkit holds back its motion while the pointer is outside the window's shape:
-    // the raw motion carries the drag on. The window's own release still ends the press.
+    // A press on the window runs, and the window keeps the pointer through the implicit grab.
+    // GDK holds a motion event back until its frame clock flushes the queue, and with the
+    // pointer outside the window's shape nothing asks for that flush: the raw events do, so
+    // the motion and the release behind it arrive, and they carry the drag on meanwhile.
+    if (GdkFrameClock* clock = gtk_widget_get_frame_clock(m_window))
+        gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_FLUSH_EVENTS);
     send(PillMouseEvent::dragged(pointerLocation()));
 }
 

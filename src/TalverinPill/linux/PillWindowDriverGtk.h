@@ -67,6 +67,8 @@ public:
     unsigned long xWindow() const;
     // Whether the pointer monitors run.
     bool monitorsRunning() const;
+    // Where the shown content's stop button is, in screen coordinates; none without one.
+    std::optional<Rect> stopRect() const;
     // Whether a screen reader is known to run.
     bool screenReaderRunning() const { return m_screenReader; }
 
@@ -90,7 +92,6 @@ private:
     void monitored();
     // The left button went up after a press on the window.
     void release(Point p);
-    std::optional<Rect> stopRect() const;
     Point fromRoot(double x, double y) const;
     void applyInputShape();
     void watchScreenReader();

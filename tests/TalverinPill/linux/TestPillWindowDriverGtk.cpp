@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -183,8 +184,8 @@ TEST_F(PillWindowDriverGtkTest, TheWindowNeverTakesTheFocusFromAField) {
 
     // A state coming up takes nothing either.
     panel->show(PillState::inserted("Notes"), std::nullopt);
-    ASSERT_TRUE(settle());
-    ASSERT_TRUE(driver->isVisible());
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return panel->face() && driver->isVisible() && !driver->isAnimating(); }, 30));
     EXPECT_EQ(focus(), focused);
 }
 
@@ -256,6 +257,48 @@ TEST_F(PillWindowDriverGtkTest, ADragMovesThePillAndSnapsToTheNearestSpot) {
     EXPECT_EQ(spots, (std::vector<PillSpot>{PillSpot::topLeft}));
     const Rect home = PillGeometry::homeBox(PillSpot::topLeft, screen);
     EXPECT_EQ(driver->frame(), home);
+}
+
+TEST_F(PillWindowDriverGtkTest, TheStopButtonStopsOnlyWhenReleasedOnIt) {
+    int stops = 0;
+    panel->onStop = [&] { ++stops; };
+    std::vector<PillMouseEvent::Kind> heard;
+    driver->onMouse = [&heard, inner = driver->onMouse](const PillMouseEvent& e) {
+        heard.push_back(e.kind());
+        return inner(e);
+    };
+    auto hears = [&](PillMouseEvent::Kind kind) {
+        return loop.runUntil(
+            [&] { return std::find(heard.begin(), heard.end(), kind) != heard.end(); }, 30);
+    };
+    panel->show(PillState::handsFree(3, ""), std::nullopt);
+    // The content comes in a later step of the show.
+    ASSERT_TRUE(loop.runUntil([&] { return driver->stopRect() && !driver->isAnimating(); }, 30));
+    const auto stop = driver->stopRect();
+    ASSERT_TRUE(stop);
+    const Point middle = PillRects::centre(*stop);
+
+    // Pressed on the button and let go beside it: nothing.
+    moveTo(middle);
+    ASSERT_TRUE(loop.runUntil([&] { return !driver->ignoresMouse(); }, 30));
+    press();
+    ASSERT_TRUE(hears(PillMouseEvent::Kind::down));
+    moveTo({stop->minX() - 30, middle.y});
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return PillRects::distance(driver->pointerLocation(), middle) > 20; }, 30));
+    release();
+    ASSERT_TRUE(hears(PillMouseEvent::Kind::up));
+    EXPECT_EQ(stops, 0);
+
+    // Pressed and let go on it: the stop.
+    heard.clear();
+    moveTo(middle);
+    ASSERT_TRUE(loop.runUntil([&] { return !driver->ignoresMouse(); }, 30));
+    press();
+    ASSERT_TRUE(hears(PillMouseEvent::Kind::down));
+    release();
+    ASSERT_TRUE(hears(PillMouseEvent::Kind::up));
+    EXPECT_EQ(stops, 1);
 }
 
 // The pixels of a window through the X server, as 0xRRGGBB.
