@@ -114,6 +114,11 @@ void ClipboardKeeper::restore(std::int64_t changeCount) {
                        std::to_string(snapshot.items.size()));
 }
 
+void ClipboardKeeper::restorePending() {
+    if (m_pending)
+        restore(m_pending->ours);
+}
+
 void ClipboardKeeper::dropPrepared(std::int64_t generation) {
     if (m_prepared && m_prepared->generation == generation)
         m_prepared.reset();

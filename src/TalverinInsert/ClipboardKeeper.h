@@ -77,6 +77,8 @@ public:
     // Puts the user's clipboard back after the paste of `changeCount`, unless a later paste
     // or dictation owns it now, or someone copied something since. Safe to call twice.
     void restore(std::int64_t changeCount);
+    // Puts the user's clipboard back now if a paste still holds it (at quit).
+    void restorePending();
     // Drops the snapshot of that generation, if it is still the one held.
     void dropPrepared(std::int64_t generation);
 

@@ -57,6 +57,13 @@ void Inserter::prepare() {
     });
 }
 
+void Inserter::quit() {
+    m_queue.sync([this] {
+        m_keeper.restorePending();
+        m_services.pasteboard.handOff();
+    });
+}
+
 Future<InsertOutcome> Inserter::insert(std::string text, DictationContext context) {
     if (const auto reason = InsertPlan::early(text, context)) {
         CoreLog::write("Inserter: refuse(" + std::string(toString(*reason)) +

@@ -70,6 +70,11 @@ public:
     void prepare() override;
     Future<InsertOutcome> insert(std::string text, DictationContext context) override;
 
+    // The shell's last call at termination, from any thread but the inserter's queue: a
+    // restore still waiting for the paste to be read runs at once (the process would take the
+    // user's clipboard with it otherwise), then a clipboard we own goes to a clipboard manager.
+    void quit();
+
     // Any thread.
     std::set<std::string> typingBundleIDs() const;
     void setTypingBundleIDs(std::set<std::string> ids);

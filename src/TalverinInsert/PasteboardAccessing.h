@@ -39,6 +39,9 @@ public:
     // A clipboard manager's read does not count. Never called when the content is replaced
     // first.
     virtual void watchServed(std::int64_t changeCount, std::function<void()> onServed) = 0;
+    // At quit: a clipboard that we own would end with the process, so its content is handed to
+    // a clipboard manager where one runs. True when a manager took it.
+    virtual bool handOff() = 0;
 };
 
 } // namespace talverin

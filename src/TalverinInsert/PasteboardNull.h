@@ -23,6 +23,7 @@ public:
     }
     bool write(const std::vector<ClipItem>&) override { return false; }
     void watchServed(std::int64_t, std::function<void()>) override {}
+    bool handOff() override { return false; }
 
 private:
     std::string m_reason;

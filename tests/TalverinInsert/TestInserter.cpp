@@ -450,5 +450,50 @@ TEST_F(InserterTest, TheFocusCheckPollsForAQuarterSecondWithFreshReadings) {
     EXPECT_EQ(inserter->verifyFocus(context(Editability::editable)), FocusVerdict::unknown);
 }
 
+TEST_F(InserterTest, QuitPutsThePendingRestoreBeforeTheHandOff) {
+    const ClipItem copied = PasteboardFake::item({{"public.utf8-plain-text", "copied later"}});
+    const struct {
+        const char* name;
+        std::function<void(Harness&)> beforeQuit;
+        // What the clipboard holds when it is handed off, and stays holding.
+        std::function<std::string(Harness&)> expected;
+    } cases[] = {
+        {"the paste is not read yet", [](Harness&) {},
+         [](Harness&) { return std::string("user's clipboard"); }},
+        {"someone copied after the paste",
+         [&](Harness& h) { h.board.copy({copied}); },
+         [](Harness&) { return std::string("copied later"); }},
+        {"the restore already ran",
+         [](Harness& h) {
+             h.board.serve();
+             h.world.runUntil(h.world.uptime() + Inserter::restoreDelay);
+         },
+         [](Harness&) { return std::string("user's clipboard"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.prepare();
+        h.insert("hello", Harness::context(Editability::editable));
+        c.beforeQuit(h);
+        h.inserter->quit();
+        ASSERT_EQ(h.board.handedOff.size(), 1u);
+        ASSERT_EQ(h.board.handedOff[0].size(), 1u);
+        EXPECT_EQ(h.board.handedOff[0][0].entries.at(0).data, c.expected(h));
+        // The restore that was scheduled finds nothing left to do.
+        h.world.runUntilIdle();
+        EXPECT_EQ(h.board.items.at(0).entries.at(0).data, c.expected(h));
+        EXPECT_LE(h.log.count("Inserter: clipboard restored items=1"), 1);
+    }
+}
+
+TEST_F(InserterTest, QuitHandsOffTextLeftOnTheClipboard) {
+    insert("hello", context(Editability::notEditable, "AXButton"));
+    inserter->quit();
+    ASSERT_EQ(board.handedOff.size(), 1u);
+    EXPECT_EQ(board.handedOff[0].at(0).entries.at(0).data, "hello");
+    EXPECT_EQ(board.writes.size(), 1u); // nothing was restored over it
+}
+
 } // namespace
 } // namespace talverin

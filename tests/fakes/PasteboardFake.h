@@ -24,6 +24,9 @@ public:
     int unansweredReads = 0;
     std::vector<std::vector<ClipItem>> writes;
     int reads = 0;
+    // What the clipboard held at each hand-off to a clipboard manager.
+    std::vector<std::vector<ClipItem>> handedOff;
+    bool managerRuns = true;
 
     // Someone else copies these items.
     void copy(std::vector<ClipItem> newItems) {
@@ -100,6 +103,12 @@ public:
     void watchServed(std::int64_t changeCount, std::function<void()> onServed) override {
         std::lock_guard lock(m_mutex);
         m_watches.emplace_back(changeCount, std::move(onServed));
+    }
+    bool handOff() override {
+        if (!managerRuns)
+            return false;
+        handedOff.push_back(items);
+        return true;
     }
 
 private:
