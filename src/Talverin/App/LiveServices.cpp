@@ -47,6 +47,7 @@ LiveServices LiveServices::live(HoldKey holdKey, LiveParts::Consent consent,
 
     LiveServices live;
     live.services = std::move(services);
+    live.cloudConfigured = cloud.configured;
     live.correctionWatch = parts.correctionWatch();
     return live;
 }

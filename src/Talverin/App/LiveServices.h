@@ -52,6 +52,8 @@ struct LiveParts {
 struct LiveServices {
     std::shared_ptr<Services> services;
     std::shared_ptr<CorrectionWatch> correctionWatch;
+    // Whether a cloud backend was configured when the bundle was built.
+    bool cloudConfigured = false;
 
     // The live draft's tail shown in the pill.
     static constexpr int tailWords = 7;
