@@ -347,6 +347,8 @@ void AppDelegate::applicationWillTerminate() {
     m_history->flush();
     tlLog("Talverin quit");
     tlLogFlush();
+    if (onTerminated)
+        onTerminated();
 }
 
 } // namespace talverin

@@ -103,6 +103,9 @@ public:
     const std::shared_ptr<CorrectionWatch>& correctionWatch() const { return m_correctionWatch; }
     bool hasTerminated() const { return m_terminated; }
 
+    // Main thread: termination has run to its end; the process may stop its main loop.
+    std::function<void()> onTerminated;
+
 private:
     void wireBridge();
     void wireDictation();

@@ -27,14 +27,14 @@ firstMissing(std::initializer_list<const std::optional<std::string>*> needs) {
 } // namespace
 
 std::vector<BackendChoice> choose(const Facilities& f) {
-    // The accessibility tree lives on the session bus, and its events and the focused window
-    // come from the X server: it needs both.
+    // The accessibility tree lives on the accessibility bus, which the session bus starts, and
+    // the focused window comes from the X server: it needs all three.
     return {
         {LiveService::keyTap, "XInput2", firstMissing({&f.display})},
         {LiveService::microphone, "PulseAudio", firstMissing({&f.soundServer})},
         {LiveService::ducker, "PulseAudio", firstMissing({&f.soundServer})},
         {LiveService::sounds, "PulseAudio", firstMissing({&f.soundServer})},
-        {LiveService::accessibility, "AT-SPI", firstMissing({&f.display, &f.sessionBus})},
+        {LiveService::accessibility, "AT-SPI", firstMissing({&f.display, &f.sessionBus, &f.accessibilityBus})},
         {LiveService::keyInput, "XTest", firstMissing({&f.display})},
         {LiveService::clipboard, "X11", firstMissing({&f.display, &f.clipboard})},
         {LiveService::keychain, "Secret Service", firstMissing({&f.sessionBus})},

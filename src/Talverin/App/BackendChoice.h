@@ -13,6 +13,8 @@ namespace talverin {
 struct Facilities {
     std::optional<std::string> display;     // "no display"
     std::optional<std::string> sessionBus;  // "no session bus"
+    // The accessibility bus that the session bus starts on demand ("no accessibility bus").
+    std::optional<std::string> accessibilityBus;
     std::optional<std::string> soundServer; // "no sound server"
     std::optional<std::string> speechModel; // "no speech model"
     // A backend that this build does not have yet, by service.

@@ -51,6 +51,11 @@ TEST(BackendChoice, EachMissingFacilityNullsTheServicesThatNeedIt) {
           "Services: key input none (no display)", "Services: clipboard none (no display)",
           "Services: keychain none (no session bus)", "Services: pill none (no display)"}},
         {{.speechModel = "no speech model"}, {"Services: recogniser none (no speech model)"}},
+        {{.sessionBus = "no session bus", .accessibilityBus = "no accessibility bus"},
+         {"Services: accessibility none (no session bus)",
+          "Services: keychain none (no session bus)"}},
+        {{.accessibilityBus = "no accessibility bus"},
+         {"Services: accessibility none (no accessibility bus)"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> nulls;

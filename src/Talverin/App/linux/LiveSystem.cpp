@@ -87,6 +87,22 @@ std::optional<std::string> probeSessionBus() {
     return std::nullopt;
 }
 
+// The accessibility bus is found through the session bus, which starts its launcher on
+// demand. libatspi aborts the process when the launcher is missing, so we ask first.
+std::optional<std::string> probeAccessibilityBus() {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return "no session bus";
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    g_object_unref(bus);
+    if (!reply)
+        return "no accessibility bus";
+    g_variant_unref(reply);
+    return std::nullopt;
+}
+
 std::optional<std::string> probeSoundServer() {
     if (MicrophoneAccessPulse::probe(MicrophoneAccessPulse::connectTimeout) !=
         Wire::PermissionState::granted)
@@ -106,6 +122,8 @@ Facilities LiveSystem::probe() {
     Facilities facilities;
     facilities.display = probeDisplay();
     facilities.sessionBus = probeSessionBus();
+    if (!facilities.sessionBus)
+        facilities.accessibilityBus = probeAccessibilityBus();
     facilities.soundServer = probeSoundServer();
     facilities.speechModel = probeSpeechModel();
     // The inserter pastes through a clipboard owned on our own X connection; until that
@@ -115,12 +133,13 @@ Facilities LiveSystem::probe() {
     return facilities;
 }
 
-LiveSystem::LiveSystem(Facilities facilities, std::shared_ptr<DefaultsStore> defaults)
+LiveSystem::LiveSystem(Facilities facilities, std::shared_ptr<DefaultsStore> defaults,
+                       std::shared_ptr<NotificationCenter> workspace,
+                       std::shared_ptr<NotificationCenter> app)
     : m_facilities(std::move(facilities)), m_choices(BackendChoices::choose(m_facilities)),
       m_defaults(std::move(defaults)),
-      m_accessibilityCenter(std::make_shared<NotificationCenter>()),
-      m_app(std::make_shared<NotificationCenter>()),
-      m_workspace(std::make_shared<NotificationCenter>()),
+      m_accessibilityCenter(std::make_shared<NotificationCenter>()), m_app(std::move(app)),
+      m_workspace(std::move(workspace)),
       m_synthetic(std::make_shared<SyntheticInput>()),
       m_secureInput(std::make_shared<SecureInputNone>()) {
     if (m_facilities.sessionBus)
@@ -170,6 +189,11 @@ bool LiveSystem::isReal(LiveService service) const {
     return BackendChoices::of(m_choices, service).isReal();
 }
 
+void LiveSystem::quitInserter() {
+    if (auto inserter = m_inserter.lock())
+        inserter->quit();
+}
+
 void LiveSystem::logChoices() const {
     for (const auto& choice : m_choices)
         CoreLog::write(choice.logLine());
@@ -211,8 +235,10 @@ LiveParts LiveSystem::parts() {
         return std::make_shared<AXContext>(*m_accessibility, *m_secureInput);
     };
     parts.inserter = [this] {
-        return std::make_shared<Inserter>(Inserter::Services{
+        auto inserter = std::make_shared<Inserter>(Inserter::Services{
             *m_accessibility, *m_pasteboard, *m_poster, *m_pasteKey, *m_secureInput});
+        m_inserter = inserter;
+        return inserter;
     };
     parts.pill = [this](PillLang) -> std::shared_ptr<PillPresenting> {
         const auto& pill = BackendChoices::of(m_choices, LiveService::pill);

@@ -13,6 +13,7 @@ class AccessibilityBackend;
 class AccessibilityStatusReading;
 class AccessibilityTrust;
 class AudioSystem;
+class Inserter;
 class KeyPosting;
 class NotificationCenter;
 class PasteboardAccessing;
@@ -34,7 +35,11 @@ public:
     // Probes the desktop as it is now.
     static Facilities probe();
 
-    LiveSystem(Facilities facilities, std::shared_ptr<DefaultsStore> defaults);
+    // `workspace` hears sleep, session and lock notices; `app` hears the shell's windows take
+    // the focus.
+    LiveSystem(Facilities facilities, std::shared_ptr<DefaultsStore> defaults,
+               std::shared_ptr<NotificationCenter> workspace,
+               std::shared_ptr<NotificationCenter> app);
     ~LiveSystem();
     LiveSystem(const LiveSystem&) = delete;
     LiveSystem& operator=(const LiveSystem&) = delete;
@@ -45,10 +50,10 @@ public:
     // The makers over the chosen backends, for LiveServices::live.
     LiveParts parts();
 
-    // Where the sleep watch and the shell post what the key tap and the permissions hear.
-    const std::shared_ptr<NotificationCenter>& workspaceCenter() const { return m_workspace; }
-    const std::shared_ptr<NotificationCenter>& appCenter() const { return m_app; }
     const std::shared_ptr<SleepWatching>& sleepWatcher() const { return m_sleep; }
+    // The inserter's last step at termination: a pending clipboard restore runs at once and a
+    // clipboard we own goes to the clipboard manager.
+    void quitInserter();
 
 private:
     bool isReal(LiveService service) const;
@@ -70,6 +75,7 @@ private:
     std::shared_ptr<KeyPosting> m_poster;
     std::shared_ptr<PasteKeyResolver> m_pasteKey;
     std::shared_ptr<SpeechRecognizers> m_recognizers;
+    std::weak_ptr<Inserter> m_inserter;
 };
 
 } // namespace talverin
