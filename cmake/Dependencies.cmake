@@ -38,3 +38,8 @@ endif()
 if(TALVERIN_BENCH)
   find_package(benchmark REQUIRED)
 endif()
+
+# GIO's Unix parts: file descriptors passed over D-Bus (logind's inhibitor). Every user of GIO
+# may include them.
+pkg_check_modules(GIOUNIX REQUIRED IMPORTED_TARGET gio-unix-2.0)
+target_link_libraries(PkgConfig::GLIB INTERFACE PkgConfig::GIOUNIX)
