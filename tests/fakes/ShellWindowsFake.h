@@ -16,7 +16,7 @@ public:
     CallLog log;
 
     std::optional<std::string> unavailableReason() const override { return std::nullopt; }
-    void install() override { log.record("install"); }
+    void install(Bridge&) override { log.record("install"); }
     bool isPopoverShown() const override { return m_popover; }
     void showPopover() override {
         log.record("showPopover");

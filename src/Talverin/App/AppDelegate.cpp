@@ -80,7 +80,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_env.windows->onActivated = [center = m_env.appCenter] {
         center->post(SystemNotification::didBecomeActive);
     };
-    m_env.windows->install();
+    m_env.windows->install(*m_bridge);
     m_env.defaults->remove(obsoleteCorrectionsKey);
 
     wireBridge();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Talverin/Web/Bridge.h"
 #include "TalverinCore/ThemeSetting.h"
 
 #include <functional>
@@ -17,9 +18,9 @@ public:
 
     // Main thread. Why no window can be shown (no display); none when they can.
     virtual std::optional<std::string> unavailableReason() const = 0;
-    // Main thread. Puts up the status item and loads the popover's page; the page starts
-    // loading now, before the first click.
-    virtual void install() = 0;
+    // Main thread. Puts up the status item and loads the popover's page over the bridge; the
+    // page starts loading now, before the first click.
+    virtual void install(Bridge& bridge) = 0;
     // Main thread. False while no popover can be shown.
     virtual bool isPopoverShown() const = 0;
     virtual void showPopover() = 0;
@@ -43,6 +44,8 @@ public:
     std::function<void()> onOpenLog;
     // Main thread: one of the windows took the keyboard focus.
     std::function<void()> onActivated;
+    // Main thread: the onboarding window was shown, hidden, minimised or closed.
+    std::function<void()> onScreenChange;
 };
 
 // The windows of a session without a display: nothing is shown, and the shell keeps running
@@ -52,7 +55,7 @@ public:
     explicit ShellWindowsNull(std::string reason) : m_reason(std::move(reason)) {}
 
     std::optional<std::string> unavailableReason() const override { return m_reason; }
-    void install() override {}
+    void install(Bridge&) override {}
     bool isPopoverShown() const override { return false; }
     void showPopover() override {}
     void closePopover() override {}

@@ -5,6 +5,8 @@
 #include "Talverin/App/AppDelegate.h"
 #include "Talverin/App/Log.h"
 #include "Talverin/App/linux/LiveSystem.h"
+#include "Talverin/App/linux/ShellWindowsGtk.h"
+#include "Talverin/Web/linux/UrlOpeningGio.h"
 
 #include <cstdio>
 #include <fstream>
@@ -143,8 +145,14 @@ int DesktopApplication::run() {
             return LiveServices::live(holdKey, std::move(consent), std::move(onDevicesChange),
                                       system->parts());
         };
-        env.windows = std::make_shared<ShellWindowsNull>(
-            facilities.display.value_or("no window toolkit in this build"));
+        if (facilities.display)
+            env.windows = std::make_shared<ShellWindowsNull>(*facilities.display);
+        else
+        {
+            auto opener = std::make_shared<UrlOpeningGio>();
+            env.windows = std::make_shared<ShellWindowsGtk>(
+                bus.get(), ShellWindowsGtk::webPages(opener, *defaults), opener);
+        }
         env.workspace = workspace;
         env.appCenter = appCenter;
         env.quitInserter = [&system] {
