@@ -17,12 +17,13 @@ ClipboardKeeper::Capture ClipboardKeeper::capture() {
     case Access::allow:
         break;
     }
-    // An owner that does not deliver counts as a read that did not hold still: it is retried
-    // once and then skipped, never taken for an empty clipboard (restoring that would erase
-    // what the user had).
+    // An owner that does not deliver is retried once and then skipped, never taken for an
+    // empty clipboard (restoring that would erase what the user had).
+    bool unanswered = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::int64_t before = m_board.changeCount();
         const auto types = m_board.itemTypes();
+        unanswered = !types;
         if (!types)
             continue;
         for (const auto& item : *types)
@@ -33,12 +34,13 @@ ClipboardKeeper::Capture ClipboardKeeper::capture() {
         if (const auto* failure = std::get_if<PasteboardReadFailure>(&read)) {
             if (*failure == PasteboardReadFailure::tooLarge)
                 return Skip::tooLarge;
+            unanswered = true;
             continue;
         }
         if (m_board.changeCount() == before)
             return Snapshot{before, std::move(std::get<std::vector<ClipItem>>(read))};
     }
-    return Skip::changing;
+    return unanswered ? Skip::unanswered : Skip::changing;
 }
 
 std::int64_t ClipboardKeeper::prepare() {

@@ -27,6 +27,7 @@ public:
         concealed,  // a password manager's or generator's content
         tooLarge,   // more than maxBytes
         changing,   // no stable read in two attempts
+        unanswered, // the owner did not deliver in either attempt
     };
 
     // Whether the desktop lets us read the clipboard. X11 has no such control: always allow.
@@ -108,6 +109,7 @@ template <> struct EnumTable<ClipboardKeeper::Skip> {
         {Skip::concealed, "concealed"},
         {Skip::tooLarge, "tooLarge"},
         {Skip::changing, "changing"},
+        {Skip::unanswered, "unanswered"},
     });
 };
 

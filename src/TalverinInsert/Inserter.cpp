@@ -24,6 +24,13 @@ Inserter::Inserter(Services services)
     : m_services(std::move(services)), m_keeper(m_services.pasteboard, m_services.source),
       m_typing(TypingFallback::defaultBundleIDs()), m_queue("org.talverin.insert") {
     m_gate->queue = &m_queue;
+    m_services.pasteboard.serveOn([gate = m_gate](std::function<void()> job) {
+        std::lock_guard lock(gate->mutex);
+        if (!gate->queue)
+            return false;
+        gate->queue->async(std::move(job));
+        return true;
+    });
     probe = [this](const DictationContext& context) {
         InsertEnvironment env;
         env.trusted = m_services.accessibility.isProcessTrusted();

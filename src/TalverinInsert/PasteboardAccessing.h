@@ -42,6 +42,10 @@ public:
     // At quit: a clipboard that we own would end with the process, so its content is handed to
     // a clipboard manager where one runs. True when a manager took it.
     virtual bool handOff() = 0;
+    // Called once by the inserter with a way onto its queue; `post` answers false once the
+    // queue is gone. A clipboard that must answer other applications while nobody calls it
+    // (an X11 clipboard we own) hands what arrives for it to the queue this way.
+    virtual void serveOn(std::function<bool(std::function<void()>)> post) { (void)post; }
 };
 
 } // namespace talverin

@@ -123,7 +123,7 @@ TEST_F(ClipboardKeeperTest, SkipsWhatItShouldNotReadOrKeep) {
         {"changing during one read",
          [](PasteboardFake& b, ClipboardKeeper&) { b.changesDuringRead = 1; }, std::nullopt},
         {"an owner that never answers",
-         [](PasteboardFake& b, ClipboardKeeper&) { b.unansweredReads = 1000; }, Skip::changing},
+         [](PasteboardFake& b, ClipboardKeeper&) { b.unansweredReads = 1000; }, Skip::unanswered},
         {"reading would ask",
          [](PasteboardFake&, ClipboardKeeper& k) {
              k.access = [] { return ClipboardKeeper::Access::ask; };

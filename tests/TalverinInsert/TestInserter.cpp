@@ -495,5 +495,17 @@ TEST_F(InserterTest, QuitHandsOffTextLeftOnTheClipboard) {
     EXPECT_EQ(board.writes.size(), 1u); // nothing was restored over it
 }
 
+TEST_F(InserterTest, TheClipboardReachesTheQueueOnlyWhileTheInserterLives) {
+    ASSERT_TRUE(board.post);
+    bool ran = false;
+    EXPECT_TRUE(board.post([&] { ran = true; }));
+    EXPECT_FALSE(ran); // never inline: it runs on the queue
+    world.runReady();
+    EXPECT_TRUE(ran);
+    inserter.reset();
+    EXPECT_FALSE(board.post([] { ADD_FAILURE() << "ran after the inserter"; }));
+    world.runUntilIdle();
+}
+
 } // namespace
 } // namespace talverin

@@ -104,6 +104,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_watches.emplace_back(changeCount, std::move(onServed));
     }
+    // The way onto the inserter's queue that it handed over.
+    std::function<bool(std::function<void()>)> post;
+    void serveOn(std::function<bool(std::function<void()>)> onQueue) override {
+        post = std::move(onQueue);
+    }
     bool handOff() override {
         if (!managerRuns)
             return false;
