@@ -72,6 +72,14 @@ void PillModel::setLift(double value, std::optional<PillAnim> requested) {
     write(m_shape.lift, value, m_shape.liftAnim, "lift", requested);
 }
 
+void PillModel::setCentre(Point centre, std::optional<PillAnim> anim) {
+    write(m_shape.centre, centre, m_shape.moveAnim, "centre", anim);
+}
+
+void PillModel::setLook(const PillLook& look, std::optional<PillAnim> anim) {
+    write(m_shape.look, look, m_shape.lookAnim, "look", anim);
+}
+
 void PillModel::setGrab(Point grab) {
     if (grab == m_shape.grab)
         return;

@@ -76,6 +76,10 @@ public:
     void setOpacity(double value, std::optional<PillAnim> anim);
     void setScale(double value, std::optional<PillAnim> anim);
     void setLift(double value, std::optional<PillAnim> anim);
+    // The grab point's screen position alone, and the size and corners alone: a dragged pill
+    // follows the pointer at once while its form changes with a spring.
+    void setCentre(Point centre, std::optional<PillAnim> anim);
+    void setLook(const PillLook& look, std::optional<PillAnim> anim);
     // Moves the point that `centre` places; the centre stays, so the shape's frame moves.
     void setGrab(Point grab);
     // Back to the middle as grab point, with the centre moved so that the shape stays put.

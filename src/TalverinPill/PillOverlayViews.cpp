@@ -221,6 +221,7 @@ void PillShapeView::draw(cairo_t* cr, Point centre) const {
             PillContent content{*face, levels, animated, onStop};
             content.reduceMotion = reduceMotion;
             content.time = time;
+            content.stopPressed = stopPressed;
             content.draw(cr, frame.x, frame.y);
         } else if (const auto* hover = layer.kind.asHover()) {
             PillHoverContent{hover->lead, hover->key}.draw(cr, frame);

@@ -90,7 +90,8 @@ struct PillShapeView {
     std::function<void()> onRestPress = [] {};
     // The opacity of each layer at this moment of its cross-fade; all opaque by default.
     std::function<double(std::int64_t id)> layerOpacity = [](std::int64_t) { return 1.0; };
-    double time = 0; // for the pulsing dots
+    double time = 0;          // for the pulsing dots
+    bool stopPressed = false; // the hands-free stop button is held down
 
     // The frame a layer's content takes.
     static Size layerSize(const PillContentLayer::Kind& kind);

@@ -1,0 +1,406 @@
+// labels: x11
+#include "TalverinPill/linux/PillWindowDriverGtk.h"
+
+#include "TalverinCore/CoreLog.h"
+#include "TalverinPill/PillFonts.h"
+#include "TalverinPill/PillGeometry.h"
+#include "TalverinPill/PillModel.h"
+#include "TalverinPill/PillOverlayViews.h"
+#include "TalverinPill/PillPanel.h"
+#include "TalverinPill/PillRects.h"
+#include "TalverinPill/PillSnapshot.h"
+#include "TalverinInsert/linux/TextFixture.h"
+#include "support/LinuxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace talverin {
+namespace {
+
+// The display every test of this program draws on: an Xvfb of its own, unless the demo runs
+// on the person's own display.
+test::PrivateXServer* server = nullptr;
+
+PillMeasure fontMeasure() {
+    return [](std::string_view text, double size, double weight, bool tabular) {
+        return PillFonts::width(text, size, weight, tabular);
+    };
+}
+
+Display* xdisplay() {
+    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+}
+
+// The primary monitor in root coordinates, the origin of screen coordinates.
+X11Rect primary() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor)
+        monitor = gdk_display_get_monitor(display, 0);
+    GdkRectangle g;
+    gdk_monitor_get_geometry(monitor, &g);
+    return {double(g.x), double(g.y), double(g.width), double(g.height)};
+}
+
+// The root-window point of a screen point: the one conversion the driver uses too.
+X11Rect rootOf(Point p) {
+    return toX11Root(Rect{p, {0, 0}}, primary());
+}
+
+class PillWindowDriverGtkTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!gdk_display_get_default()) {
+            server = new test::PrivateXServer;
+            if (!server->display().empty())
+                setenv("DISPLAY", server->display().c_str(), 1);
+            gtk_init_check(nullptr, nullptr);
+        }
+        PillSnapshot::prepareFonts();
+    }
+
+    void SetUp() override {
+        ASSERT_NE(gdk_display_get_default(), nullptr) << "no X server";
+        auto made = PillWindowDriverGtk::create(model);
+        ASSERT_TRUE(made.ok());
+        driver = made.value();
+        panel = std::make_unique<PillPanel>(model, driver, PillLang::en, fontMeasure());
+        panel->onClick = [this] { ++clicks; };
+        panel->onSpotChanged = [this](PillSpot spot) { spots.push_back(spot); };
+    }
+    void TearDown() override {
+        if (panel)
+            release();
+        panel.reset();
+        driver.reset();
+        if (below)
+            gtk_widget_destroy(below);
+        loop.runFor(0.05);
+    }
+
+    // Waits until the window shows the model at rest: nothing ticks, nothing is queued.
+    bool settle(double seconds = 30) {
+        return loop.runUntil([&] { return !driver->isAnimating(); }, seconds);
+    }
+    void moveTo(Point screen) {
+        const X11Rect r = rootOf(screen);
+        XTestFakeMotionEvent(xdisplay(), -1, int(std::lround(r.x)), int(std::lround(r.y)), 0);
+        XFlush(xdisplay());
+    }
+    void press() {
+        XTestFakeButtonEvent(xdisplay(), 1, True, 0);
+        XFlush(xdisplay());
+    }
+    void release() {
+        XTestFakeButtonEvent(xdisplay(), 1, False, 0);
+        XFlush(xdisplay());
+    }
+    Point pillCentre() const {
+        const PillShapeState& shape = model->shape();
+        const Size s = shape.look.size;
+        return {shape.centre.x + (0.5 - shape.grab.x) * s.width,
+                shape.centre.y + (0.5 - shape.grab.y) * s.height};
+    }
+    // The idle bar at rest, then the pointer on it until the hover form is up.
+    void hoverOnBar() {
+        panel->setShowsIdleBar(true);
+        ASSERT_TRUE(settle());
+        ASSERT_TRUE(driver->isVisible());
+        moveTo(pillCentre());
+        ASSERT_TRUE(loop.runUntil([&] { return panel->isHovering(); }, 30));
+        ASSERT_TRUE(settle());
+        ASSERT_FALSE(driver->ignoresMouse());
+    }
+    // A plain window of this process under the pill, counting the presses it gets.
+    void windowBelow() {
+        below = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_move(GTK_WINDOW(below), 0, 0);
+        gtk_window_set_default_size(GTK_WINDOW(below), 640, 480);
+        gtk_window_set_accept_focus(GTK_WINDOW(below), FALSE);
+        gtk_widget_add_events(below, GDK_BUTTON_PRESS_MASK);
+        g_signal_connect(below, "button-press-event",
+                         G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer count) {
+                             ++*static_cast<int*>(count);
+                             return TRUE;
+                         }),
+                         &belowPresses);
+        gtk_widget_show(below);
+        ASSERT_TRUE(loop.runUntil([&] { return gtk_widget_get_mapped(below); }, 30));
+    }
+    Window focus() const {
+        Window window = 0;
+        int revert = 0;
+        XGetInputFocus(xdisplay(), &window, &revert);
+        return window;
+    }
+
+    test::RealTimeLoop loop;
+    std::shared_ptr<PillModel> model = std::make_shared<PillModel>();
+    std::shared_ptr<PillWindowDriverGtk> driver;
+    std::unique_ptr<PillPanel> panel;
+    int clicks = 0;
+    std::vector<PillSpot> spots;
+    GtkWidget* below = nullptr;
+    int belowPresses = 0;
+};
+
+TEST_F(PillWindowDriverGtkTest, TheWindowNeverTakesTheFocusFromAField) {
+    test::TextFixture field(gdk_display_get_name(gdk_display_get_default()), "entry");
+    ASSERT_TRUE(field.waitFor("ready"));
+    ASSERT_TRUE(loop.runUntil([&] { return focus() > PointerRoot; }, 30));
+    const Window focused = focus();
+
+    // A click on the resting pill reaches the panel; the field keeps the keyboard.
+    hoverOnBar();
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(xdisplay(), driver->xWindow(), &attributes);
+    EXPECT_TRUE(attributes.override_redirect);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    EXPECT_EQ(focus(), focused);
+    press();
+    release();
+    ASSERT_TRUE(loop.runUntil([&] { return clicks == 1; }, 30));
+    EXPECT_EQ(focus(), focused);
+    const KeyCode a = XKeysymToKeycode(xdisplay(), XK_a);
+    XTestFakeKeyEvent(xdisplay(), a, True, 0);
+    XTestFakeKeyEvent(xdisplay(), a, False, 0);
+    XFlush(xdisplay());
+    EXPECT_TRUE(field.waitFor("entry: a"));
+
+    // A state coming up takes nothing either.
+    panel->show(PillState::inserted("Notes"), std::nullopt);
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(driver->isVisible());
+    EXPECT_EQ(focus(), focused);
+}
+
+TEST_F(PillWindowDriverGtkTest, AClickBesideThePillPassesThrough) {
+    windowBelow();
+    panel->setShowsIdleBar(true);
+    ASSERT_TRUE(settle());
+    const Rect frame = driver->frame();
+    // A corner of the window's area, well away from the bar in its middle.
+    moveTo({frame.minX() + 3, frame.maxY() - 3});
+    ASSERT_TRUE(loop.runUntil([&] { return driver->ignoresMouse(); }, 30));
+    press();
+    release();
+    ASSERT_TRUE(loop.runUntil([&] { return belowPresses == 1; }, 30));
+    EXPECT_EQ(clicks, 0);
+
+    // On the bar the press is the panel's and the window below gets nothing.
+    moveTo(pillCentre());
+    ASSERT_TRUE(loop.runUntil([&] { return panel->isHovering(); }, 30));
+    ASSERT_TRUE(settle());
+    press();
+    release();
+    ASSERT_TRUE(loop.runUntil([&] { return clicks == 1; }, 30));
+    EXPECT_EQ(belowPresses, 1);
+}
+
+TEST_F(PillWindowDriverGtkTest, HoverGrowsOnlyAfterTheDwell) {
+    panel->setShowsIdleBar(true);
+    ASSERT_TRUE(settle());
+    const double start = test::monotonicNow();
+    moveTo(pillCentre());
+    ASSERT_TRUE(loop.runUntil([&] { return panel->isHovering(); }, 30));
+    EXPECT_GE(test::monotonicNow() - start, 0.12);
+    EXPECT_EQ(panel->stage(), PillStage::hover());
+    ASSERT_TRUE(settle());
+    // The window shows the hover form's size once it has settled.
+    EXPECT_EQ(model->shape().look.size,
+              PillGeometry::target(PillStage::hover(), panel->spot(), *panel->screen()).frame.size);
+}
+
+TEST_F(PillWindowDriverGtkTest, ADragMovesThePillAndSnapsToTheNearestSpot) {
+    panel->setDragEnabled(true);
+    hoverOnBar();
+    ASSERT_EQ(panel->spot(), PillSpot::bottomCenter);
+    const Point start = pillCentre();
+    press();
+    const PillScreen screen = *panel->screen();
+    const Point goal{screen.visibleFrame.minX() + 40, screen.visibleFrame.maxY() - 40};
+    // What the panel hears, to wait on.
+    std::optional<Point> lastDragged;
+    driver->onMouse = [&lastDragged, inner = driver->onMouse](const PillMouseEvent& e) {
+        if (e.kind() == PillMouseEvent::Kind::dragged)
+            lastDragged = e.point();
+        return inner(e);
+    };
+    // The pointer travels in steps; each one waits for the panel to hear of it.
+    for (int i = 1; i <= 8; ++i) {
+        const Point p{start.x + (goal.x - start.x) * i / 8, start.y + (goal.y - start.y) * i / 8};
+        moveTo(p);
+        ASSERT_TRUE(loop.runUntil(
+            [&] { return lastDragged && PillRects::distance(*lastDragged, p) <= 1; }, 30));
+        EXPECT_TRUE(panel->isDragging());
+    }
+    release();
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return !panel->isDragging() && !panel->isSnapping() && !driver->isAnimating(); },
+        30));
+    EXPECT_EQ(panel->spot(), PillSpot::topLeft);
+    EXPECT_EQ(spots, (std::vector<PillSpot>{PillSpot::topLeft}));
+    const Rect home = PillGeometry::homeBox(PillSpot::topLeft, screen);
+    EXPECT_EQ(driver->frame(), home);
+}
+
+// The pixels of a window through the X server, as 0xRRGGBB.
+struct Shot {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned long> pixels;
+    unsigned long at(int x, int y) const { return pixels[std::size_t(y * width + x)]; }
+};
+
+Shot capture(unsigned long window) {
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(xdisplay(), window, &attributes);
+    Shot shot{attributes.width, attributes.height, {}};
+    XImage* image = XGetImage(xdisplay(), window, 0, 0, unsigned(shot.width), unsigned(shot.height),
+                              AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            shot.pixels.push_back(XGetPixel(image, x, y) & 0xffffff);
+    XDestroyImage(image);
+    return shot;
+}
+
+// Keeps an image of the screen for a person to look at when a comparison fails.
+void keep(const Shot& shot, const std::string& name) {
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, shot.width, shot.height);
+    auto* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            reinterpret_cast<std::uint32_t*>(data + y * stride)[x] = std::uint32_t(shot.at(x, y));
+    cairo_surface_mark_dirty(surface);
+    const std::string path = testing::TempDir() + name + ".png";
+    cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+}
+
+TEST_F(PillWindowDriverGtkTest, StaticMarksLookAsTheSnapshotsDo) {
+    const std::pair<std::string, PillState> states[] = {
+        {"inserted", PillState::inserted("Notes")},
+        {"copied", PillState::copied()},
+        {"offline", PillState::offline()},
+        {"refused", PillState::refused(RefuseReason::secureField)},
+        {"limit", PillState::limit()},
+    };
+    for (const auto& [name, state] : states) {
+        SCOPED_TRACE(name);
+        panel->show(state, std::nullopt);
+        const double shown = test::monotonicNow();
+        ASSERT_TRUE(loop.runUntil(
+            [&] { return test::monotonicNow() - shown >= 0.7 && !driver->isAnimating(); }, 30));
+        // The window stands where the panel put it.
+        Window child = 0;
+        int x = 0, y = 0;
+        XTranslateCoordinates(xdisplay(), driver->xWindow(), DefaultRootWindow(xdisplay()), 0, 0,
+                              &x, &y, &child);
+        const X11Rect expected = toX11Root(driver->frame(), primary());
+        EXPECT_EQ(x, int(std::lround(expected.x)));
+        EXPECT_EQ(y, int(std::lround(expected.y)));
+
+        const auto snapshot = PillSnapshot::render(state, 1, PillLang::en, std::nullopt, 0);
+        ASSERT_TRUE(snapshot);
+        const Shot shot = capture(driver->xWindow());
+        ASSERT_FALSE(shot.pixels.empty());
+        const PillShapeState& shape = model->shape();
+        const Point centre = toWindow(pillCentre(), model->window());
+        const int left = int(std::lround(centre.x - shape.look.size.width / 2));
+        const int top = int(std::lround(centre.y - shape.look.size.height / 2));
+        cairo_surface_t* image = snapshot->surface.get();
+        cairo_surface_flush(image);
+        const int width = snapshot->pixelWidth(), height = snapshot->pixelHeight();
+        ASSERT_EQ(width, int(shape.look.size.width));
+        const auto* data = cairo_image_surface_get_data(image);
+        const int stride = cairo_image_surface_get_stride(image);
+        // Inside the capsule, 2 px in from its edge, where no edge smoothing differs.
+        const double radius = height / 2.0 - 2;
+        long compared = 0, far = 0;
+        double total = 0;
+        for (int j = 0; j < height; ++j) {
+            for (int i = 0; i < width; ++i) {
+                const double px = i + 0.5, py = j + 0.5;
+                const double cx = std::clamp(px, height / 2.0, width - height / 2.0);
+                if (std::hypot(px - cx, py - height / 2.0) > radius)
+                    continue;
+                const std::uint32_t want =
+                    reinterpret_cast<const std::uint32_t*>(data + j * stride)[i];
+                const unsigned long got = shot.at(left + i, top + j);
+                int worst = 0;
+                for (int shift : {0, 8, 16}) {
+                    const int d =
+                        std::abs(int((want >> shift) & 0xff) - int((got >> shift) & 0xff));
+                    worst = std::max(worst, d);
+                    total += d;
+                }
+                ++compared;
+                far += worst > 48;
+            }
+        }
+        ASSERT_GT(compared, 1000);
+        const double mean = total / (3.0 * double(compared));
+        EXPECT_LT(mean, 3.0);
+        EXPECT_LT(double(far) / double(compared), 0.02);
+        if (HasFailure())
+            keep(shot, "pill-" + name);
+    }
+}
+
+TEST(PillWindowDriverGtkAlone, WithoutADisplayThePillIsUnavailable) {
+    if (gdk_display_get_default())
+        GTEST_SKIP() << "GTK already has a display in this process";
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    unsetenv("DISPLAY");
+    std::vector<std::string> lines;
+    CoreLog::setSink([&](const std::string& line) { lines.push_back(line); });
+    auto made = PillWindowDriverGtk::create(std::make_shared<PillModel>());
+    CoreLog::setSink({});
+    if (!saved.empty())
+        setenv("DISPLAY", saved.c_str(), 1);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error(), PillWindowDriverGtkError::noDisplay);
+    EXPECT_EQ(lines, (std::vector<std::string>{"pill: unavailable: no X11 display"}));
+}
+
+// For a person to watch: every sample state at every spot, on the display of the session.
+// Run with --gtest_also_run_disabled_tests --gtest_filter='*Demo'.
+TEST_F(PillWindowDriverGtkTest, DISABLED_Demo) {
+    panel->setDragEnabled(true);
+    for (const PillSpot spot : {PillSpot::bottomCenter, PillSpot::topLeft, PillSpot::topCenter,
+                                PillSpot::topRight, PillSpot::middleLeft, PillSpot::middleRight,
+                                PillSpot::bottomLeft, PillSpot::bottomRight}) {
+        panel->setSpot(spot, true);
+        for (const auto& sample : PillSnapshot::samples(PillLang::en)) {
+            panel->setMicrophoneName(sample.microphone);
+            panel->show(sample.state, std::nullopt);
+            loop.runFor(1.2);
+        }
+        panel->hide();
+        panel->setShowsIdleBar(true);
+        loop.runFor(2);
+        panel->setShowsIdleBar(false);
+    }
+}
+
+} // namespace
+} // namespace talverin
