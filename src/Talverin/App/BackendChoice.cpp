@@ -36,7 +36,7 @@ std::vector<BackendChoice> choose(const Facilities& f) {
         {LiveService::sounds, "PulseAudio", firstMissing({&f.soundServer})},
         {LiveService::accessibility, "AT-SPI", firstMissing({&f.display, &f.sessionBus, &f.accessibilityBus})},
         {LiveService::keyInput, "XTest", firstMissing({&f.display})},
-        {LiveService::clipboard, "X11", firstMissing({&f.display, &f.clipboard})},
+        {LiveService::clipboard, "X11", firstMissing({&f.display})},
         {LiveService::keychain, "Secret Service", firstMissing({&f.sessionBus})},
         {LiveService::recognizer, "pocketsphinx", firstMissing({&f.speechModel})},
         {LiveService::pill, "GTK", firstMissing({&f.display, &f.pillWindow})},

@@ -17,8 +17,7 @@ struct Facilities {
     std::optional<std::string> accessibilityBus;
     std::optional<std::string> soundServer; // "no sound server"
     std::optional<std::string> speechModel; // "no speech model"
-    // A backend that this build does not have yet, by service.
-    std::optional<std::string> clipboard;
+    // The pill's window, when this build has none to show it in.
     std::optional<std::string> pillWindow;
 };
 

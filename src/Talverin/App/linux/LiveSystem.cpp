@@ -38,6 +38,10 @@
 #include "TalverinInsert/SecureInput.h"
 #include "TalverinInsert/linux/AccessibilityAtspi.h"
 #include "TalverinInsert/linux/KeyPostingXTest.h"
+#include "TalverinInsert/linux/PasteboardX11.h"
+#include "TalverinPill/PillFonts.h"
+#include "TalverinPill/PillPanel.h"
+#include "TalverinPill/linux/PillWindowDriverGtk.h"
 #include "TalverinSpeech/LiveDraft.h"
 #include "TalverinSpeech/SpeechRecognizersNull.h"
 #include "TalverinSpeech/linux/SpeechRecognizersPocketsphinx.h"
@@ -126,10 +130,6 @@ Facilities LiveSystem::probe() {
         facilities.accessibilityBus = probeAccessibilityBus();
     facilities.soundServer = probeSoundServer();
     facilities.speechModel = probeSpeechModel();
-    // The inserter pastes through a clipboard owned on our own X connection; until that
-    // backend is part of the build, it types instead.
-    facilities.clipboard = "no X11 clipboard in this build";
-    facilities.pillWindow = "no pill window in this build";
     return facilities;
 }
 
@@ -160,7 +160,13 @@ LiveSystem::LiveSystem(Facilities facilities, std::shared_ptr<DefaultsStore> def
         m_accessibility = std::make_shared<AccessibilityNull>(*accessibility.missing);
 
     const auto& clipboard = BackendChoices::of(m_choices, LiveService::clipboard);
-    m_pasteboard = std::make_shared<PasteboardNull>(clipboard.missing.value_or("no display"));
+    if (clipboard.isReal()) {
+        auto made = PasteboardX11::create();
+        if (made)
+            m_pasteboard = std::shared_ptr<PasteboardX11>(std::move(made).value());
+    }
+    if (!m_pasteboard)
+        m_pasteboard = std::make_shared<PasteboardNull>(clipboard.missing.value_or("no display"));
 
     std::shared_ptr<KeyPosting> poster;
     if (isReal(LiveService::keyInput)) {
@@ -240,9 +246,27 @@ LiveParts LiveSystem::parts() {
         m_inserter = inserter;
         return inserter;
     };
-    parts.pill = [this](PillLang) -> std::shared_ptr<PillPresenting> {
+    parts.pill = [this](PillLang lang) -> std::shared_ptr<PillPresenting> {
         const auto& pill = BackendChoices::of(m_choices, LiveService::pill);
+        if (pill.isReal()) {
+            auto model = std::make_shared<PillModel>();
+            auto driver = PillWindowDriverGtk::create(model);
+            if (driver) {
+                PillFonts::registerFonts(Bundle::main().folder());
+                auto panel = std::make_shared<PillPanel>(model, driver.value(), lang,
+                                                         &PillFonts::width);
+                m_pillPanel = panel;
+                return panel;
+            }
+            CoreLog::write("Services: pill none (no pill window)");
+            return std::make_shared<PillPresentingNull>("no pill window");
+        }
         return std::make_shared<PillPresentingNull>(pill.missing.value_or("no display"));
+    };
+    parts.screenFrame = [this](const Rect& window) -> std::optional<Rect> {
+        if (auto panel = m_pillPanel.lock())
+            return panel->screenFrame(window);
+        return std::nullopt;
     };
     parts.sounds = [this] {
         return LiveAudio::sounds(BackendChoices::of(m_choices, LiveService::sounds).missing);

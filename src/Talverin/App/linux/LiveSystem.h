@@ -14,6 +14,7 @@ class AccessibilityStatusReading;
 class AccessibilityTrust;
 class AudioSystem;
 class Inserter;
+class PillPanel;
 class KeyPosting;
 class NotificationCenter;
 class PasteboardAccessing;
@@ -76,6 +77,7 @@ private:
     std::shared_ptr<PasteKeyResolver> m_pasteKey;
     std::shared_ptr<SpeechRecognizers> m_recognizers;
     std::weak_ptr<Inserter> m_inserter;
+    std::weak_ptr<PillPanel> m_pillPanel;
 };
 
 } // namespace talverin
