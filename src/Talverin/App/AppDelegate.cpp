@@ -151,8 +151,11 @@ void AppDelegate::wireBridge() {
             m_dictation->showResult(PillState::learned(word), std::nullopt);
     };
     bridge.onFinishOnboarding = [this, token] {
-        if (token && m_env.windows->hasOnboarding())
+        if (!token)
+            return;
+        if (m_env.windows->hasOnboarding())
             m_env.windows->closeOnboarding();
+        m_env.registerLoginItem();
     };
     bridge.onSettingsChanged = [this, token](const Settings& now, const Settings& before) {
         if (token)

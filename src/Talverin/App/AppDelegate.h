@@ -66,6 +66,8 @@ public:
         std::shared_ptr<NotificationCenter> workspace;
         // Where the shell says that one of its windows took the focus.
         std::shared_ptr<NotificationCenter> appCenter;
+        // Starts the application at login, once the onboarding is finished.
+        std::function<void()> registerLoginItem = [] {};
         // The concrete inserter's last step at termination.
         std::function<void()> quitInserter = [] {};
         // The application's version (none: "dev") and the system's name and version.

@@ -76,6 +76,7 @@ protected:
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
         env.quitInserter = [this] { ++inserterQuits; };
+        env.registerLoginItem = [this] { ++loginItemRegistrations; };
         env.version = "1.2";
         env.system = "Debian GNU/Linux 12 (bookworm)";
         app = std::make_unique<AppDelegate>(std::move(env));
@@ -100,6 +101,7 @@ protected:
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
     int inserterQuits = 0;
+    int loginItemRegistrations = 0;
     std::unique_ptr<AppDelegate> app;
 };
 
@@ -289,6 +291,15 @@ TEST_F(AppDelegateTest, TerminationRestoresTheVolumeFlushesTheHistoryAndQuitsOnc
     HistoryStore reread(dir.path() / "history.json");
     ASSERT_EQ(reread.items().size(), 1u);
     EXPECT_EQ(reread.items().front().id, "a1");
+}
+
+TEST_F(AppDelegateTest, FinishingTheOnboardingClosesItsWindowAndRegistersTheLoginItem) {
+    launch();
+    ASSERT_TRUE(windows->hasOnboarding());
+    EXPECT_EQ(loginItemRegistrations, 0);
+    app->bridge()->onFinishOnboarding();
+    EXPECT_FALSE(windows->hasOnboarding());
+    EXPECT_EQ(loginItemRegistrations, 1);
 }
 
 TEST_F(AppDelegateTest, LearningIsOnUntilTheMenuTurnsItOff) {

@@ -4,6 +4,7 @@
 #include "Runtime/linux/SystemEventLoop.h"
 #include "Talverin/App/AppDelegate.h"
 #include "Talverin/App/Log.h"
+#include "Talverin/App/LoginItem.h"
 #include "Talverin/App/linux/LiveSystem.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
 #include "Talverin/Web/linux/UrlOpeningGio.h"
@@ -159,6 +160,7 @@ int DesktopApplication::run() {
             if (system)
                 system->quitInserter();
         };
+        env.registerLoginItem = [] { LoginItem::registerIfInstalled(LoginItem::current()); };
         env.version = Bundle::main().shortVersion();
         env.system = systemName();
         env.logSink = tlLog;
