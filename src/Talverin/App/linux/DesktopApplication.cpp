@@ -122,8 +122,8 @@ int DesktopApplication::run() {
 
     tlLogToStderr = false;
     tlLogSetJournal(std::make_shared<LogJournalNull>("no journal in this build"));
-    if (!facilities.display)
-        gtk_init_check(nullptr, nullptr);
+    // The windows need the toolkit; a display it cannot use leaves the shell without windows.
+    const bool toolkit = !facilities.display && gtk_init_check(nullptr, nullptr);
 
     SystemEventLoop loop;
     Runtime::install(&loop);
@@ -146,10 +146,10 @@ int DesktopApplication::run() {
             return LiveServices::live(holdKey, std::move(consent), std::move(onDevicesChange),
                                       system->parts());
         };
-        if (facilities.display)
-            env.windows = std::make_shared<ShellWindowsNull>(*facilities.display);
-        else
-        {
+        if (!toolkit) {
+            env.windows = std::make_shared<ShellWindowsNull>(
+                facilities.display.value_or("the window toolkit did not start"));
+        } else {
             auto opener = std::make_shared<UrlOpeningGio>();
             env.windows = std::make_shared<ShellWindowsGtk>(
                 bus.get(), ShellWindowsGtk::webPages(opener, *defaults), opener);
