@@ -41,3 +41,8 @@ endif()
 # The pill's window: GTK 3 on X11, RandR outputs as screen ids, the shape extension.
 pkg_check_modules(XRANDR REQUIRED IMPORTED_TARGET xrandr)
 pkg_check_modules(XEXT REQUIRED IMPORTED_TARGET xext)
+
+# GIO's Unix parts: file descriptors passed over D-Bus (logind's inhibitor). Every user of GIO
+# may include them.
+pkg_check_modules(GIOUNIX REQUIRED IMPORTED_TARGET gio-unix-2.0)
+target_link_libraries(PkgConfig::GLIB INTERFACE PkgConfig::GIOUNIX)

@@ -17,6 +17,10 @@ inline constexpr std::string_view willSleep = "willSleep";
 inline constexpr std::string_view didWake = "didWake";
 // One of the application's windows took the focus.
 inline constexpr std::string_view didBecomeActive = "didBecomeActive";
+// The user's session stopped being the active one (another user switched in).
+inline constexpr std::string_view sessionDidResignActive = "sessionDidResignActive";
+// The screen was locked.
+inline constexpr std::string_view screenIsLocked = "screenIsLocked";
 } // namespace SystemNotification
 
 // A place where named notices are posted and observed. Observers are registered, removed and

@@ -1,7 +1,7 @@
-#include "Runtime/linux/SystemEventLoop.h"
+#include "Runtime/linux/XErrorTrap.h"
 #include "Talverin/App/ProcessEntry.h"
 #include "Talverin/App/linux/CommandLine.h"
-#include "TalverinCore/CoreLog.h"
+#include "Talverin/App/linux/DesktopApplication.h"
 
 #include <csignal>
 #include <filesystem>
@@ -15,11 +15,12 @@ int main(int argc, char** argv) {
     std::error_code error;
     const auto here = std::filesystem::current_path(error);
     const auto choice = ProcessEntry::choose(std::vector<std::string>(argv + 1, argv + argc), here);
+    // The command-line modes touch no display, bus or sound server.
     if (choice.mode != ProcessEntry::Mode::normal)
         return CommandLine::run(choice, TALVERIN_BUNDLE_IDENTIFIER);
-    SystemEventLoop loop;
-    Runtime::install(&loop);
-    CoreLog::write(std::string("Talverin ") + TALVERIN_VERSION);
-    Runtime::install(nullptr);
-    return 0;
+    // Xlib guards its shared state only once told to, and the key tap, the inserter and the
+    // toolkit each use a connection of their own from different threads: this comes before the
+    // toolkit or any other Xlib call.
+    XErrorTrap::initThreads();
+    return DesktopApplication::run();
 }

@@ -1,0 +1,357 @@
+#include "Talverin/App/AppDelegate.h"
+
+#include "Runtime/MainQueue.h"
+#include "Talverin/App/Log.h"
+#include "TalverinCore/CoreLog.h"
+
+namespace talverin {
+
+namespace {
+
+std::string stateName(Wire::PermissionState state) { return std::string(toString(state)); }
+
+// The notices that take the session away, with the reason a running dictation is dropped for.
+struct SuspendNotice {
+    std::string_view name;
+    SuspendReason reason;
+};
+constexpr SuspendNotice suspendNotices[] = {
+    {SystemNotification::willSleep, SuspendReason::sleep},
+    {SystemNotification::sessionDidResignActive, SuspendReason::userSwitched},
+    {SystemNotification::screenIsLocked, SuspendReason::screenLocked},
+};
+
+} // namespace
+
+AppDelegate::AppDelegate(Environment environment) : m_env(std::move(environment)) {}
+
+AppDelegate::~AppDelegate() {
+    m_alive.end();
+    m_keyTapCheck = 0;
+    for (auto token : m_observers)
+        m_env.workspace->removeObserver(token);
+}
+
+Settings AppDelegate::settings() const { return m_bridge ? m_bridge->settings() : Settings(); }
+
+void AppDelegate::applicationDidFinishLaunching() {
+    if (m_launched)
+        return;
+    m_launched = true;
+    if (m_env.logSink)
+        CoreLog::setSink(m_env.logSink);
+    tlLog("Talverin " + m_env.version.value_or("dev") + " launched (" + m_env.system + ")");
+    if (auto reason = m_env.windows->unavailableReason())
+        tlLog("Windows: none (" + *reason + ")");
+
+    m_history = std::make_shared<HistoryStore>(m_env.historyFile);
+    m_bridge = std::make_unique<Bridge>(*m_env.defaults, m_history);
+    m_consent->set(m_bridge->settings().cloudConsent);
+
+    std::weak_ptr<ConsentFlag> consent = m_consent;
+    auto token = m_alive.token();
+    auto live = m_env.makeServices(
+        m_bridge->settings().holdKey,
+        [consent] {
+            auto flag = consent.lock();
+            return flag && flag->get();
+        },
+        [this, token] {
+            if (token)
+                devicesChanged();
+        });
+    m_services = live.services;
+    m_correctionWatch = live.correctionWatch;
+    m_bridge->cloudConfigured = live.cloudConfigured;
+
+    m_env.windows->onQuit = [this, token] {
+        if (token)
+            applicationWillTerminate();
+    };
+    m_env.windows->onToggleLearning = [this, token] {
+        if (token)
+            toggleLearning();
+    };
+    m_env.windows->learningIsOn = [this, token] { return token && learningIsOn(); };
+    m_env.windows->onOpenOnboarding = [this, token] {
+        if (token)
+            openOnboarding();
+    };
+    m_env.windows->onActivated = [center = m_env.appCenter] {
+        center->post(SystemNotification::didBecomeActive);
+    };
+    m_env.windows->install(*m_bridge);
+    m_env.defaults->remove(obsoleteCorrectionsKey);
+
+    wireBridge();
+    wireDictation();
+    wirePermissions();
+
+    const Settings current = settings();
+    m_services->mic->setDeviceID(current.microphoneID);
+    prewarmMic();
+    m_services->liveDraft->prewarm(current.languages);
+
+    const bool running = m_services->keyTap->start();
+    const Wire::Permissions permissions = m_services->permissions->current();
+    tlLog(std::string("Launch: key tap ") +
+          (running ? "running" : "not running (no Accessibility)") + ", microphone " +
+          stateName(permissions.microphone) + ", speech " + stateName(permissions.speech) +
+          ", backend " + (live.cloudConfigured ? "configured" : "none") + ", history " +
+          std::to_string(m_history->items().size()) + " items");
+
+    observeSuspend();
+    m_keyTapCheck = 1;
+    scheduleKeyTapCheck(m_keyTapCheck);
+    launchOnboardingRule(running);
+}
+
+void AppDelegate::launchOnboardingRule(bool keyTapRunning) {
+    const Settings current = settings();
+    const Wire::Permissions p = m_services->permissions->current();
+    const bool cloud = m_bridge->cloudConfigured;
+    const std::string askedKey(Bridge::cloudConsentAskedKey);
+    const bool neverAsked = cloud && current.onboarded && !current.cloudConsent &&
+                            !m_env.defaults->contains(askedKey);
+    const bool speechMissing = p.speech == Wire::PermissionState::denied ||
+                               p.speech == Wire::PermissionState::notDetermined;
+    if (!keyTapRunning || !current.onboarded || p.microphone != Wire::PermissionState::granted ||
+        (speechMissing && !cloud)) {
+        if (neverAsked)
+            m_env.defaults->set(askedKey, true);
+        m_env.windows->showOnboarding(std::nullopt, true);
+    } else if (neverAsked) {
+        m_env.defaults->set(askedKey, true);
+        tlLog("Launch: the cloud consent was never asked: the onboarding's try-it step");
+        m_env.windows->showOnboarding(4, true);
+    }
+}
+
+void AppDelegate::wireBridge() {
+    auto token = m_alive.token();
+    Bridge& bridge = *m_bridge;
+    auto permissions = m_services->permissions;
+    bridge.permissions = [permissions] { return permissions->refresh(); };
+    bridge.requestPermission = [permissions](Wire::PermissionKind kind) {
+        return permissions->request(kind);
+    };
+    bridge.openPane = [permissions](Wire::PermissionKind kind) { permissions->openPane(kind); };
+    bridge.microphones = m_services->microphones;
+    bridge.hasNotch = [] { return false; };
+    bridge.insertAgain = [this, token](std::string text) {
+        if (!token) {
+            Promise<InsertOutcome> refused;
+            refused.resolve(InsertOutcome::refused(RefuseReason::empty));
+            return refused.future();
+        }
+        return m_dictation->insertAgain(std::move(text));
+    };
+    bridge.onLearnedWord = [this, token](const std::string& word) {
+        if (token && !m_dictation->hasSession())
+            m_dictation->showResult(PillState::learned(word), std::nullopt);
+    };
+    bridge.onFinishOnboarding = [this, token] {
+        if (!token)
+            return;
+        if (m_env.windows->hasOnboarding())
+            m_env.windows->closeOnboarding();
+        m_env.registerLoginItem();
+    };
+    bridge.onSettingsChanged = [this, token](const Settings& now, const Settings& before) {
+        if (token)
+            settingsChanged(now, before);
+    };
+}
+
+void AppDelegate::wireDictation() {
+    auto token = m_alive.token();
+    m_dictation = std::make_unique<DictationController>(m_services);
+    DictationController& d = *m_dictation;
+    d.settings = [this, token] { return token ? settings() : Settings(); };
+    d.popoverShown = [this, token] { return token && m_env.windows->isPopoverShown(); };
+    d.closePopover = [this, token] {
+        if (!token || !m_env.windows->isPopoverShown())
+            return false;
+        m_env.windows->closePopover();
+        return true;
+    };
+    d.onDictated = [this, token](const DictationRecord& record) {
+        if (!token)
+            return;
+        m_bridge->addHistory(record.item);
+        if (m_env.windows->hasOnboarding() && settings().onboardingStep == 4)
+            m_bridge->send(Wire::Event::tryDictation(record.tryResult), Bridge::ViewRole::onboarding);
+    };
+    d.onInsertedForLearning = [this, token](const std::string& text,
+                                            const DictationContext& context) {
+        if (token)
+            learn(text, context);
+    };
+    d.onMicFailed = [this, token](const MicError&) {
+        if (!token)
+            return;
+        if (m_services->permissions->refresh().microphone != Wire::PermissionState::granted)
+            m_env.windows->showOnboarding(std::nullopt, false);
+    };
+    d.onBusy = [this, token](bool busy) {
+        if (token && busy)
+            m_correctionWatch->stop();
+    };
+    d.start();
+}
+
+void AppDelegate::learn(const std::string& text, const DictationContext& context) {
+    if (!learningIsOn())
+        return;
+    auto token = m_alive.token();
+    m_correctionWatch->watch(text, context, [this, token](std::optional<Replacement> change) {
+        // Learning may have been turned off while the watch ran.
+        if (!token || !learningIsOn())
+            return;
+        auto rules = m_learning.update(change, settings().replacements, Settings::maxReplacements);
+        if (rules)
+            m_bridge->updateSettings({.replacements = std::move(*rules)});
+    });
+}
+
+void AppDelegate::wirePermissions() {
+    auto token = m_alive.token();
+    m_services->permissions->onChange = [this, token](const Wire::Permissions& now,
+                                                      const Wire::Permissions& before) {
+        if (!token)
+            return;
+        using Wire::PermissionState;
+        m_bridge->send(Wire::Event::permissions(now));
+        const bool had = before.accessibility == PermissionState::granted;
+        const bool has = now.accessibility == PermissionState::granted;
+        if (had && !has) {
+            tlLog("Permissions: Accessibility lost: the onboarding opens");
+            m_env.windows->showOnboarding(std::nullopt, false);
+        } else if (had && has) {
+            restartKeyTapIfNeeded(false);
+        } else if (has) {
+            m_services->keyTap->stop();
+            const bool running = m_services->keyTap->start();
+            tlLog(std::string("Permissions: Accessibility granted, key tap ") +
+                  (running ? "running" : "still not running"));
+            if (m_env.windows->hasOnboarding())
+                m_env.windows->showOnboarding(std::nullopt, true);
+        }
+        if (now.microphone == PermissionState::granted &&
+            before.microphone != PermissionState::granted)
+            prewarmMic();
+    };
+    m_services->permissions->start();
+}
+
+void AppDelegate::prewarmMic() {
+    auto mic = m_services->mic;
+    WorkerPool::async([mic] {
+        auto prepared = mic->prewarm();
+        if (!prepared)
+            tlLog("Mic: not prepared (" + prepared.message() + ")");
+    });
+}
+
+void AppDelegate::observeSuspend() {
+    auto token = m_alive.token();
+    for (const auto& notice : suspendNotices) {
+        SuspendReason reason = notice.reason;
+        m_observers.push_back(m_env.workspace->addObserver(notice.name, [this, token, reason] {
+            if (token)
+                systemWillSuspend(reason);
+        }));
+    }
+}
+
+void AppDelegate::systemWillSuspend(SuspendReason reason) {
+    m_correctionWatch->stop();
+    m_dictation->systemWillSuspend(reason);
+    if (m_services->pill->isDragging()) {
+        tlLog("Pill: drag put back (the computer sleeps or locks)");
+        m_services->pill->cancelDrag();
+    }
+}
+
+void AppDelegate::scheduleKeyTapCheck(std::uint64_t generation) {
+    auto token = m_alive.token();
+    MainQueue::after(keyTapCheckInterval, [this, token, generation] {
+        if (!token || m_keyTapCheck != generation)
+            return;
+        restartKeyTapIfNeeded(true);
+        scheduleKeyTapCheck(generation);
+    });
+}
+
+void AppDelegate::restartKeyTapIfNeeded(bool refresh) {
+    if (m_services->keyTap->isRunning())
+        return;
+    const auto permissions =
+        refresh ? m_services->permissions->refresh() : m_services->permissions->current();
+    if (permissions.accessibility != Wire::PermissionState::granted)
+        return;
+    const bool running = m_services->keyTap->start();
+    tlLog(std::string("Key tap: started again (") + (running ? "running" : "still not running") +
+          ")");
+}
+
+void AppDelegate::settingsChanged(const Settings& now, const Settings& before) {
+    m_consent->set(now.cloudConsent);
+    if (now.theme != before.theme)
+        m_env.windows->setTheme(now.theme);
+    if (now.holdKey != before.holdKey)
+        m_services->keyTap->setHoldKey(now.holdKey);
+    if (now.microphoneID != before.microphoneID) {
+        m_services->mic->setDeviceID(now.microphoneID);
+        prewarmMic();
+    }
+    if (now.languages != before.languages)
+        m_services->liveDraft->prewarm(now.languages);
+}
+
+void AppDelegate::devicesChanged() {
+    if (!m_bridge)
+        return;
+    m_bridge->send(Wire::Event::microphones(m_services->microphones()));
+}
+
+void AppDelegate::toggleLearning() {
+    const bool disabled = !learningIsOn();
+    m_env.defaults->set(learningDisabledKey, !disabled);
+    if (!disabled)
+        m_correctionWatch->stop();
+}
+
+bool AppDelegate::learningIsOn() const {
+    auto value = m_env.defaults->get(learningDisabledKey);
+    return !(value && value->is_boolean() && value->get<bool>());
+}
+
+void AppDelegate::openOnboarding() { m_env.windows->showOnboarding(std::nullopt, true); }
+
+void AppDelegate::applicationShouldHandleReopen() {
+    if (!settings().onboarded)
+        m_env.windows->showOnboarding(std::nullopt, true);
+    else
+        m_env.windows->showPopover();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (m_terminated || !m_launched)
+        return;
+    m_terminated = true;
+    m_correctionWatch->stop();
+    m_keyTapCheck = 0;
+    for (auto token : m_observers)
+        m_env.workspace->removeObserver(token);
+    m_observers.clear();
+    m_services->ducker->restoreImmediately();
+    m_env.quitInserter();
+    m_history->flush();
+    tlLog("Talverin quit");
+    tlLogFlush();
+    if (onTerminated)
+        onTerminated();
+}
+
+} // namespace talverin

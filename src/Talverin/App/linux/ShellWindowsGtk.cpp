@@ -1,0 +1,344 @@
+#include "Talverin/App/linux/ShellWindowsGtk.h"
+
+#include "Runtime/MainQueue.h"
+#include "Runtime/Paths.h"
+#include "Talverin/App/EditKey.h"
+#include "Talverin/App/L10n.h"
+#include "Talverin/App/Log.h"
+#include "Talverin/Web/UrlOpening.h"
+#include "Talverin/Web/linux/WebViewController.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+namespace talverin {
+
+namespace {
+
+StatusItemSni::Texts menuTexts() {
+    if (L10n::isRussian())
+        return {"Автоматически запоминать исправления", "Разрешения и настройка…",
+                "Открыть журнал", "Выйти из Talverin"};
+    return {"Learn word corrections automatically", "Permissions and Setup…", "Open Log",
+            "Quit Talverin"};
+}
+
+const char* editCommand(EditAction action) {
+    switch (action) {
+    case EditAction::undo:
+        return WEBKIT_EDITING_COMMAND_UNDO;
+    case EditAction::redo:
+        return WEBKIT_EDITING_COMMAND_REDO;
+    case EditAction::cut:
+        return WEBKIT_EDITING_COMMAND_CUT;
+    case EditAction::copy:
+        return WEBKIT_EDITING_COMMAND_COPY;
+    case EditAction::paste:
+        return WEBKIT_EDITING_COMMAND_PASTE;
+    case EditAction::selectAll:
+        return WEBKIT_EDITING_COMMAND_SELECT_ALL;
+    }
+    return WEBKIT_EDITING_COMMAND_COPY;
+}
+
+std::uint32_t modifiersOf(guint state) {
+    std::uint32_t bits = 0;
+    if (state & GDK_SHIFT_MASK)
+        bits |= EditKey::shift;
+    if (state & GDK_CONTROL_MASK)
+        bits |= EditKey::control;
+    if (state & GDK_MOD1_MASK)
+        bits |= EditKey::alt;
+    if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK))
+        bits |= EditKey::super;
+    return bits;
+}
+
+// What the key types without modifiers in the active layout group.
+std::optional<std::string> charactersOf(GdkEventKey* event) {
+    guint keyval = 0;
+    if (!gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                             event->hardware_keycode, GdkModifierType(0),
+                                             event->group, &keyval, nullptr, nullptr, nullptr))
+        return std::nullopt;
+    const gunichar c = gdk_keyval_to_unicode(keyval);
+    if (c == 0)
+        return std::nullopt;
+    char utf8[8] = {};
+    g_unichar_to_utf8(c, utf8);
+    return std::string(utf8);
+}
+
+// FIXME: the animated glyph replaces this resting dot once its frames are drawn here.
+StatusItemSni::Pixmap restingIcon() {
+    constexpr int size = 22;
+    StatusItemSni::Pixmap icon{size, size, std::vector<std::uint8_t>(size * size * 4)};
+    const double centre = (size - 1) / 2.0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const double distance = std::hypot(x - centre, y - centre);
+            // A soft edge of one pixel keeps the dot round at this size.
+            const double coverage = std::clamp(7.5 - distance, 0.0, 1.0);
+            std::uint8_t* p = &icon.argb[static_cast<std::size_t>((y * size + x) * 4)];
+            p[0] = static_cast<std::uint8_t>(coverage * 255); // alpha first: network byte order
+            p[1] = p[2] = p[3] = 0xE8;
+        }
+    return icon;
+}
+
+class WebKitPage final : public ShellWindowsGtk::Page {
+public:
+    WebKitPage(Bridge& bridge, UrlOpening& opener, const DefaultsStore& defaults,
+            const ShellWindowsGtk::PageOptions& options)
+        : m_controller(bridge, opener, defaults,
+                       WebViewController::Options{options.route, options.role, options.width,
+                                                  options.height, options.theme, {}}) {}
+    GtkWidget* view() override { return m_controller.view(); }
+    void setTheme(ThemeSetting theme) override { m_controller.setTheme(theme); }
+    void edit(EditAction action) override {
+        if (m_controller.webView())
+            webkit_web_view_execute_editing_command(m_controller.webView(), editCommand(action));
+    }
+
+private:
+    WebViewController m_controller;
+};
+
+} // namespace
+
+ShellWindowsGtk::PageMaker ShellWindowsGtk::webPages(std::shared_ptr<UrlOpening> opener,
+                                                     const DefaultsStore& defaults) {
+    return [opener, &defaults](Bridge& bridge, const PageOptions& options) -> std::unique_ptr<Page> {
+        return std::make_unique<WebKitPage>(bridge, *opener, defaults, options);
+    };
+}
+
+struct ShellWindowsGtk::Callbacks {
+    static gboolean keyPress(GtkWidget* window, GdkEventKey* event, gpointer self) {
+        return static_cast<ShellWindowsGtk*>(self)->keyPressed(window, event) ? TRUE : FALSE;
+    }
+    static gboolean popoverFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* self = static_cast<ShellWindowsGtk*>(data);
+        if (self->focusLoss == FocusLoss::closes && self->isPopoverShown()) {
+            self->m_focusLostAt = Clock::uptime();
+            self->closePopover();
+        }
+        return FALSE;
+    }
+    static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data) {
+
+        auto* self = static_cast<ShellWindowsGtk*>(data);
+        if (self->onActivated)
+            self->onActivated();
+        return FALSE;
+    }
+    static gboolean onboardingDelete(GtkWidget*, GdkEvent*, gpointer data) {
+        static_cast<ShellWindowsGtk*>(data)->onboardingClosed();
+        return TRUE;
+    }
+    static gboolean onboardingState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
+        auto* self = static_cast<ShellWindowsGtk*>(data);
+        self->m_onboardingIconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+        if (self->onScreenChange)
+            self->onScreenChange();
+        return FALSE;
+    }
+    static gboolean onboardingVisibility(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* self = static_cast<ShellWindowsGtk*>(data);
+        if (self->onScreenChange)
+            self->onScreenChange();
+        return FALSE;
+    }
+};
+
+ShellWindowsGtk::ShellWindowsGtk(GDBusConnection* bus, PageMaker makePage,
+                                 std::shared_ptr<UrlOpening> opener)
+    : m_bus(bus), m_makePage(std::move(makePage)), m_opener(std::move(opener)) {}
+
+ShellWindowsGtk::~ShellWindowsGtk() {
+    if (m_onboarding)
+        gtk_widget_destroy(m_onboarding);
+    if (m_popover)
+        gtk_widget_destroy(m_popover);
+}
+
+void ShellWindowsGtk::install(Bridge& bridge) {
+    m_bridge = &bridge;
+    if (m_bus) {
+        m_statusItem = std::make_unique<StatusItemSni>(m_bus, menuTexts());
+        m_statusItem->onActivate = [this](int x, int y) { activate(x, y); };
+        // Hosts that ignore the menu get the popover instead of nothing.
+        m_statusItem->onContextMenu = [this](int x, int y) { activate(x, y); };
+        m_statusItem->learningIsOn = [this] { return !learningIsOn || learningIsOn(); };
+        m_statusItem->onToggleLearning = [this] {
+            if (onToggleLearning)
+                onToggleLearning();
+        };
+        m_statusItem->onOpenOnboarding = [this] {
+            if (onOpenOnboarding)
+                onOpenOnboarding();
+        };
+        m_statusItem->onOpenLog = [this] {
+            m_opener->open("file://" + (Paths::appStateDir() / "Talverin.log").string());
+        };
+        m_statusItem->onQuit = [this] {
+            if (onQuit)
+                onQuit();
+        };
+        m_statusItem->setIcon(restingIcon());
+    }
+
+    m_popoverPage = m_makePage(bridge, {"popover", Bridge::ViewRole::main, popoverWidth,
+                                        popoverHeight, bridge.settings().theme});
+    m_popover = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(m_popover), "Talverin");
+    gtk_window_set_decorated(GTK_WINDOW(m_popover), FALSE);
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(m_popover), TRUE);
+    gtk_window_set_skip_pager_hint(GTK_WINDOW(m_popover), TRUE);
+    gtk_window_set_type_hint(GTK_WINDOW(m_popover), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
+    gtk_window_set_keep_above(GTK_WINDOW(m_popover), TRUE);
+    gtk_window_set_default_size(GTK_WINDOW(m_popover), popoverWidth, popoverHeight);
+    // The page loads now, while the popover is still hidden.
+    gtk_container_add(GTK_CONTAINER(m_popover), m_popoverPage->view());
+    g_signal_connect(m_popover, "key-press-event", G_CALLBACK(Callbacks::keyPress), this);
+    g_signal_connect(m_popover, "focus-out-event", G_CALLBACK(Callbacks::popoverFocusOut), this);
+    g_signal_connect(m_popover, "focus-in-event", G_CALLBACK(Callbacks::focusIn), this);
+    g_signal_connect(m_popover, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+}
+
+bool ShellWindowsGtk::isPopoverShown() const {
+    return m_popover && gtk_widget_get_visible(m_popover);
+}
+
+void ShellWindowsGtk::activate(int x, int y) {
+    if (isPopoverShown()) {
+        closePopover();
+        return;
+    }
+    if (m_focusLostAt && Clock::uptime() - *m_focusLostAt < reopenGuard)
+        return;
+    showPopoverAt(std::make_pair(x, y));
+}
+
+void ShellWindowsGtk::showPopover() { showPopoverAt(std::nullopt); }
+
+void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
+    if (!m_popover || isPopoverShown())
+        return;
+    GdkDisplay* display = gdk_display_get_default();
+    int x = 0, y = 0;
+    if (point) {
+        std::tie(x, y) = *point;
+    } else {
+        GdkSeat* seat = gdk_display_get_default_seat(display);
+        gdk_device_get_position(gdk_seat_get_pointer(seat), nullptr, &x, &y);
+    }
+    // Under the point, kept inside the work area of the monitor it is on.
+    GdkRectangle area{0, 0, 0, 0};
+    if (GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y))
+        gdk_monitor_get_workarea(monitor, &area);
+    int left = x - popoverWidth / 2;
+    int top = y;
+    if (area.width > 0) {
+        left = std::clamp(left, area.x, std::max(area.x, area.x + area.width - popoverWidth));
+        top = std::clamp(top, area.y, std::max(area.y, area.y + area.height - popoverHeight));
+    }
+    gtk_window_move(GTK_WINDOW(m_popover), left, top);
+    gtk_widget_show_all(m_popover);
+    gtk_window_present(GTK_WINDOW(m_popover));
+    m_bridge->send(Wire::Event::shown(), Bridge::ViewRole::main);
+}
+
+void ShellWindowsGtk::closePopover() {
+    if (!isPopoverShown())
+        return;
+    gtk_widget_hide(m_popover);
+    m_bridge->send(Wire::Event::hidden(), Bridge::ViewRole::main);
+}
+
+void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
+    if (!m_onboarding) {
+        const std::string route =
+            step ? "onboarding?step=" + std::to_string(*step) : std::string("onboarding");
+        m_onboardingPage = m_makePage(*m_bridge, {route, Bridge::ViewRole::onboarding,
+                                                  onboardingWidth, onboardingHeight,
+                                                  m_bridge->settings().theme});
+        m_onboarding = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_title(GTK_WINDOW(m_onboarding), "Talverin");
+        gtk_window_set_default_size(GTK_WINDOW(m_onboarding), onboardingWidth, onboardingHeight);
+        GdkGeometry minimum{};
+        minimum.min_width = onboardingMinWidth;
+        minimum.min_height = onboardingMinHeight;
+        gtk_window_set_geometry_hints(GTK_WINDOW(m_onboarding), nullptr, &minimum,
+                                      GDK_HINT_MIN_SIZE);
+        gtk_window_set_position(GTK_WINDOW(m_onboarding), GTK_WIN_POS_CENTER);
+        gtk_container_add(GTK_CONTAINER(m_onboarding), m_onboardingPage->view());
+        g_signal_connect(m_onboarding, "key-press-event", G_CALLBACK(Callbacks::keyPress), this);
+        g_signal_connect(m_onboarding, "focus-in-event", G_CALLBACK(Callbacks::focusIn), this);
+        g_signal_connect(m_onboarding, "delete-event", G_CALLBACK(Callbacks::onboardingDelete),
+                         this);
+        g_signal_connect(m_onboarding, "window-state-event",
+                         G_CALLBACK(Callbacks::onboardingState), this);
+        g_signal_connect(m_onboarding, "visibility-notify-event",
+                         G_CALLBACK(Callbacks::onboardingVisibility), this);
+        gtk_widget_add_events(m_onboarding, GDK_VISIBILITY_NOTIFY_MASK);
+        m_onboardingIconified = false;
+        tlLog("Onboarding: opened");
+    }
+    gtk_widget_show_all(m_onboarding);
+    if (takeFocus)
+        gtk_window_present(GTK_WINDOW(m_onboarding));
+    else
+        gtk_window_set_focus_on_map(GTK_WINDOW(m_onboarding), FALSE);
+}
+
+bool ShellWindowsGtk::onboardingOnScreen() const {
+    return m_onboarding && gtk_widget_get_visible(m_onboarding) && !m_onboardingIconified;
+}
+
+void ShellWindowsGtk::closeOnboarding() {
+    if (m_onboarding)
+        onboardingClosed();
+}
+
+void ShellWindowsGtk::onboardingClosed() {
+    m_bridge->detach(Bridge::ViewRole::onboarding);
+    GtkWidget* window = m_onboarding;
+    m_onboarding = nullptr;
+    gtk_widget_destroy(window);
+    m_onboardingPage.reset();
+    tlLog("Onboarding: closed");
+    if (onScreenChange)
+        onScreenChange();
+}
+
+void ShellWindowsGtk::setTheme(ThemeSetting theme) {
+    if (m_popoverPage)
+        m_popoverPage->setTheme(theme);
+}
+
+bool ShellWindowsGtk::keyPressed(GtkWidget* window, GdkEventKey* event) {
+    if (window == m_popover && event->keyval == GDK_KEY_Escape) {
+        closePopover();
+        return true;
+    }
+    const auto answer = EditKey::of(charactersOf(event), event->hardware_keycode,
+                                    modifiersOf(event->state));
+    if (answer.passThrough)
+        return false;
+    if (answer.quits()) {
+        if (onQuit)
+            onQuit();
+        return true;
+    }
+    Page* page = window == m_popover ? m_popoverPage.get() : m_onboardingPage.get();
+    if (page)
+        page->edit(*answer.action);
+    return true;
+}
+
+} // namespace talverin

@@ -1,0 +1,326 @@
+#include "Talverin/App/AppDelegate.h"
+
+#include "Runtime/VirtualWorld.h"
+#include "fakes/AccessibilityBackendFake.h"
+#include "fakes/ContextReadingFake.h"
+#include "fakes/DictatingFake.h"
+#include "fakes/DuckingFake.h"
+#include "fakes/KeyTappingFake.h"
+#include "fakes/LanguageRecognizingFake.h"
+#include "fakes/LiveDraftingFake.h"
+#include "fakes/MicCapturingFake.h"
+#include "fakes/PermissionWatchingFake.h"
+#include "fakes/PillPresentingFake.h"
+#include "fakes/SecureInputFake.h"
+#include "fakes/ShellWindowsFake.h"
+#include "fakes/SoundPlayingFake.h"
+#include "fakes/TextInsertingFake.h"
+#include "support/LogLines.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace talverin {
+namespace {
+
+using Wire::PermissionState;
+using Wire::Permissions;
+
+constexpr Permissions allGranted{PermissionState::granted, PermissionState::granted,
+                                 PermissionState::granted};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    // Stores settings as a previous run left them.
+    void storeSettings(const Settings::Patch& patch) {
+        Settings settings;
+        settings.apply(patch);
+        settings.save(*defaults);
+    }
+
+    // Runs what is due now; the key tap's check repeats for ever, so the world is never idle.
+    void settle() { world.runUntil(world.uptime() + 0.1); }
+
+    void launch() {
+        AppDelegate::Environment env;
+        env.defaults = defaults;
+        env.historyFile = dir.path() / "history.json";
+        env.makeServices = [this](HoldKey key, LiveParts::Consent consent, std::function<void()>) {
+            keyTap->setHoldKey(key);
+            keyTap->log.clear();
+            givenConsent = std::move(consent);
+            auto s = std::make_shared<Services>();
+            s->keyTap = keyTap;
+            s->mic = mic;
+            s->liveDraft = liveDraft;
+            s->context = std::make_shared<test::ContextReadingFake>();
+            s->inserter = std::make_shared<test::TextInsertingFake>();
+            s->dictate = std::make_shared<test::DictatingFake>();
+            s->pill = std::make_shared<test::PillPresentingFake>();
+            s->sounds = std::make_shared<test::SoundPlayingFake>();
+            s->ducker = ducker;
+            s->permissions = permissions;
+            s->languageRecognizer = std::make_shared<test::LanguageRecognizingFake>();
+            LiveServices live;
+            live.services = s;
+            live.correctionWatch = std::make_shared<CorrectionWatch>(
+                accessibility, secure, [] { return true; }, 1);
+            live.cloudConfigured = cloudConfigured;
+            return live;
+        };
+        env.windows = windows;
+        env.workspace = workspace;
+        env.appCenter = std::make_shared<NotificationCenter>();
+        env.quitInserter = [this] { ++inserterQuits; };
+        env.registerLoginItem = [this] { ++loginItemRegistrations; };
+        env.version = "1.2";
+        env.system = "Debian GNU/Linux 12 (bookworm)";
+        app = std::make_unique<AppDelegate>(std::move(env));
+        app->applicationDidFinishLaunching();
+        settle();
+    }
+
+    VirtualWorld world;
+    test::TempDir dir;
+    test::LogLines logs;
+    test::AccessibilityBackendFake accessibility;
+    test::SecureInputFake secure;
+    std::shared_ptr<DefaultsStoreMemory> defaults = std::make_shared<DefaultsStoreMemory>();
+    std::shared_ptr<test::KeyTappingFake> keyTap = std::make_shared<test::KeyTappingFake>();
+    std::shared_ptr<test::MicCapturingFake> mic = std::make_shared<test::MicCapturingFake>();
+    std::shared_ptr<test::LiveDraftingFake> liveDraft = std::make_shared<test::LiveDraftingFake>();
+    std::shared_ptr<test::DuckingFake> ducker = std::make_shared<test::DuckingFake>();
+    std::shared_ptr<test::PermissionWatchingFake> permissions =
+        std::make_shared<test::PermissionWatchingFake>();
+    std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
+    std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
+    LiveParts::Consent givenConsent;
+    bool cloudConfigured = false;
+    int inserterQuits = 0;
+    int loginItemRegistrations = 0;
+    std::unique_ptr<AppDelegate> app;
+};
+
+TEST_F(AppDelegateTest, TheLaunchLogsTheSystemAndItsSummary) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    launch();
+    EXPECT_EQ(logs.starting("Talverin 1.2"),
+              std::vector<std::string>{"Talverin 1.2 launched (Debian GNU/Linux 12 (bookworm))"});
+    EXPECT_EQ(logs.starting("Launch:"),
+              std::vector<std::string>{"Launch: key tap running, microphone granted, speech "
+                                       "granted, backend none, history 0 items"});
+    EXPECT_EQ(windows->log.names(), std::vector<std::string>{"install"});
+    EXPECT_EQ(permissions->log.count("start"), 1u);
+}
+
+// The launch's onboarding rule, one row per situation.
+TEST_F(AppDelegateTest, TheOnboardingOpensWhereTheRuleSays) {
+    struct Case {
+        const char* name;
+        Settings::Patch settings;
+        bool cloud;
+        bool keyTapStarts;
+        Permissions permissions;
+        bool consentAskedBefore;
+        std::vector<std::string> windowCalls; // after "install"
+        bool consentAskedAfter;
+        bool tryItLine;
+    };
+    const Permissions micDenied{PermissionState::denied, PermissionState::granted,
+                                PermissionState::granted};
+    const Permissions speechDenied{PermissionState::granted, PermissionState::granted,
+                                   PermissionState::denied};
+    const Permissions speechRestricted{PermissionState::granted, PermissionState::granted,
+                                       PermissionState::restricted};
+    const std::vector<Case> cases = {
+        {"first launch", {}, true, true, allGranted, false, {"step=first focus"}, false, false},
+        {"consent never asked", {.onboarded = true}, true, true, allGranted, false,
+         {"step=4 focus"}, true, true},
+        {"the launch after it", {.onboarded = true}, true, true, allGranted, true, {}, true,
+         false},
+        {"consent never asked, no microphone", {.onboarded = true}, true, true, micDenied, false,
+         {"step=first focus"}, true, false},
+        {"speech denied with a backend", {.onboarded = true, .cloudConsent = true}, true, true,
+         speechDenied, false, {}, false, false},
+        {"speech denied without a backend", {.onboarded = true}, false, true, speechDenied, false,
+         {"step=first focus"}, false, false},
+        {"speech restricted without a backend", {.onboarded = true}, false, true,
+         speechRestricted, false, {}, false, false},
+        {"no key tap", {.onboarded = true, .cloudConsent = true}, true, false, allGranted, false,
+         {"step=first focus"}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults = std::make_shared<DefaultsStoreMemory>();
+        windows = std::make_shared<test::ShellWindowsFake>();
+        logs.take();
+        storeSettings(c.settings);
+        if (c.consentAskedBefore)
+            defaults->set(std::string(Bridge::cloudConsentAskedKey), true);
+        cloudConfigured = c.cloud;
+        keyTap->startAnswer = c.keyTapStarts;
+        permissions->set(c.permissions);
+        launch();
+        std::vector<std::string> shown;
+        for (const auto& call : windows->log.calls())
+            if (call.name == "showOnboarding")
+                shown.push_back(call.args);
+        EXPECT_EQ(shown, c.windowCalls);
+        EXPECT_EQ(defaults->contains(std::string(Bridge::cloudConsentAskedKey)),
+                  c.consentAskedAfter);
+        EXPECT_EQ(logs.starting("Launch: the cloud consent was never asked").size(),
+                  c.tryItLine ? 1u : 0u);
+        app.reset();
+        keyTap->stop();
+    }
+}
+
+TEST_F(AppDelegateTest, AccessibilityGrantedRestartsTheKeyTapOnceAndLostOpensTheOnboarding) {
+    const Permissions noAccessibility{PermissionState::granted, PermissionState::denied,
+                                      PermissionState::granted};
+    permissions->set(noAccessibility);
+    keyTap->startAnswer = false;
+    storeSettings({.onboarded = true});
+    launch();
+    ASSERT_TRUE(windows->hasOnboarding());
+    keyTap->log.clear();
+    logs.take();
+
+    keyTap->startAnswer = true;
+    permissions->set(allGranted);
+    settle();
+    EXPECT_EQ(keyTap->log.names(), (std::vector<std::string>{"stop", "start"}));
+    EXPECT_EQ(logs.starting("Permissions:"),
+              std::vector<std::string>{"Permissions: Accessibility granted, key tap running"});
+    EXPECT_EQ(windows->log.calls().back().args, "step=first focus");
+
+    windows->closeOnboarding();
+    permissions->set(noAccessibility);
+    settle();
+    EXPECT_EQ(logs.starting("Permissions: Accessibility lost"),
+              std::vector<std::string>{"Permissions: Accessibility lost: the onboarding opens"});
+    EXPECT_EQ(windows->log.calls().back().args, "step=first nofocus");
+}
+
+TEST_F(AppDelegateTest, TheCheckEveryThreeSecondsRestartsALostKeyTap) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    keyTap->startAnswer = false;
+    launch();
+    logs.take();
+    const double launched = world.uptime();
+
+    // Each attempt that fails says so; once the tap runs, the check says nothing.
+    world.runUntil(launched + 3.001);
+    EXPECT_EQ(logs.starting("Key tap:"),
+              std::vector<std::string>{"Key tap: started again (still not running)"});
+    keyTap->startAnswer = true;
+    world.runUntil(launched + 6.001);
+    world.runUntil(launched + 30);
+    EXPECT_EQ(logs.starting("Key tap:"),
+              (std::vector<std::string>{"Key tap: started again (still not running)",
+                                        "Key tap: started again (running)"}));
+    EXPECT_TRUE(keyTap->isRunning());
+
+    // Without Accessibility the check never tries.
+    keyTap->stop();
+    permissions->set({PermissionState::granted, PermissionState::denied,
+                      PermissionState::granted});
+    logs.take();
+    world.runUntil(launched + 60);
+    EXPECT_TRUE(logs.starting("Key tap:").empty());
+}
+
+TEST_F(AppDelegateTest, AThemeOnlyChangeTouchesOnlyThePopoversPage) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    launch();
+    keyTap->log.clear();
+    mic->log.clear();
+    liveDraft->log.clear();
+    windows->log.clear();
+
+    app->bridge()->updateSettings({.theme = ThemeSetting::dark});
+    settle();
+    EXPECT_EQ(windows->log.names(), std::vector<std::string>{"setTheme"});
+    EXPECT_EQ(windows->log.calls().front().args, "dark");
+    EXPECT_TRUE(keyTap->log.names().empty());
+    EXPECT_TRUE(mic->log.names().empty());
+    EXPECT_TRUE(liveDraft->log.names().empty());
+
+    // A change of the hold key and the languages reaches just those services.
+    app->bridge()->updateSettings({.holdKey = HoldKey::f13, .languages = std::vector<std::string>{"en"}});
+    settle();
+    EXPECT_EQ(keyTap->log.names(), std::vector<std::string>{"setHoldKey"});
+    EXPECT_EQ(liveDraft->log.names(), std::vector<std::string>{"prewarm"});
+    EXPECT_TRUE(mic->log.names().empty());
+}
+
+TEST_F(AppDelegateTest, TheConsentCallbackFollowsTheSettings) {
+    launch();
+    ASSERT_TRUE(givenConsent);
+    EXPECT_FALSE(givenConsent());
+    app->bridge()->updateSettings({.cloudConsent = true});
+    EXPECT_TRUE(givenConsent());
+    app.reset();
+    EXPECT_FALSE(givenConsent());
+}
+
+TEST_F(AppDelegateTest, TerminationRestoresTheVolumeFlushesTheHistoryAndQuitsOnce) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    launch();
+    HistoryItem item;
+    item.id = "a1";
+    item.clean = "one two";
+    item.raw = "one two";
+    item.date = Wire::Date::fromMillisecondsSince1970(1'700'000'000'000);
+    app->bridge()->addHistory(item);
+
+    app->applicationWillTerminate();
+    app->applicationWillTerminate();
+    EXPECT_EQ(ducker->log.names(), std::vector<std::string>{"restoreImmediately"});
+    EXPECT_EQ(inserterQuits, 1);
+    EXPECT_EQ(logs.count("Talverin quit"), 1);
+    // The history is on disk when termination returns.
+    HistoryStore reread(dir.path() / "history.json");
+    ASSERT_EQ(reread.items().size(), 1u);
+    EXPECT_EQ(reread.items().front().id, "a1");
+}
+
+TEST_F(AppDelegateTest, FinishingTheOnboardingClosesItsWindowAndRegistersTheLoginItem) {
+    launch();
+    ASSERT_TRUE(windows->hasOnboarding());
+    EXPECT_EQ(loginItemRegistrations, 0);
+    app->bridge()->onFinishOnboarding();
+    EXPECT_FALSE(windows->hasOnboarding());
+    EXPECT_EQ(loginItemRegistrations, 1);
+}
+
+TEST_F(AppDelegateTest, LearningIsOnUntilTheMenuTurnsItOff) {
+    launch();
+    EXPECT_TRUE(app->learningIsOn());
+    app->toggleLearning();
+    EXPECT_FALSE(app->learningIsOn());
+    EXPECT_EQ(defaults->get(AppDelegate::learningDisabledKey), nlohmann::json(true));
+    app->toggleLearning();
+    EXPECT_TRUE(app->learningIsOn());
+}
+
+TEST_F(AppDelegateTest, AReopenShowsTheOnboardingUntilItIsDoneThenThePopover) {
+    launch();
+    windows->log.clear();
+    app->applicationShouldHandleReopen();
+    EXPECT_EQ(windows->log.calls().back().args, "step=first focus");
+    app->bridge()->updateSettings({.onboarded = true});
+    app->applicationShouldHandleReopen();
+    EXPECT_EQ(windows->log.names().back(), "showPopover");
+}
+
+} // namespace
+} // namespace talverin

@@ -1,0 +1,207 @@
+// labels: x11 dbus
+#include "Talverin/App/linux/ShellWindowsGtk.h"
+
+#include "Runtime/DefaultsStore.h"
+#include "Talverin/App/linux/StatusBus.h"
+#include "TalverinCore/HistoryStore.h"
+#include "TalverinInput/linux/FakeBus.h"
+#include "fakes/UrlOpeningFake.h"
+#include "support/LinuxTestSupport.h"
+#include "support/LogLines.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace talverin {
+namespace {
+
+class ShellWindowsGtkTest;
+
+// A page that is a label and remembers the edit commands it was given.
+class LabelPage final : public ShellWindowsGtk::Page {
+public:
+    explicit LabelPage(ShellWindowsGtkTest* test) : m_test(test) {}
+    GtkWidget* view() override {
+        if (!m_label)
+            m_label = gtk_label_new("page");
+        return m_label;
+    }
+    void setTheme(ThemeSetting) override {}
+    void edit(EditAction action) override;
+
+private:
+    ShellWindowsGtkTest* m_test;
+    GtkWidget* m_label = nullptr;
+};
+
+// The windows on an X server and a session bus of the test's own, with a panel that clicks
+// the status item as a desktop would.
+class ShellWindowsGtkTest : public ::testing::Test {
+protected:
+    // GTK keeps the display it was first opened on for the life of the process: every test of
+    // this program shares one X server.
+    static test::PrivateXServer& xserver() {
+        static auto* server = new test::PrivateXServer;
+        return *server;
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(xserver().display().empty()) << "no Xvfb";
+        ASSERT_FALSE(bus.address().empty());
+        setenv("DISPLAY", xserver().display().c_str(), 1);
+        setenv("LANGUAGE", "en", 1);
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+        appBus = test::connectTo(bus.address());
+        panel = test::connectTo(bus.address());
+        history = std::make_shared<HistoryStore>(temp.path() / "history.json");
+        bridge = std::make_unique<Bridge>(defaults, history);
+        bridge->recordsEvents = true;
+        // Plain labels stand in for the web pages: the windows' behaviour is under test here.
+        auto makePage = [this](Bridge&, const ShellWindowsGtk::PageOptions& options) {
+            pages.push_back(options.route);
+            return std::make_unique<LabelPage>(this);
+        };
+        windows = std::make_unique<ShellWindowsGtk>(appBus, makePage,
+                                                    std::make_shared<test::UrlOpeningFake>());
+        // The bare X server of the test has no window manager and takes the focus away at once.
+        windows->focusLoss = ShellWindowsGtk::FocusLoss::ignored;
+        windows->install(*bridge);
+        ASSERT_TRUE(loop.runUntil([&] { return !watcher->items.empty(); }, 60));
+    }
+    void TearDown() override {
+        windows.reset();
+        if (appBus)
+            g_object_unref(appBus);
+        if (panel)
+            g_object_unref(panel);
+    }
+
+    void activate() {
+        GVariant* reply =
+            test::callOnLoop(loop, panel, windows->statusItem()->busName(),
+                             StatusItemSni::itemPath, "org.kde.StatusNotifierItem", "Activate",
+                             g_variant_new("(ii)", 320, 10));
+        ASSERT_NE(reply, nullptr);
+        g_variant_unref(reply);
+    }
+
+    std::vector<Wire::Event::Kind> mainPageEvents() const {
+        std::vector<Wire::Event::Kind> kinds;
+        for (const auto& event : bridge->sent)
+            if (event.kind() == Wire::Event::Kind::shown ||
+                event.kind() == Wire::Event::Kind::hidden)
+                kinds.push_back(event.kind());
+        return kinds;
+    }
+
+    test::TempDir temp;
+    test::PrivateBus bus;
+    test::RealTimeLoop loop;
+    test::LogLines logs;
+    std::unique_ptr<test::FakeStatusWatcher> watcher =
+        std::make_unique<test::FakeStatusWatcher>(bus.address());
+    GDBusConnection* appBus = nullptr;
+    GDBusConnection* panel = nullptr;
+    DefaultsStoreMemory defaults;
+    std::shared_ptr<HistoryStore> history;
+    std::unique_ptr<Bridge> bridge;
+    std::unique_ptr<ShellWindowsGtk> windows;
+    std::vector<std::string> pages;
+    std::vector<EditAction> edits;
+
+public:
+    void edited(EditAction action) { edits.push_back(action); }
+};
+
+void LabelPage::edit(EditAction action) { m_test->edited(action); }
+
+TEST_F(ShellWindowsGtkTest, AClickOnTheItemShowsThePopoverAndASecondHidesIt) {
+    activate();
+    ASSERT_TRUE(loop.runUntil([&] { return windows->isPopoverShown(); }, 60));
+    EXPECT_EQ(mainPageEvents(), std::vector<Wire::Event::Kind>{Wire::Event::Kind::shown});
+
+    activate();
+    ASSERT_TRUE(loop.runUntil([&] { return !windows->isPopoverShown(); }, 60));
+    EXPECT_EQ(mainPageEvents(), (std::vector<Wire::Event::Kind>{Wire::Event::Kind::shown,
+                                                                Wire::Event::Kind::hidden}));
+}
+
+TEST_F(ShellWindowsGtkTest, TheOnboardingWindowKeepsItsPageUntilItCloses) {
+    windows->showOnboarding(std::nullopt, true);
+    ASSERT_TRUE(windows->hasOnboarding());
+    EXPECT_TRUE(windows->onboardingOnScreen());
+    // A later call with a step only brings the same window forward.
+    windows->showOnboarding(4, true);
+    EXPECT_EQ(logs.count("Onboarding: opened"), 1);
+
+    windows->closeOnboarding();
+    EXPECT_FALSE(windows->hasOnboarding());
+    EXPECT_EQ(logs.count("Onboarding: closed"), 1);
+    windows->showOnboarding(4, false);
+    EXPECT_EQ(logs.count("Onboarding: opened"), 2);
+    EXPECT_EQ(pages, (std::vector<std::string>{"popover", "onboarding", "onboarding?step=4"}));
+}
+
+// A key press as the X server delivers it to the window: its keycode in the current layout.
+bool press(GtkWidget* window, guint keyval, guint state) {
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (!gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                           keyval, &keys, &count) ||
+        count == 0)
+        return false;
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    event->key.keyval = keyval;
+    event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    event->key.group = static_cast<guint8>(keys[0].group);
+    event->key.state = state;
+    gdk_event_set_device(event, gdk_seat_get_keyboard(
+                                    gdk_display_get_default_seat(gdk_display_get_default())));
+    g_free(keys);
+    gtk_widget_event(window, event);
+    gdk_event_free(event);
+    return true;
+}
+
+TEST_F(ShellWindowsGtkTest, ThePopoversKeysEditThePageQuitOrCloseIt) {
+    int quits = 0;
+    windows->onQuit = [&] { ++quits; };
+    windows->showPopover();
+    ASSERT_TRUE(windows->isPopoverShown());
+    GtkWidget* popover = gtk_widget_get_toplevel(windows->popoverWidget());
+    struct Case {
+        guint keyval;
+        guint state;
+        std::vector<EditAction> edits;
+        int quits;
+    };
+    const std::vector<Case> cases = {
+        {GDK_KEY_c, GDK_CONTROL_MASK, {EditAction::copy}, 0},
+        {GDK_KEY_z, GDK_CONTROL_MASK | GDK_SHIFT_MASK, {EditAction::redo}, 0},
+        {GDK_KEY_a, GDK_CONTROL_MASK, {EditAction::selectAll}, 0},
+        {GDK_KEY_c, GDK_CONTROL_MASK | GDK_MOD1_MASK, {}, 0},
+        {GDK_KEY_c, 0, {}, 0},
+        {GDK_KEY_q, GDK_CONTROL_MASK, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(gdk_keyval_name(c.keyval));
+        edits.clear();
+        quits = 0;
+        ASSERT_TRUE(press(popover, c.keyval, c.state));
+        EXPECT_EQ(edits, c.edits);
+        EXPECT_EQ(quits, c.quits);
+    }
+    ASSERT_TRUE(press(popover, GDK_KEY_Escape, 0));
+    EXPECT_FALSE(windows->isPopoverShown());
+    EXPECT_EQ(bridge->sent.back().kind(), Wire::Event::Kind::hidden);
+}
+
+} // namespace
+} // namespace talverin

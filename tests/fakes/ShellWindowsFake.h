@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Talverin/App/ShellWindows.h"
+#include "fakes/CallLog.h"
+
+#include <optional>
+#include <string>
+
+namespace talverin::test {
+
+// Windows that record what the shell asks of them: "showOnboarding" with "step=4 focus" or
+// "step=first nofocus", "showPopover", "closePopover", "setTheme dark" ...; the popover and
+// the onboarding window stay as the calls leave them.
+class ShellWindowsFake final : public ShellWindows {
+public:
+    CallLog log;
+
+    std::optional<std::string> unavailableReason() const override { return std::nullopt; }
+    void install(Bridge&) override { log.record("install"); }
+    bool isPopoverShown() const override { return m_popover; }
+    void showPopover() override {
+        log.record("showPopover");
+        m_popover = true;
+    }
+    void closePopover() override {
+        log.record("closePopover");
+        m_popover = false;
+    }
+    bool hasOnboarding() const override { return m_onboarding; }
+    void showOnboarding(std::optional<int> step, bool takeFocus) override {
+        log.record("showOnboarding", std::string("step=") +
+                                         (step ? std::to_string(*step) : std::string("first")) +
+                                         (takeFocus ? " focus" : " nofocus"));
+        m_onboarding = true;
+    }
+    void closeOnboarding() override {
+        log.record("closeOnboarding");
+        m_onboarding = false;
+    }
+    void setTheme(ThemeSetting theme) override {
+        log.record("setTheme", std::string(toString(theme)));
+    }
+
+private:
+    bool m_popover = false;
+    bool m_onboarding = false;
+};
+
+} // namespace talverin::test
