@@ -328,8 +328,7 @@ TEST(Recognition, WithNullReaderInserterAndCloudTheDictationEndsRefused) {
     EXPECT_EQ(rig.cloud->log.count("dictate"), 0u);
     EXPECT_TRUE(rig.inserter->insertions().empty());
     ASSERT_FALSE(rig.pill->shown().empty());
-    EXPECT_EQ(rig.pill->shown().back().state,
-              PillState::refused(RefuseReason::noAccessibility));
+    EXPECT_EQ(rig.pill->shown().back().state, PillState::refused(RefuseReason::noAccessibility));
     const auto last = rig.logLines().back();
     EXPECT_EQ(last.rfind("Dictation: refused(noAccessibility), ", 0), 0u) << last;
     EXPECT_NE(last.find(", cloud none, "), std::string::npos) << last;
