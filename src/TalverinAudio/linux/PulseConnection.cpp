@@ -64,8 +64,7 @@ struct PulseConnection::Callbacks {
         } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             // The server event covers the default sink, the default source and more: only
             // a different default source is passed on.
-            if (pa_operation* op = pa_context_get_server_info(context, serverChanged, self))
-                pa_operation_unref(op);
+            PulseOperation(pa_context_get_server_info(context, serverChanged, self));
         }
     }
 
@@ -200,10 +199,9 @@ void PulseConnection::onState(pa_context* context) {
         clearStall();
         auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
                                                         PA_SUBSCRIPTION_MASK_SERVER);
-        if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
-            pa_operation_unref(op);
-        if (pa_operation* op = pa_context_get_server_info(context, Callbacks::serverFirst, this))
-            pa_operation_unref(op);
+        // Only the answers matter: our references to the operations go at once.
+        PulseOperation(pa_context_subscribe(context, mask, nullptr, nullptr));
+        PulseOperation(pa_context_get_server_info(context, Callbacks::serverFirst, this));
         signal();
         notify({Event::Kind::connected});
         break;
@@ -284,7 +282,7 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
                              double limit) {
     const Deadline deadline = bounded(deadlineIn(limit));
     pa_context* context = nullptr;
-    pa_operation* op = nullptr;
+    PulseOperation op;
     {
         if (!waitReady(deadline)) {
             Lock lock(*this);
@@ -298,7 +296,7 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
             t_ranOut = true;
             return PA_ERR_TIMEOUT;
         }
-        op = start(context);
+        op.reset(start(context));
         if (!op)
             return pa_context_errno(context);
     }
@@ -308,13 +306,14 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
     Lock lock(*this);
     int status = call.m_status;
     if (!call.m_done) {
-        pa_operation_cancel(op);
+        pa_operation_cancel(op.get());
         bool lost = m_context.get() != context || m_state != State::ready;
         status = lost ? PA_ERR_CONNECTIONTERMINATED : PA_ERR_TIMEOUT;
         if (!lost)
             noteStall();
     }
-    pa_operation_unref(op);
+    // Released here, while the lock is held.
+    op.reset();
     return status;
 }
 
