@@ -14,12 +14,13 @@ class AccessibilityStatusNull final : public AccessibilityStatusReading, public 
 public:
     explicit AccessibilityStatusNull(std::string reason) : Unavailable(std::move(reason)) {}
 
-
     BusStatus status() const override { return BusStatus::unknown; }
     void refresh() override {}
     // There is nothing to wait for.
     void whenFirstRead(std::function<void()> then) override { then(); }
-    bool requestEnable() override { return false; }
+    Enabling requestEnable() override {
+        return fail(AccessibilityEnableError::unavailable, reason());
+    }
 };
 
 } // namespace talverin

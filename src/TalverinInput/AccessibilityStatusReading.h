@@ -1,8 +1,24 @@
 #pragma once
 
+#include "Runtime/Result.h"
+#include "TalverinCore/EnumTable.h"
+
 #include <functional>
 
 namespace talverin {
+
+// Why accessibility could not be switched on.
+enum class AccessibilityEnableError {
+    unavailable, // there is no accessibility bus to ask; the message says why
+    refused,     // the bus answered with an error; the message is its own text
+};
+
+template <> struct EnumTable<AccessibilityEnableError> {
+    static constexpr auto entries = std::to_array<EnumEntry<AccessibilityEnableError>>({
+        {AccessibilityEnableError::unavailable, "unavailable"},
+        {AccessibilityEnableError::refused, "refused"},
+    });
+};
 
 // Whether the desktop has accessibility switched on, as far as the system last said. The
 // answer is kept current in the background, so reading it never waits for the system.
@@ -23,9 +39,11 @@ public:
     // Main thread. Runs `then` once the first question has ended, answered or not: at once
     // when it has, or when there is no system to ask.
     virtual void whenFirstRead(std::function<void()> then) = 0;
-    // Any thread but the main one; may wait for the system. Switches accessibility on; false
-    // when the system did not take it or is not there.
-    virtual bool requestEnable() = 0;
+    using Enabling = Result<void, AccessibilityEnableError>;
+
+    // Any thread but the main one; may wait for the system. Switches accessibility on; the
+    // failure says whether the system is not there or did not take it.
+    virtual Enabling requestEnable() = 0;
 };
 
 } // namespace talverin

@@ -1,12 +1,12 @@
 #pragma once
 
-// Helpers shared by the clip-encoding tests: a per-test folder, a captured core log, the
-// opus-tools judges, libogg's view of our pages, speech-like audio and a scripted encoder.
+// Helpers shared by the clip-encoding tests: the opus-tools judges, libogg's view of our
+// pages, speech-like audio and a scripted encoder.
 
 #include "TalverinCloud/OggOpus.h"
 #include "TalverinCloud/OpusFrameEncoder.h"
 #include "TalverinCloud/OpusFrameEncoderLibopus.h"
-#include "TalverinCore/CoreLog.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <ogg/ogg.h>
@@ -46,66 +46,13 @@ namespace talverin::test {
 
 using Bytes = OggOpus::Bytes;
 
-// A folder of its own for one test, removed with everything in it at the end.
-class TempFolder {
-public:
-    TempFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/talverin-opus-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            ADD_FAILURE() << "cannot make a temporary folder";
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::filesystem::path file(const std::string& name) const { return m_path / name; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-// Collects the core log's lines for the life of the object.
-class LogCapture {
-public:
-    LogCapture() : m_previous(CoreLog::sink()) {
-        CoreLog::setSink([this](const std::string& line) {
-            std::lock_guard guard(m_lock);
-            m_lines.push_back(line);
-        });
-    }
-    ~LogCapture() { CoreLog::setSink(m_previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::vector<std::string> lines() const {
-        std::lock_guard guard(m_lock);
-        return m_lines;
-    }
-    int count(const std::string& part) const {
-        std::lock_guard guard(m_lock);
-        return static_cast<int>(std::count_if(m_lines.begin(), m_lines.end(), [&](const auto& l) {
-            return l.find(part) != std::string::npos;
-        }));
-    }
-
-private:
-    CoreLog::Sink m_previous;
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-inline void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
 
-inline Bytes readFile(const std::filesystem::path& path) {
+inline Bytes readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -130,7 +77,7 @@ struct ToolRun {
     std::string output;
 };
 
-// Runs the program with arguments (paths from TempFolder, which need no quoting), standard
+// Runs the program with arguments (paths from TempDir, which need no quoting), standard
 // error folded into the output.
 inline ToolRun runTool(const std::string& program, const std::string& arguments) {
     ToolRun run;
@@ -276,10 +223,10 @@ inline void expectValidOggOpus(const Bytes& stream, std::size_t expectedSamples,
                                std::uint32_t expectedRate = 16000) {
     SCOPED_TRACE("Ogg Opus stream of " + std::to_string(stream.size()) + " bytes");
     oggPages(stream);
-    TempFolder folder;
-    const auto input = folder.file("clip.opus");
-    const auto output = folder.file("decoded.wav");
-    writeFile(input, stream);
+    TempDir folder;
+    const auto input = folder.path() / "clip.opus";
+    const auto output = folder.path() / "decoded.wav";
+    writeBytes(input, stream);
 
     const ToolRun info = runTool("opusinfo", input.string());
     EXPECT_EQ(info.exitCode, 0) << info.output;
@@ -291,7 +238,7 @@ inline void expectValidOggOpus(const Bytes& stream, std::size_t expectedSamples,
 
     const ToolRun decode = runTool("opusdec", "--quiet " + input.string() + " " + output.string());
     EXPECT_EQ(decode.exitCode, 0) << decode.output;
-    const DecodedWav shape = readWavShape(readFile(output));
+    const DecodedWav shape = readWavShape(readBytes(output));
     EXPECT_EQ(shape.rate, expectedRate);
     EXPECT_EQ(shape.channels, 1u);
     EXPECT_EQ(shape.samples, expectedSamples);

@@ -1,6 +1,7 @@
 #include "TalverinCloud/OpusPacketEncoder.h"
 
 #include "OpusTestSupport.h"
+#include "support/LogLines.h"
 #include "TalverinCloud/OggOpus.h"
 
 #include <gtest/gtest.h>
@@ -198,7 +199,7 @@ TEST(OggOpusResample, ThreeTimesAsManySamplesAt48kHz) {
 }
 
 TEST(OggOpusClip, OpusForSamplesAndTheEmptyWavForNone) {
-    test::LogCapture log;
+    test::LogLines log;
     const auto clip = OggOpus::clip(test::speechLike(24000));
     EXPECT_TRUE(clip.isOpus());
     EXPECT_EQ(clip.mime, "audio/ogg");

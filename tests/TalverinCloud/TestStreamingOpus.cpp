@@ -1,6 +1,7 @@
 #include "TalverinCloud/StreamingOpus.h"
 
 #include "OpusTestSupport.h"
+#include "support/LogLines.h"
 #include "Runtime/VirtualWorld.h"
 #include "TalverinCloud/OggOpus.h"
 
@@ -29,7 +30,7 @@ void appendInBlocks(StreamingOpus& stream, const std::vector<float>& samples) {
 class StreamingOpusTest : public ::testing::Test {
 protected:
     VirtualWorld world;
-    test::LogCapture log;
+    test::LogLines log;
 };
 
 TEST_F(StreamingOpusTest, StreamedClipIsTheOnePassEncodingOfEverySample) {

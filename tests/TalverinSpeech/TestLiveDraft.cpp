@@ -2,6 +2,8 @@
 
 #include "Runtime/MainQueue.h"
 #include "Runtime/VirtualWorld.h"
+#include "TalverinSpeech/DraftEngineNull.h"
+#include "TalverinSpeech/DraftEngineProvidingNull.h"
 #include "TalverinSpeech/RecognizerDraftProvider.h"
 #include "TalverinSpeech/SpeechRecognizersNull.h"
 #include "fakes/SpeechRecognizersFake.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -476,6 +479,75 @@ TEST(LiveDraftWithoutRecognizer, EveryDictationIsLevelOnly) {
     world.runUntilIdle();
     EXPECT_EQ(text, "");
 }
+
+// A recogniser that cannot run answers the end of its audio at once with nothing, exactly once,
+// and a cancelled request answers nothing at all.
+TEST(DraftEngineNullTest, EndOfAudioIsAnsweredOnceWithNothingAndCancelSilences) {
+    DraftEngineNull engine("en-US", "the model did not load");
+    EXPECT_EQ(engine.localeId(), "en-US");
+    EXPECT_EQ(engine.reason(), "the model did not load");
+
+    std::vector<DraftEvent> events;
+    auto channel = engine.begin({"Talverin"}, [&](DraftEvent e) { events.push_back(e); });
+    channel->append(DraftPcmBuffer{});
+    channel->endAudio();
+    channel->endAudio();
+    EXPECT_EQ(events, std::vector<DraftEvent>{DraftEvent::final("", false)});
+
+    events.clear();
+    auto cancelled = engine.begin({}, [&](DraftEvent e) { events.push_back(e); });
+    cancelled->cancel();
+    cancelled->endAudio();
+    EXPECT_TRUE(events.empty());
+}
+
+// Engines whose recogniser cannot run: a dictation's draft is empty and comes at once, not
+// after the finish cap.
+class ProvidingNullEngines final : public DraftEngineProviding {
+public:
+    DraftResolution resolve(const std::vector<std::string>&) override {
+        return DraftResolution::of(std::make_shared<DraftEngineNull>("en-US", "no model"));
+    }
+    std::optional<std::string> chooseLocale(const std::vector<std::string>&) override {
+        return "en-US";
+    }
+};
+
+struct NullDraftCase {
+    const char* name;
+    std::function<std::unique_ptr<DraftEngineProviding>()> provider;
+};
+
+class LiveDraftOverNulls : public ::testing::TestWithParam<NullDraftCase> {};
+
+TEST_P(LiveDraftOverNulls, TheDraftIsEmptyBeforeTheCap) {
+    VirtualWorld world;
+    test::LogLines log;
+    LiveDraft draft(GetParam().provider(), DraftTuning::standard(),
+                    std::make_unique<SerialQueue>("test.livedraft"));
+    std::vector<std::string> partials;
+    draft.onPartial = [&](const std::string& text) { partials.push_back(text); };
+    draft.prewarm({"en"});
+    draft.start({"en"}, {"Talverin"});
+    world.runUntilIdle();
+    draft.append(LiveDraftTest::block(loud));
+    world.runUntilIdle();
+    std::optional<std::string> text;
+    draft.finish().then([&](const std::string& t) { text = t; });
+    // Only what is due now runs: the cap's timer never fires.
+    world.runReady();
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(partials.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , LiveDraftOverNulls,
+    ::testing::Values(
+        NullDraftCase{"NoEngines",
+                      [] { return std::make_unique<DraftEngineProvidingNull>("no model"); }},
+        NullDraftCase{"EnginesThatRecogniseNothing",
+                      [] { return std::make_unique<ProvidingNullEngines>(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace talverin

@@ -41,6 +41,14 @@ public:
                 found.push_back(line);
         return found;
     }
+    // The lines that hold `part` anywhere, in order.
+    std::vector<std::string> containing(std::string_view part) const {
+        std::vector<std::string> found;
+        for (const auto& line : lines())
+            if (line.find(part) != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
     int count(std::string_view line) const {
         auto all = lines();
         return static_cast<int>(std::count(all.begin(), all.end(), line));

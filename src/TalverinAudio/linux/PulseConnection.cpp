@@ -21,6 +21,17 @@ void PulseStreamRelease::operator()(pa_stream* stream) const {
     pa_stream_unref(stream);
 }
 
+void PulseContextRelease::operator()(pa_context* context) const {
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+}
+
+void PulseMainloopRelease::operator()(pa_threaded_mainloop* mainloop) const {
+    pa_threaded_mainloop_free(mainloop);
+}
+
 namespace {
 
 // The bound and the outcome of the calling thread's waits (see setThreadDeadline).
@@ -41,7 +52,7 @@ struct PulseConnection::Callbacks {
     static void subscribe(pa_context* context, pa_subscription_event_type_t type,
                           std::uint32_t index, void* userdata) {
         auto* self = static_cast<PulseConnection*>(userdata);
-        if (context != self->m_context)
+        if (context != self->m_context.get())
             return;
         auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
@@ -53,8 +64,7 @@ struct PulseConnection::Callbacks {
         } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             // The server event covers the default sink, the default source and more: only
             // a different default source is passed on.
-            if (pa_operation* op = pa_context_get_server_info(context, serverChanged, self))
-                pa_operation_unref(op);
+            PulseOperation(pa_context_get_server_info(context, serverChanged, self));
         }
     }
 
@@ -69,14 +79,14 @@ struct PulseConnection::Callbacks {
     static void serverInfo(pa_context* context, const pa_server_info* info, void* userdata,
                            bool announce) {
         auto* self = static_cast<PulseConnection*>(userdata);
-        if (context != self->m_context || !info)
+        if (context != self->m_context.get() || !info)
             return;
         self->onDefaultSource(info->default_source_name, announce);
     }
 
     static void probeAnswered(pa_context* context, const pa_server_info* /*info*/, void* userdata) {
         auto* self = static_cast<PulseConnection*>(userdata);
-        if (context == self->m_context)
+        if (context == self->m_context.get())
             self->clearStall();
         self->signal();
     }
@@ -87,7 +97,8 @@ struct PulseConnection::Callbacks {
     }
 };
 
-PulseConnection::Lock::Lock(const PulseConnection& connection) : m_mainloop(connection.m_mainloop) {
+PulseConnection::Lock::Lock(const PulseConnection& connection)
+    : m_mainloop(connection.m_mainloop.get()) {
     pa_threaded_mainloop_lock(m_mainloop);
 }
 
@@ -123,42 +134,36 @@ std::shared_ptr<PulseConnection> PulseConnection::shared() {
 }
 
 PulseConnection::PulseConnection() : m_mainloop(pa_threaded_mainloop_new()) {
-    pa_threaded_mainloop_set_name(m_mainloop, "pulse");
-    pa_threaded_mainloop_start(m_mainloop);
+    pa_threaded_mainloop_set_name(m_mainloop.get(), "pulse");
+    pa_threaded_mainloop_start(m_mainloop.get());
     Lock lock(*this);
     connect();
 }
 
 PulseConnection::~PulseConnection() {
     // Once the thread has stopped no callback runs, and nothing needs the lock.
-    pa_threaded_mainloop_stop(m_mainloop);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
+    pa_threaded_mainloop_stop(m_mainloop.get());
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop.get());
     if (m_retry)
         api->time_free(static_cast<pa_time_event*>(m_retry));
     clearStall();
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-    }
-    pa_threaded_mainloop_free(m_mainloop);
+    // The context is released, then the mainloop freed, as the members go.
 }
 
 void PulseConnection::connect() {
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Talverin");
+    m_context.reset(pa_context_new(pa_threaded_mainloop_get_api(m_mainloop.get()), "Talverin"));
     if (!m_context) {
         m_state = State::down;
         m_error = PA_ERR_INTERNAL;
         scheduleRetry();
         return;
     }
-    pa_context_set_state_callback(m_context, Callbacks::state, this);
-    pa_context_set_subscribe_callback(m_context, Callbacks::subscribe, this);
+    pa_context_set_state_callback(m_context.get(), Callbacks::state, this);
+    pa_context_set_subscribe_callback(m_context.get(), Callbacks::subscribe, this);
     m_state = State::connecting;
     // Never spawn a server of our own: the desktop runs one, or there is none.
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        m_error = pa_context_errno(m_context);
+    if (pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        m_error = pa_context_errno(m_context.get());
         m_state = State::down;
         signal();
         scheduleRetry();
@@ -171,27 +176,21 @@ void PulseConnection::scheduleRetry() {
     struct timeval when;
     pa_gettimeofday(&when);
     pa_timeval_add(&when, static_cast<pa_usec_t>(retryInterval * PA_USEC_PER_SEC));
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop.get());
     m_retry = api->time_new(api, &when, Callbacks::retry, this);
 }
 
 void PulseConnection::retry() {
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_mainloop.get());
     api->time_free(static_cast<pa_time_event*>(m_retry));
     m_retry = nullptr;
     clearStall();
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
+    m_context.reset();
     connect();
 }
 
 void PulseConnection::onState(pa_context* context) {
-    if (context != m_context)
+    if (context != m_context.get())
         return;
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
@@ -200,10 +199,9 @@ void PulseConnection::onState(pa_context* context) {
         clearStall();
         auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
                                                         PA_SUBSCRIPTION_MASK_SERVER);
-        if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
-            pa_operation_unref(op);
-        if (pa_operation* op = pa_context_get_server_info(context, Callbacks::serverFirst, this))
-            pa_operation_unref(op);
+        // Only the answers matter: our references to the operations go at once.
+        PulseOperation(pa_context_subscribe(context, mask, nullptr, nullptr));
+        PulseOperation(pa_context_get_server_info(context, Callbacks::serverFirst, this));
         signal();
         notify({Event::Kind::connected});
         break;
@@ -261,7 +259,7 @@ void PulseConnection::removeObserver(ObserverID id) {
 }
 
 pa_context* PulseConnection::readyContext() const {
-    return m_state == State::ready ? m_context : nullptr;
+    return m_state == State::ready ? m_context.get() : nullptr;
 }
 
 int PulseConnection::lastError() const {
@@ -284,7 +282,7 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
                              double limit) {
     const Deadline deadline = bounded(deadlineIn(limit));
     pa_context* context = nullptr;
-    pa_operation* op = nullptr;
+    PulseOperation op;
     {
         if (!waitReady(deadline)) {
             Lock lock(*this);
@@ -298,23 +296,24 @@ int PulseConnection::perform(Call& call, const std::function<pa_operation*(pa_co
             t_ranOut = true;
             return PA_ERR_TIMEOUT;
         }
-        op = start(context);
+        op.reset(start(context));
         if (!op)
             return pa_context_errno(context);
     }
     // The operation holds its context, so a replaced context is never mistaken for this one.
-    waitUntil([&] { return call.m_done || m_context != context || m_state != State::ready; },
+    waitUntil([&] { return call.m_done || m_context.get() != context || m_state != State::ready; },
               deadline);
     Lock lock(*this);
     int status = call.m_status;
     if (!call.m_done) {
-        pa_operation_cancel(op);
-        bool lost = m_context != context || m_state != State::ready;
+        pa_operation_cancel(op.get());
+        bool lost = m_context.get() != context || m_state != State::ready;
         status = lost ? PA_ERR_CONNECTIONTERMINATED : PA_ERR_TIMEOUT;
         if (!lost)
             noteStall();
     }
-    pa_operation_unref(op);
+    // Released here, while the lock is held.
+    op.reset();
     return status;
 }
 
@@ -335,7 +334,7 @@ void PulseConnection::noteStall() {
     m_stalled = true;
     // Any answer at all ends the stall; a server that was only stopped answers as soon as
     // it runs again.
-    m_probe.reset(pa_context_get_server_info(m_context, Callbacks::probeAnswered, this));
+    m_probe.reset(pa_context_get_server_info(m_context.get(), Callbacks::probeAnswered, this));
     if (!m_probe)
         m_stalled = false;
 }

@@ -21,15 +21,25 @@ namespace talverin {
 
 // Owners of libpulse objects, released with the mainloop lock held. An operation's owner only
 // drops our reference (cancel first where its callback must not run); a stream's owner
-// detaches our callbacks, disconnects it and drops it.
+// detaches our callbacks, disconnects it and drops it; a context's owner does the same for
+// the context. The mainloop's owner frees it, and must come last: its thread is stopped
+// before, and every object above has been released.
 struct PulseOperationRelease {
     void operator()(pa_operation* operation) const;
 };
 struct PulseStreamRelease {
     void operator()(pa_stream* stream) const;
 };
+struct PulseContextRelease {
+    void operator()(pa_context* context) const;
+};
+struct PulseMainloopRelease {
+    void operator()(pa_threaded_mainloop* mainloop) const;
+};
 using PulseOperation = std::unique_ptr<pa_operation, PulseOperationRelease>;
 using PulseStream = std::unique_ptr<pa_stream, PulseStreamRelease>;
+using PulseContext = std::unique_ptr<pa_context, PulseContextRelease>;
+using PulseMainloop = std::unique_ptr<pa_threaded_mainloop, PulseMainloopRelease>;
 
 // The process's one connection to the sound server (PulseAudio, or PipeWire's server for the
 // same protocol), on libpulse's threaded mainloop. The microphone, the device list, the output
@@ -149,7 +159,7 @@ public:
     // The mainloop's thread (or with the lock held): wakes the waiting threads.
     void signal();
 
-    pa_threaded_mainloop* mainloop() const { return m_mainloop; }
+    pa_threaded_mainloop* mainloop() const { return m_mainloop.get(); }
 
     // What kind of failure a libpulse error code is.
     static CoreAudioError::Kind kindOf(int status);
@@ -172,9 +182,10 @@ private:
     // With the lock held: forgets a stall and its probe (the context changed or answered).
     void clearStall();
 
-    pa_threaded_mainloop* m_mainloop = nullptr;
+    // Declared first, so that it is freed after everything that lives on it.
+    PulseMainloop m_mainloop;
     // Under the mainloop lock.
-    pa_context* m_context = nullptr;
+    PulseContext m_context;
     State m_state = State::down;
     int m_error = 0;
     void* m_retry = nullptr; // the pending retry's pa_time_event

@@ -162,17 +162,18 @@ void AccessibilityStatusWatcher::whenFirstRead(std::function<void()> then) {
         m_state->waiting.push_back(std::move(then));
 }
 
-bool AccessibilityStatusWatcher::requestEnable() {
+AccessibilityStatusReading::Enabling AccessibilityStatusWatcher::requestEnable() {
     if (!m_connection)
-        return false;
+        return fail(AccessibilityEnableError::unavailable, "no session bus");
+    GErrorPtr error;
     GVariantPtr reply(g_dbus_connection_call_sync(
         m_connection.get(), busName, busPath, propertiesInterface, "Set",
         g_variant_new("(ssv)", statusInterface, "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, nullptr, nullptr));
+        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, nullptr, ErrorOut(error)));
     if (!reply)
-        return false;
+        return fail(AccessibilityEnableError::refused, busErrorText(error));
     m_state->store(BusStatus::enabled);
-    return true;
+    return {};
 }
 
 } // namespace talverin

@@ -45,7 +45,7 @@ public:
     void whenFirstRead(std::function<void()> then) override;
     // Any thread but the main one: waits up to the bus timeout. Switches the accessibility bus
     // on; true when the bus took it.
-    bool requestEnable() override;
+    Enabling requestEnable() override;
 
     struct State;
 

@@ -26,7 +26,7 @@ void AccessibilityTrust::refresh() {
     m_status->refresh();
 }
 
-bool AccessibilityTrust::requestEnable() {
+AccessibilityStatusReading::Enabling AccessibilityTrust::requestEnable() {
     return m_status->requestEnable();
 }
 

@@ -24,8 +24,9 @@ public:
     bool isGranted();
     // Main thread; never waits. Has the watcher read the bus's status again.
     void refresh();
-    // Any thread but the main one. Switches the accessibility bus on; true when the bus took it.
-    bool requestEnable();
+    // Any thread but the main one. Switches the accessibility bus on; the failure says whether
+    // there is no bus or it did not take it.
+    AccessibilityStatusReading::Enabling requestEnable();
 
     bool hasXInput();
     bool isBusEnabled() const;

@@ -1,7 +1,10 @@
 #include "Talverin/Dictation/DictationController.h"
 
 #include "DictationRig.h"
+#include "Talverin/Dictation/ContextReadingNull.h"
+#include "Talverin/Dictation/DictatingNull.h"
 #include "Talverin/Dictation/LanguageRecognizingNull.h"
+#include "Talverin/Dictation/TextInsertingNull.h"
 
 #include <gtest/gtest.h>
 
@@ -309,6 +312,26 @@ TEST(Recognition, WithTheNullRecognizerTheGuardLetsTheCloudAnswerStand) {
     EXPECT_EQ(rig.inserter->insertions()[0].text, "Where are you?");
     EXPECT_NE(rig.logLines().back().find(", cloud ok 400 ms (server 300 ms), "), std::string::npos)
         << rig.logLines().back();
+}
+
+// A desktop that cannot be read or written and a run without a cloud client: the dictation
+// still ends, the cloud is never asked, and the text is refused, never reported as inserted.
+TEST(Recognition, WithNullReaderInserterAndCloudTheDictationEndsRefused) {
+    Dictation d(false, [](Services& services) {
+        services.context = std::make_shared<ContextReadingNull>("no accessibility bus");
+        services.inserter = std::make_shared<TextInsertingNull>("no display");
+        services.dictate = std::make_shared<DictatingNull>("no HTTP library");
+    });
+    auto& rig = d.rig;
+    d.run();
+
+    EXPECT_EQ(rig.cloud->log.count("dictate"), 0u);
+    EXPECT_TRUE(rig.inserter->insertions().empty());
+    ASSERT_FALSE(rig.pill->shown().empty());
+    EXPECT_EQ(rig.pill->shown().back().state, PillState::refused(RefuseReason::noAccessibility));
+    const auto last = rig.logLines().back();
+    EXPECT_EQ(last.rfind("Dictation: refused(noAccessibility), ", 0), 0u) << last;
+    EXPECT_NE(last.find(", cloud none, "), std::string::npos) << last;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "../TapTestSupport.h"
 #include "FakeBus.h"
 #include "support/LinuxTestSupport.h"
+#include "TalverinInput/AccessibilityStatusNull.h"
 #include "TalverinInput/KeyTap.h"
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
@@ -56,7 +57,7 @@ TEST_F(AccessibilityTrustTest, GrantedOnlyWithTheAccessibilityBusOnAndXInputAtTh
     EXPECT_TRUE(trust.hasXInput());
     EXPECT_FALSE(trust.isGranted());
 
-    EXPECT_TRUE(trust.requestEnable());
+    EXPECT_TRUE(trust.requestEnable().ok());
     EXPECT_TRUE(status.enabled());
     EXPECT_TRUE(trust.isGranted());
 
@@ -68,11 +69,25 @@ TEST_F(AccessibilityTrustTest, WithoutTheAccessibilityBusNothingIsGranted) {
     // The bus runs, but nobody owns org.a11y.Bus.
     AccessibilityTrust trust(watch(), server.display());
     EXPECT_FALSE(trust.isGranted());
-    EXPECT_FALSE(trust.requestEnable());
+    const auto refused = trust.requestEnable();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), AccessibilityEnableError::refused);
+    EXPECT_FALSE(refused.message().empty()) << "the bus's own text";
 
     AccessibilityTrust noBus(watch("unix:path=/nonexistent/talverin-bus"), server.display());
     EXPECT_FALSE(noBus.isGranted());
-    EXPECT_FALSE(noBus.requestEnable());
+    const auto absent = noBus.requestEnable();
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.error(), AccessibilityEnableError::unavailable);
+    EXPECT_EQ(absent.message(), "no session bus");
+
+    AccessibilityTrust nullStatus(std::make_shared<AccessibilityStatusNull>("no accessibility"),
+                                  server.display());
+    EXPECT_FALSE(nullStatus.isGranted());
+    const auto none = nullStatus.requestEnable();
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.error(), AccessibilityEnableError::unavailable);
+    EXPECT_EQ(none.message(), "no accessibility");
 }
 
 TEST_F(AccessibilityTrustTest, TheWatcherPostsEachChangeOfTheStatus) {

@@ -7,6 +7,9 @@
 #include "TalverinInput/PermissionsMonitor.h"
 #include "TalverinInput/linux/AccessibilityStatusWatcher.h"
 #include "TalverinInput/linux/MicrophoneAccessPulse.h"
+#include "Runtime/VirtualWorld.h"
+#include "fakes/AccessibilityStatusReadingFake.h"
+#include "fakes/MicrophoneAccessFake.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +267,80 @@ TEST_F(SystemPermissionsTest, SpeechRecognitionIsTheInstalledModel) {
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"Permissions: speech restricted",
                                                      "Permissions: microphone granted"}));
 }
+
+// Asking goes to the system only when there is something to ask: the microphone while it is
+// undecided, Accessibility while it is off. A refusal to switch it on is an answer, not a
+// grant.
+struct AskCase {
+    const char* name;
+    PermissionKind kind;
+    PermissionState microphone;
+    std::optional<PermissionState> microphoneFound;
+    std::optional<Failure<AccessibilityEnableError>> enableFailure;
+    PermissionState answer;
+    int checks;
+    int enableRequests;
+    std::vector<std::string> lines;
+};
+
+class SystemPermissionsAsking : public ::testing::TestWithParam<AskCase> {};
+
+TEST_P(SystemPermissionsAsking, AsksOnlyWhenUndecidedAndAnswersTheStateAfter) {
+    const auto& c = GetParam();
+    VirtualWorld world;
+    test::LogLines log;
+    test::TempDir model;
+    auto microphone = std::make_shared<test::MicrophoneAccessFake>(c.microphone);
+    microphone->answerChecksWith(c.microphoneFound);
+    auto status = std::make_shared<test::AccessibilityStatusReadingFake>(
+        AccessibilityStatusReading::BusStatus::notEnabled);
+    status->failEnableWith(c.enableFailure);
+    // No X server answers there, so Accessibility is never granted.
+    SystemPermissions permissions(std::make_shared<AccessibilityTrust>(status, ":4242"),
+                                  microphone, model.path());
+
+    std::optional<PermissionState> answer;
+    permissions.request(c.kind).then([&](const PermissionState& s) { answer = s; });
+    world.runUntilIdle();
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(microphone->checks(), c.checks);
+    EXPECT_EQ(status->enableRequests(), c.enableRequests);
+    EXPECT_EQ(log.lines(), c.lines);
+}
+
+const Failure<AccessibilityEnableError> refusal{AccessibilityEnableError::refused, "no"};
+
+INSTANTIATE_TEST_SUITE_P(
+    , SystemPermissionsAsking,
+    ::testing::Values(
+        AskCase{"UndecidedMicrophoneIsChecked",
+                PermissionKind::microphone,
+                PermissionState::notDetermined,
+                PermissionState::granted,
+                std::nullopt,
+                PermissionState::granted,
+                1,
+                0,
+                {"Permissions: asking for the microphone", "Permissions: microphone granted"}},
+        AskCase{"DecidedMicrophoneIsNotAskedAgain",
+                PermissionKind::microphone,
+                PermissionState::denied,
+                PermissionState::granted,
+                std::nullopt,
+                PermissionState::denied,
+                0,
+                0,
+                {"Permissions: microphone denied"}},
+        AskCase{"RefusedAccessibilityStaysDenied",
+                PermissionKind::accessibility,
+                PermissionState::granted,
+                std::nullopt,
+                refusal,
+                PermissionState::denied,
+                0,
+                1,
+                {"Permissions: asking for Accessibility", "Permissions: accessibility denied"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace talverin
