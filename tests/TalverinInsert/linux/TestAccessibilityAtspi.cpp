@@ -45,7 +45,7 @@ protected:
         watcher = std::make_shared<AccessibilityStatusWatcher>(nullptr, desktop->busAddress());
         trust = std::make_shared<AccessibilityTrust>(watcher, server.display());
         bool enabled = false;
-        std::thread([&] { enabled = trust->requestEnable(); }).join();
+        std::thread([&] { enabled = trust->requestEnable().ok(); }).join();
         ASSERT_TRUE(enabled);
         ASSERT_TRUE(loop.runUntil([&] { return trust->isGranted(); }, 30));
         ASSERT_TRUE(desktop->startRegistry());
