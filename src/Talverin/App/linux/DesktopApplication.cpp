@@ -6,6 +6,7 @@
 #include "Talverin/App/Log.h"
 #include "Talverin/App/LoginItem.h"
 #include "Talverin/App/linux/LiveSystem.h"
+#include "Talverin/App/linux/LogJournalSocket.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
 #include "Talverin/Web/linux/UrlOpeningGio.h"
 
@@ -121,7 +122,10 @@ int DesktopApplication::run() {
     }
 
     tlLogToStderr = false;
-    tlLogSetJournal(std::make_shared<LogJournalNull>("no journal in this build"));
+    if (auto journal = LogJournalSocket::open())
+        tlLogSetJournal(*journal);
+    else
+        tlLogSetJournal(std::make_shared<LogJournalNull>(journal.message()));
     // The windows need the toolkit; a display it cannot use leaves the shell without windows.
     const bool toolkit = !facilities.display && gtk_init_check(nullptr, nullptr);
 
