@@ -47,14 +47,14 @@ public:
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "event");
         pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, m_name.c_str());
-        m_stream = pa_stream_new_with_proplist(context, m_name.c_str(), &sampleFormat, nullptr,
-                                               properties);
+        m_stream.reset(pa_stream_new_with_proplist(context, m_name.c_str(), &sampleFormat,
+                                                   nullptr, properties));
         pa_proplist_free(properties);
         if (!m_stream)
             return;
-        pa_stream_set_state_callback(m_stream, onState, this);
-        if (pa_stream_connect_playback(m_stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr,
-                                       nullptr) < 0) {
+        pa_stream_set_state_callback(m_stream.get(), onState, this);
+        if (pa_stream_connect_playback(m_stream.get(), nullptr, nullptr, PA_STREAM_NOFLAGS,
+                                       nullptr, nullptr) < 0) {
             release();
             return;
         }
@@ -69,7 +69,7 @@ private:
             // The whole tick goes to the server at once; it is a few kilobytes.
             pa_stream_write(stream, self->m_scaled.data(), self->m_scaled.size() * sizeof(float),
                             nullptr, 0, PA_SEEK_RELATIVE);
-            self->m_drain = pa_stream_drain(stream, onDrained, self);
+            self->m_drain.reset(pa_stream_drain(stream, onDrained, self));
             break;
         }
         case PA_STREAM_FAILED:
@@ -83,12 +83,9 @@ private:
 
     static void onDrained(pa_stream* stream, int /*success*/, void* userdata) {
         auto* self = static_cast<PulseSound*>(userdata);
-        if (stream != self->m_stream)
+        if (stream != self->m_stream.get())
             return;
-        if (self->m_drain) {
-            pa_operation_unref(self->m_drain);
-            self->m_drain = nullptr;
-        }
+        self->m_drain.reset();
         self->m_playing = false;
         // The stream leaves the sink now; it is released at the next play or stop.
         pa_stream_disconnect(stream);
@@ -98,27 +95,19 @@ private:
     void release() {
         m_playing = false;
         // A pending drain would call back into a sound that may be gone.
-        if (m_drain) {
-            pa_operation_cancel(m_drain);
-            pa_operation_unref(m_drain);
-            m_drain = nullptr;
-        }
-        if (!m_stream)
-            return;
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        if (pa_stream_get_state(m_stream) == PA_STREAM_READY ||
-            pa_stream_get_state(m_stream) == PA_STREAM_CREATING)
-            pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+        if (m_drain)
+            pa_operation_cancel(m_drain.get());
+        m_drain.reset();
+        // Detaches the callbacks, disconnects and drops the stream.
+        m_stream.reset();
     }
 
     std::shared_ptr<PulseConnection> m_connection;
     const WavFile m_wav;
     const std::string m_name;
     std::vector<float> m_scaled;
-    pa_stream* m_stream = nullptr;
-    pa_operation* m_drain = nullptr;
+    PulseStream m_stream;
+    PulseOperation m_drain;
     bool m_playing = false;
 };
 
