@@ -23,22 +23,22 @@ ClipboardKeeper::Capture ClipboardKeeper::capture() {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::int64_t before = m_board.changeCount();
         const auto types = m_board.itemTypes();
-        unanswered = !types;
-        if (!types)
+        unanswered = !types.ok();
+        if (!types.ok())
             continue;
         for (const auto& item : *types)
             for (const auto& type : item)
                 if (PasteboardTypes::isNoRestore(type))
                     return Skip::concealed;
         auto read = m_board.readItems(m_maxBytes);
-        if (const auto* failure = std::get_if<PasteboardReadFailure>(&read)) {
-            if (*failure == PasteboardReadFailure::tooLarge)
+        if (!read.ok()) {
+            if (read.error() == PasteboardError::tooLarge)
                 return Skip::tooLarge;
             unanswered = true;
             continue;
         }
         if (m_board.changeCount() == before)
-            return Snapshot{before, std::move(std::get<std::vector<ClipItem>>(read))};
+            return Snapshot{before, std::move(read).value()};
     }
     return unanswered ? Skip::unanswered : Skip::changing;
 }
@@ -79,7 +79,7 @@ ClipboardKeeper::Capture ClipboardKeeper::userClipboard() {
 std::optional<ClipboardKeeper::Ticket> ClipboardKeeper::writeForPaste(const std::string& text) {
     Capture user = userClipboard();
     const bool restores = std::holds_alternative<Snapshot>(user);
-    if (!m_board.write({ClipItem::text(text, restores, m_source)})) {
+    if (!m_board.write({ClipItem::text(text, restores, m_source)}).ok()) {
         // The user's clipboard is still there; keep what we know of it for the next paste.
         ++m_generation;
         m_prepared = Prepared{m_board.changeCount(), std::move(user), m_generation};
@@ -96,7 +96,7 @@ std::optional<ClipboardKeeper::Ticket> ClipboardKeeper::writeForPaste(const std:
 bool ClipboardKeeper::writePlain(const std::string& text) {
     m_pending.reset();
     m_prepared.reset();
-    return m_board.write({ClipItem::text(text, false, m_source)});
+    return m_board.write({ClipItem::text(text, false, m_source)}).ok();
 }
 
 void ClipboardKeeper::restore(std::int64_t changeCount) {
@@ -108,7 +108,13 @@ void ClipboardKeeper::restore(std::int64_t changeCount) {
         CoreLog::write("Inserter: clipboard kept (changed after the paste)");
         return;
     }
-    m_board.write(snapshot.items);
+    // A restore that could not take the clipboard leaves our text there: say so rather than
+    // report the user's clipboard as back.
+    if (const auto written = m_board.write(snapshot.items); !written.ok()) {
+        CoreLog::write("Inserter: clipboard not restored (" +
+                       std::string(toString(written.error())) + ")");
+        return;
+    }
     if (snapshot.items.empty())
         CoreLog::write("Inserter: clipboard cleared (it was empty)");
     else

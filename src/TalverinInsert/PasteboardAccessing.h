@@ -1,20 +1,33 @@
 #pragma once
 
 #include "TalverinInsert/ClipItem.h"
+#include "TalverinCore/EnumTable.h"
+
+#include "Runtime/Result.h"
 
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <variant>
+#include <string>
 #include <vector>
 
 namespace talverin {
 
-// Why the clipboard's items could not be read.
-enum class PasteboardReadFailure {
-    tooLarge,   // their data add up to more than the limit
-    unanswered, // the owner did not deliver them in time
+// Why the clipboard could not be read or written.
+enum class PasteboardError {
+    tooLarge,   // the items' data add up to more than the limit
+    unanswered, // the owner did not deliver them in time, or the clipboard is gone
+    notTaken,   // the clipboard could not be taken for our items
 };
+
+template <> struct EnumTable<PasteboardError> {
+    static constexpr auto entries = std::to_array<EnumEntry<PasteboardError>>({
+        {PasteboardError::tooLarge, "too large"},
+        {PasteboardError::unanswered, "unanswered"},
+        {PasteboardError::notTaken, "not taken"},
+    });
+};
+
+using PasteboardTypeLists = std::vector<std::vector<std::string>>;
 
 // The desktop clipboard. Every member is called on the inserter's queue; when the clipboard
 // is gone, reads answer as an unanswering owner would and writes fail.
@@ -25,15 +38,15 @@ public:
     // Grows with every change of the clipboard's content, by anyone.
     virtual std::int64_t changeCount() = 0;
     // The type identifiers of every item, in order; an empty list for an empty clipboard;
-    // nothing when the owner did not answer.
-    virtual std::optional<std::vector<std::vector<std::string>>> itemTypes() = 0;
+    // `unanswered` when the owner did not answer.
+    virtual Result<PasteboardTypeLists, PasteboardError> itemTypes() = 0;
     // Every item with the data of each of its types, in order; types without data and items
-    // left with no entry are left out. Gives up as soon as the data exceed `maxBytes`.
-    virtual std::variant<std::vector<ClipItem>, PasteboardReadFailure>
-    readItems(std::int64_t maxBytes) = 0;
-    // Replaces the content with the items (an empty list empties the clipboard); false when
-    // the clipboard could not be taken.
-    virtual bool write(const std::vector<ClipItem>& items) = 0;
+    // left with no entry are left out. Gives up (`tooLarge`) as soon as the data exceed
+    // `maxBytes`.
+    virtual Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t maxBytes) = 0;
+    // Replaces the content with the items (an empty list empties the clipboard); `notTaken`
+    // when the clipboard could not be taken.
+    virtual Result<void, PasteboardError> write(const std::vector<ClipItem>& items) = 0;
     // Calls `onServed` once, from any thread, when the content of `changeCount` was first
     // delivered as text (a text target, not the list of targets) to the focused application.
     // A clipboard manager's read does not count. Never called when the content is replaced

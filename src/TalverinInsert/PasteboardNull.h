@@ -15,13 +15,15 @@ public:
     const std::string& reason() const { return m_reason; }
 
     std::int64_t changeCount() override { return 0; }
-    std::optional<std::vector<std::vector<std::string>>> itemTypes() override {
-        return std::nullopt;
+    Result<PasteboardTypeLists, PasteboardError> itemTypes() override {
+        return fail(PasteboardError::unanswered, m_reason);
     }
-    std::variant<std::vector<ClipItem>, PasteboardReadFailure> readItems(std::int64_t) override {
-        return PasteboardReadFailure::unanswered;
+    Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t) override {
+        return fail(PasteboardError::unanswered, m_reason);
     }
-    bool write(const std::vector<ClipItem>&) override { return false; }
+    Result<void, PasteboardError> write(const std::vector<ClipItem>&) override {
+        return fail(PasteboardError::notTaken, m_reason);
+    }
     void watchServed(std::int64_t, std::function<void()>) override {}
     bool handOff() override { return false; }
 

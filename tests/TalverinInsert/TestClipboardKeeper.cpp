@@ -85,6 +85,16 @@ TEST_F(ClipboardKeeperTest, ACopyMadeAfterThePasteIsKept) {
               std::vector<std::string>{"Inserter: clipboard kept (changed after the paste)"});
 }
 
+// A restore that cannot take the clipboard must not claim the user's items are back.
+TEST_F(ClipboardKeeperTest, ARestoreThatCannotTakeTheClipboardSaysSo) {
+    keeper.prepare();
+    const auto ticket = keeper.writeForPaste("dictated");
+    ASSERT_TRUE(ticket && ticket->restores);
+    board.failWrites = true;
+    keeper.restore(ticket->changeCount);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Inserter: clipboard not restored (not taken)"});
+}
+
 TEST_F(ClipboardKeeperTest, AnEmptyClipboardIsClearedAgain) {
     board.copy({});
     keeper.prepare();

@@ -62,10 +62,10 @@ public:
     }
 
     std::int64_t changeCount() override { return count; }
-    std::optional<std::vector<std::vector<std::string>>> itemTypes() override {
+    Result<PasteboardTypeLists, PasteboardError> itemTypes() override {
         if (unansweredReads > 0)
-            return std::nullopt;
-        std::vector<std::vector<std::string>> types;
+            return fail(PasteboardError::unanswered);
+        PasteboardTypeLists types;
         for (const auto& item : items) {
             types.emplace_back();
             for (const auto& entry : item.entries)
@@ -73,18 +73,17 @@ public:
         }
         return types;
     }
-    std::variant<std::vector<ClipItem>, PasteboardReadFailure>
-    readItems(std::int64_t maxBytes) override {
+    Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t maxBytes) override {
         ++reads;
         if (unansweredReads > 0) {
             --unansweredReads;
-            return PasteboardReadFailure::unanswered;
+            return fail(PasteboardError::unanswered);
         }
         std::int64_t total = 0;
         for (const auto& item : items)
             for (const auto& entry : item.entries)
                 if ((total += static_cast<std::int64_t>(entry.data.size())) > maxBytes)
-                    return PasteboardReadFailure::tooLarge;
+                    return fail(PasteboardError::tooLarge);
         auto read = items;
         if (changesDuringRead > 0) {
             --changesDuringRead;
@@ -92,13 +91,13 @@ public:
         }
         return read;
     }
-    bool write(const std::vector<ClipItem>& newItems) override {
+    Result<void, PasteboardError> write(const std::vector<ClipItem>& newItems) override {
         if (failWrites)
-            return false;
+            return fail(PasteboardError::notTaken);
         writes.push_back(newItems);
         items = newItems;
         ++count;
-        return true;
+        return {};
     }
     void watchServed(std::int64_t changeCount, std::function<void()> onServed) override {
         std::lock_guard lock(m_mutex);

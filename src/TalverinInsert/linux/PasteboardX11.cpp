@@ -586,19 +586,19 @@ struct PasteboardX11::Impl {
     }
 };
 
-Result<std::unique_ptr<PasteboardX11>, PasteboardError>
+Result<std::unique_ptr<PasteboardX11>, PasteboardX11Error>
 PasteboardX11::create(const std::string& displayName) {
     XErrorTrap::initThreads();
     const char* name = displayName.empty() ? nullptr : displayName.c_str();
     Display* display = XOpenDisplay(name);
     if (!display)
-        return fail(PasteboardError::noDisplay,
+        return fail(PasteboardX11Error::noDisplay,
                     std::string("cannot open display ") + XDisplayName(name));
     int fixesEvent = 0;
     int fixesError = 0;
     if (!XFixesQueryExtension(display, &fixesEvent, &fixesError)) {
         XCloseDisplay(display);
-        return fail(PasteboardError::noXFixes, "the X server has no XFIXES extension");
+        return fail(PasteboardX11Error::noXFixes, "the X server has no XFIXES extension");
     }
     auto impl = std::make_unique<Impl>();
     impl->display = display;
@@ -719,22 +719,22 @@ bool PasteboardX11::owns() {
     return m_impl->owner;
 }
 
-std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() {
+Result<PasteboardTypeLists, PasteboardError> PasteboardX11::itemTypes() {
     Impl& x = *m_impl;
     Impl::Call call{x};
     x.pump();
     if (x.lost)
-        return std::nullopt;
+        return fail(PasteboardError::unanswered, "the X connection is lost");
     std::vector<std::string> names;
     if (x.owner) {
         for (const auto& t : x.offered)
             names.push_back(x.name(t.target));
     } else {
         if (x.currentOwner() == None)
-            return std::vector<std::vector<std::string>>{};
+            return PasteboardTypeLists{};
         const auto list = x.foreignTargets(now() + readBound);
         if (!list)
-            return std::nullopt;
+            return fail(PasteboardError::unanswered, "no list of targets in time");
         for (Atom a : *list)
             if (!x.isMeta(a))
                 names.push_back(x.name(a));
@@ -743,23 +743,22 @@ std::optional<std::vector<std::vector<std::string>>> PasteboardX11::itemTypes() 
     if (std::find(names.begin(), names.end(), passwordHint) != names.end())
         names.emplace_back(PasteboardTypes::concealed);
     if (names.empty())
-        return std::vector<std::vector<std::string>>{};
-    return std::vector<std::vector<std::string>>{names};
+        return PasteboardTypeLists{};
+    return PasteboardTypeLists{names};
 }
 
-std::variant<std::vector<ClipItem>, PasteboardReadFailure>
-PasteboardX11::readItems(std::int64_t maxBytes) {
+Result<std::vector<ClipItem>, PasteboardError> PasteboardX11::readItems(std::int64_t maxBytes) {
     Impl& x = *m_impl;
     Impl::Call call{x};
     x.pump();
     if (x.lost)
-        return PasteboardReadFailure::unanswered;
+        return fail(PasteboardError::unanswered, "the X connection is lost");
     if (x.owner) {
         std::int64_t total = 0;
         for (const auto& t : x.offered)
             total += static_cast<std::int64_t>(t.data.size());
         if (total > maxBytes)
-            return PasteboardReadFailure::tooLarge;
+            return fail(PasteboardError::tooLarge);
         return x.offeredItems();
     }
     if (x.currentOwner() == None)
@@ -767,7 +766,7 @@ PasteboardX11::readItems(std::int64_t maxBytes) {
     const double bound = now() + readBound;
     const auto list = x.foreignTargets(bound);
     if (!list)
-        return PasteboardReadFailure::unanswered;
+        return fail(PasteboardError::unanswered, "no list of targets in time");
     ClipItem item;
     std::int64_t total = 0;
     for (Atom target : *list) {
@@ -776,17 +775,17 @@ PasteboardX11::readItems(std::int64_t maxBytes) {
         auto read = x.request(target, maxBytes - total, bound);
         if (auto* failure = std::get_if<Impl::ReadFailure>(&read)) {
             if (*failure == Impl::ReadFailure::tooLarge)
-                return PasteboardReadFailure::tooLarge;
+                return fail(PasteboardError::tooLarge);
             // A target the owner will not convert is left out; one it does not answer makes
             // the whole snapshot unanswered: a partial one would restore less than was there.
             if (*failure == Impl::ReadFailure::timedOut)
-                return PasteboardReadFailure::unanswered;
+                return fail(PasteboardError::unanswered, "a target not delivered in time");
             continue;
         }
         auto& got = std::get<Impl::Read>(read);
         total += static_cast<std::int64_t>(got.data.size());
         if (total > maxBytes)
-            return PasteboardReadFailure::tooLarge;
+            return fail(PasteboardError::tooLarge);
         if (got.type == None)
             continue;
         item.entries.push_back(
@@ -797,12 +796,13 @@ PasteboardX11::readItems(std::int64_t maxBytes) {
     return std::vector<ClipItem>{std::move(item)};
 }
 
-bool PasteboardX11::write(const std::vector<ClipItem>& items) {
+Result<void, PasteboardError> PasteboardX11::write(const std::vector<ClipItem>& items) {
+    const auto lost = [] { return fail(PasteboardError::notTaken, "the X connection is lost"); };
     Impl& x = *m_impl;
     Impl::Call call{x};
     x.pump();
     if (x.lost)
-        return false;
+        return lost();
     auto offered = x.targetsFor(items);
     const Time time = x.serverTime();
     if (offered.empty()) {
@@ -810,12 +810,12 @@ bool PasteboardX11::write(const std::vector<ClipItem>& items) {
         XSetSelectionOwner(x.display, x.clipboard, None, time);
         x.disown();
         x.syncedCount();
-        return !x.lost;
+        return x.lost ? lost() : Result<void, PasteboardError>();
     }
     XSetSelectionOwner(x.display, x.clipboard, x.window, time);
     if (x.currentOwner() != x.window) {
         x.disown();
-        return false;
+        return fail(PasteboardError::notTaken, "another client took the clipboard");
     }
     // Pieces of the old content still on their way are of a clipboard that is gone.
     x.outgoing.clear();
@@ -824,7 +824,7 @@ bool PasteboardX11::write(const std::vector<ClipItem>& items) {
     x.owner = true;
     x.ownedSince = time;
     x.ownCount = x.syncedCount();
-    return !x.lost;
+    return x.lost ? lost() : Result<void, PasteboardError>();
 }
 
 void PasteboardX11::watchServed(std::int64_t changeCount, std::function<void()> onServed) {

@@ -18,7 +18,7 @@ union _XEvent;
 
 namespace talverin {
 
-enum class PasteboardError {
+enum class PasteboardX11Error {
     noDisplay, // the X display could not be opened
     noXFixes,  // the server cannot report changes of the clipboard's owner
 };
@@ -38,7 +38,7 @@ public:
     static constexpr const char* passwordHint = "x-kde-passwordManagerHint";
 
     // `display` names the X display; empty means $DISPLAY.
-    static Result<std::unique_ptr<PasteboardX11>, PasteboardError>
+    static Result<std::unique_ptr<PasteboardX11>, PasteboardX11Error>
     create(const std::string& display = {});
     // After the inserter that used it.
     ~PasteboardX11() override;
@@ -46,10 +46,9 @@ public:
     PasteboardX11& operator=(const PasteboardX11&) = delete;
 
     std::int64_t changeCount() override;
-    std::optional<std::vector<std::vector<std::string>>> itemTypes() override;
-    std::variant<std::vector<ClipItem>, PasteboardReadFailure>
-    readItems(std::int64_t maxBytes) override;
-    bool write(const std::vector<ClipItem>& items) override;
+    Result<PasteboardTypeLists, PasteboardError> itemTypes() override;
+    Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t maxBytes) override;
+    Result<void, PasteboardError> write(const std::vector<ClipItem>& items) override;
     void watchServed(std::int64_t changeCount, std::function<void()> onServed) override;
     bool handOff() override;
     void serveOn(std::function<bool(std::function<void()>)> post) override;
