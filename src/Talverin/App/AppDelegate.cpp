@@ -85,6 +85,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     wireBridge();
     wireDictation();
+    wireOnboarding();
     wirePermissions();
 
     const Settings current = settings();
@@ -161,6 +162,19 @@ void AppDelegate::wireBridge() {
         if (token)
             settingsChanged(now, before);
     };
+
+    m_keyCapture = std::make_unique<KeyCaptureCoordinator>(*m_services->keyTap, keyCaptureTimeout);
+    m_keyCapture->send = [this, token](const Wire::Event& event, Bridge::ViewRole role) {
+        if (token)
+            m_bridge->send(event, role);
+    };
+    m_keyCapture->isDictating = [this, token] {
+        return token && m_dictation && m_dictation->hasSession();
+    };
+    m_keyCapture->start();
+    bridge.onKeyCapture = [this, token](bool on, Bridge::ViewRole role) {
+        return token ? m_keyCapture->set(on, role) : KeyCaptureAnswer::off;
+    };
 }
 
 void AppDelegate::wireDictation() {
@@ -194,10 +208,64 @@ void AppDelegate::wireDictation() {
             m_env.windows->showOnboarding(std::nullopt, false);
     };
     d.onBusy = [this, token](bool busy) {
-        if (token && busy)
+        if (!token)
+            return;
+        if (busy) {
             m_correctionWatch->stop();
+            m_micTest->dictationBegan();
+            m_keyCapture->dictationBegan();
+        } else {
+            // The controller is still inside its own callback: the test asks whether the
+            // microphone is free on a later turn.
+            MainQueue::post([this, token] {
+                if (token)
+                    m_micTest->update();
+            });
+        }
     };
     d.start();
+}
+
+void AppDelegate::wireOnboarding() {
+    auto token = m_alive.token();
+    m_micTest = std::make_unique<MicTest>(*m_services->mic);
+    MicTest& test = *m_micTest;
+    test.send = [this, token](const Wire::Event& event, Bridge::ViewRole role) {
+        if (token)
+            m_bridge->send(event, role);
+    };
+    test.micAllowed = [this, token] {
+        return token &&
+               m_services->permissions->current().microphone == Wire::PermissionState::granted;
+    };
+    test.micFree = [this, token] { return token && !m_dictation->hasSession(); };
+    // The main page is on screen only while the popover shows it.
+    test.onScreen = [this, token](Bridge::ViewRole role) {
+        if (!token)
+            return false;
+        return role == Bridge::ViewRole::main ? m_env.windows->isPopoverShown()
+                                              : m_env.windows->onboardingOnScreen();
+    };
+    m_env.windows->onScreenChange = [this, token] {
+        if (token)
+            m_micTest->update();
+    };
+    m_bridge->onMicTest = [this, token](bool on, Bridge::ViewRole role) {
+        if (!token)
+            return;
+        if (on) {
+            m_micTest->wantedBy = role;
+        } else if (m_micTest->wantedBy == role) {
+            m_micTest->wantedBy.reset();
+        } else {
+            return;
+        }
+        m_micTest->update();
+    };
+    m_services->keyTap->onHoldKeyChange = [this, token](bool down, double) {
+        if (token && m_env.windows->hasOnboarding())
+            m_bridge->send(Wire::Event::holdKey(down), Bridge::ViewRole::onboarding);
+    };
 }
 
 void AppDelegate::learn(const std::string& text, const DictationContext& context) {
@@ -240,6 +308,8 @@ void AppDelegate::wirePermissions() {
         if (now.microphone == PermissionState::granted &&
             before.microphone != PermissionState::granted)
             prewarmMic();
+        if (now.microphone != before.microphone)
+            m_micTest->update();
     };
     m_services->permissions->start();
 }

@@ -2,7 +2,9 @@
 
 #include "Runtime/DefaultsStore.h"
 #include "Runtime/Liveness.h"
+#include "Talverin/App/KeyCaptureCoordinator.h"
 #include "Talverin/App/LiveServices.h"
+#include "Talverin/App/MicTest.h"
 #include "Talverin/App/ShellWindows.h"
 #include "Talverin/Dictation/DictationController.h"
 #include "Talverin/Web/Bridge.h"
@@ -53,6 +55,8 @@ public:
     static constexpr const char* obsoleteCorrectionsKey = "localWordCorrections";
     // The period of the key tap's restart check.
     static constexpr double keyTapCheckInterval = 3.0;
+    // How long a page's key capture waits for a key.
+    static constexpr double keyCaptureTimeout = 10.0;
 
     // What the launch builds on; the composition root supplies the real pieces, tests fakes.
     struct Environment {
@@ -102,6 +106,8 @@ public:
     Bridge* bridge() { return m_bridge.get(); }
     const std::shared_ptr<Services>& services() const { return m_services; }
     DictationController* dictation() { return m_dictation.get(); }
+    KeyCaptureCoordinator* keyCapture() { return m_keyCapture.get(); }
+    MicTest* micTest() { return m_micTest.get(); }
     const std::shared_ptr<CorrectionWatch>& correctionWatch() const { return m_correctionWatch; }
     bool hasTerminated() const { return m_terminated; }
 
@@ -111,6 +117,7 @@ public:
 private:
     void wireBridge();
     void wireDictation();
+    void wireOnboarding();
     void wirePermissions();
     void observeSuspend();
     void prewarmMic();
@@ -125,6 +132,8 @@ private:
     std::shared_ptr<Services> m_services;
     std::shared_ptr<CorrectionWatch> m_correctionWatch;
     std::unique_ptr<DictationController> m_dictation;
+    std::unique_ptr<MicTest> m_micTest;
+    std::unique_ptr<KeyCaptureCoordinator> m_keyCapture;
     std::vector<NotificationCenter::Token> m_observers;
     std::shared_ptr<ConsentFlag> m_consent = std::make_shared<ConsentFlag>();
     // The one learned rule of the process.

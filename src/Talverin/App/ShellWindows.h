@@ -27,6 +27,8 @@ public:
     virtual void closePopover() = 0;
     // Main thread. The onboarding window exists (it may be minimised).
     virtual bool hasOnboarding() const = 0;
+    // Main thread. The onboarding window is on screen: shown and not minimised.
+    virtual bool onboardingOnScreen() const = 0;
     // Main thread. Opens the onboarding at a step (none: its first), or brings an open one
     // forward without changing its step; with focus it is raised above other applications.
     virtual void showOnboarding(std::optional<int> step, bool takeFocus) = 0;
@@ -44,7 +46,8 @@ public:
     std::function<void()> onOpenLog;
     // Main thread: one of the windows took the keyboard focus.
     std::function<void()> onActivated;
-    // Main thread: the onboarding window was shown, hidden, minimised or closed.
+    // Main thread: the popover was shown or closed, or the onboarding window was shown,
+    // hidden, minimised or closed.
     std::function<void()> onScreenChange;
 };
 
@@ -60,6 +63,7 @@ public:
     void showPopover() override {}
     void closePopover() override {}
     bool hasOnboarding() const override { return false; }
+    bool onboardingOnScreen() const override { return false; }
     void showOnboarding(std::optional<int>, bool) override {}
     void closeOnboarding() override {}
     void setTheme(ThemeSetting) override {}

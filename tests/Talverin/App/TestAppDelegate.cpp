@@ -15,11 +15,13 @@
 #include "fakes/ShellWindowsFake.h"
 #include "fakes/SoundPlayingFake.h"
 #include "fakes/TextInsertingFake.h"
+#include "fakes/WebPageFake.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +106,145 @@ protected:
     int loginItemRegistrations = 0;
     std::unique_ptr<AppDelegate> app;
 };
+
+// A launch with everything granted and pages attached for both roles.
+class AppDelegatePagesTest : public AppDelegateTest {
+protected:
+    using Role = Bridge::ViewRole;
+
+    void SetUp() override {
+        permissions->set(allGranted);
+        storeSettings({.onboarded = true});
+        launch();
+        app->bridge()->attach(mainPage, Role::main);
+        app->bridge()->attach(onboardingPage, Role::onboarding);
+        mic->log.clear();
+        keyTap->log.clear();
+    }
+    static std::string script(const Wire::Event& event) { return *event.script(); }
+    static std::size_t count(const test::WebPageFake& page, const Wire::Event& event) {
+        return static_cast<std::size_t>(
+            std::count(page.scripts.begin(), page.scripts.end(), script(event)));
+    }
+    void reading(float level) {
+        mic->sendReading({level, std::nullopt});
+        settle();
+    }
+    void beginDictation() {
+        keyTap->sendPress();
+        settle();
+        ASSERT_TRUE(app->dictation()->hasSession());
+    }
+    void endDictation() {
+        keyTap->sendRelease();
+        world.runUntil(world.uptime() + 30);
+        ASSERT_FALSE(app->dictation()->hasSession());
+    }
+
+    std::shared_ptr<test::WebPageFake> mainPage = std::make_shared<test::WebPageFake>();
+    std::shared_ptr<test::WebPageFake> onboardingPage = std::make_shared<test::WebPageFake>();
+};
+
+// The main page's test runs only while the popover shows it; closing the popover ends it.
+TEST_F(AppDelegatePagesTest, TheMainPagesMicTestRunsWhileThePopoverIsShown) {
+    const auto level = Wire::Event::micLevel({0.5f, std::nullopt});
+    app->bridge()->onMicTest(true, Role::main);
+    EXPECT_FALSE(mic->isChecking()) << "the popover is closed";
+
+    windows->showPopover();
+    EXPECT_TRUE(mic->isChecking());
+    reading(0.5f);
+    EXPECT_EQ(count(*mainPage, level), 1u);
+
+    windows->closePopover();
+    EXPECT_FALSE(mic->isChecking());
+    EXPECT_EQ(logs.starting("Mic test:"),
+              (std::vector<std::string>{"Mic test: on", "Mic test: off"}));
+    reading(0.5f);
+    EXPECT_EQ(count(*mainPage, level), 1u) << "a reading after the close reaches nobody";
+
+    // Still wanted: the next showing starts it again, until the page turns it off.
+    windows->showPopover();
+    EXPECT_TRUE(mic->isChecking());
+    app->bridge()->onMicTest(false, Role::onboarding);
+    EXPECT_TRUE(mic->isChecking()) << "only the page that asked turns it off";
+    app->bridge()->onMicTest(false, Role::main);
+    EXPECT_FALSE(mic->isChecking());
+}
+
+TEST_F(AppDelegatePagesTest, TheOnboardingsMicTestFollowsItsWindowAndTheMicrophone) {
+    app->openOnboarding();
+    app->bridge()->onMicTest(true, Role::onboarding);
+    EXPECT_TRUE(mic->isChecking());
+
+    windows->minimiseOnboarding(true);
+    EXPECT_FALSE(mic->isChecking());
+    windows->minimiseOnboarding(false);
+    EXPECT_TRUE(mic->isChecking());
+
+    permissions->set({PermissionState::denied, PermissionState::granted,
+                      PermissionState::granted});
+    settle();
+    EXPECT_FALSE(mic->isChecking());
+    permissions->set(allGranted);
+    settle();
+    EXPECT_TRUE(mic->isChecking());
+
+    windows->closeOnboarding();
+    EXPECT_FALSE(mic->isChecking());
+}
+
+// A dictation takes the microphone: the readings stop, and the test comes back after it.
+TEST_F(AppDelegatePagesTest, ADictationPausesTheMicTestAndCancelsAKeyCapture) {
+    const auto level = Wire::Event::micLevel({0.25f, std::nullopt});
+    const auto cancelled = Wire::Event::keyCapture(KeyCaptureResult::cancelled());
+    app->openOnboarding();
+    app->bridge()->onMicTest(true, Role::onboarding);
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::main), KeyCaptureAnswer::on);
+    EXPECT_EQ(keyTap->log.count("beginCapture"), 1u);
+
+    beginDictation();
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    EXPECT_EQ(keyTap->log.count("endCapture"), 1u);
+    EXPECT_EQ(app->bridge()->onKeyCapture(true, Role::onboarding), KeyCaptureAnswer::busy);
+    reading(0.25f);
+    EXPECT_EQ(count(*onboardingPage, level), 0u);
+
+    endDictation();
+    EXPECT_TRUE(mic->isChecking());
+    EXPECT_TRUE(app->micTest()->isRunning());
+    reading(0.25f);
+    EXPECT_EQ(count(*onboardingPage, level), 1u);
+    // Nothing more reaches the page that had the capture: no second cancel, no timeout.
+    world.runUntil(world.uptime() + 2 * AppDelegate::keyCaptureTimeout);
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    EXPECT_TRUE(logs.starting("Key capture: no key").empty());
+}
+
+// A captured key goes to the page that asked; another page taking over cancels the first.
+TEST_F(AppDelegatePagesTest, KeyCaptureAnswersThePageThatOwnsIt) {
+    const auto cancelled = Wire::Event::keyCapture(KeyCaptureResult::cancelled());
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::main), KeyCaptureAnswer::on);
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::onboarding), KeyCaptureAnswer::on);
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    const auto accepted = KeyCaptureResult::accepted(HoldKey::f13);
+    keyTap->sendCapture(accepted);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, Wire::Event::keyCapture(accepted)), 1u);
+    EXPECT_EQ(count(*mainPage, Wire::Event::keyCapture(accepted)), 0u);
+}
+
+TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {
+    const auto down = Wire::Event::holdKey(true);
+    keyTap->sendHoldKeyChange(true);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, down), 0u);
+    app->openOnboarding();
+    keyTap->sendHoldKeyChange(true);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, down), 1u);
+    EXPECT_EQ(count(*mainPage, down), 0u);
+}
 
 TEST_F(AppDelegateTest, TheLaunchLogsTheSystemAndItsSummary) {
     permissions->set(allGranted);

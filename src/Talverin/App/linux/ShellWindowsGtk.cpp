@@ -251,6 +251,8 @@ void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
     gtk_widget_show_all(m_popover);
     gtk_window_present(GTK_WINDOW(m_popover));
     m_bridge->send(Wire::Event::shown(), Bridge::ViewRole::main);
+    if (onScreenChange)
+        onScreenChange();
 }
 
 void ShellWindowsGtk::closePopover() {
@@ -258,6 +260,8 @@ void ShellWindowsGtk::closePopover() {
         return;
     gtk_widget_hide(m_popover);
     m_bridge->send(Wire::Event::hidden(), Bridge::ViewRole::main);
+    if (onScreenChange)
+        onScreenChange();
 }
 
 void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {

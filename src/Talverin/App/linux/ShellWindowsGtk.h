@@ -62,6 +62,7 @@ public:
     void showPopover() override;
     void closePopover() override;
     bool hasOnboarding() const override { return m_onboarding != nullptr; }
+    bool onboardingOnScreen() const override;
     void showOnboarding(std::optional<int> step, bool takeFocus) override;
     void closeOnboarding() override;
     void setTheme(ThemeSetting theme) override;
@@ -74,8 +75,6 @@ public:
 
     StatusItemSni* statusItem() { return m_statusItem.get(); }
     GtkWidget* popoverWidget() const { return m_popover; }
-    // Whether the onboarding window is on screen: shown and not minimised.
-    bool onboardingOnScreen() const;
 
     struct Callbacks;
 
