@@ -85,6 +85,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     wireBridge();
     wireDictation();
+    wirePill();
     wireOnboarding();
     wirePermissions();
 
@@ -226,6 +227,30 @@ void AppDelegate::wireDictation() {
     d.start();
 }
 
+void AppDelegate::wirePill() {
+    auto token = m_alive.token();
+    m_pillCoordinator = std::make_unique<PillCoordinator>(
+        *m_services->pill, *m_services->keyTap, m_services->microphones, settings(),
+        PillMetrics::idleHiddenFor);
+    PillCoordinator& pill = *m_pillCoordinator;
+    pill.updateSettings = [this, token](const Settings::Patch& patch) {
+        if (token)
+            m_bridge->updateSettings(patch);
+    };
+    pill.startHandsFree = [this, token] {
+        if (token)
+            m_dictation->clickedPill();
+    };
+    pill.openSettings = [this, token] {
+        if (!token)
+            return;
+        if (!m_env.windows->isPopoverShown())
+            m_env.windows->showPopover();
+        m_bridge->send(Wire::Event::openSettings("pill"), Bridge::ViewRole::main);
+    };
+    pill.start();
+}
+
 void AppDelegate::wireOnboarding() {
     auto token = m_alive.token();
     m_micTest = std::make_unique<MicTest>(*m_services->mic);
@@ -325,6 +350,11 @@ void AppDelegate::prewarmMic() {
 
 void AppDelegate::observeSuspend() {
     auto token = m_alive.token();
+    // The hide of the pill's idle bar counts the sleep towards its hour.
+    m_observers.push_back(m_env.workspace->addObserver(SystemNotification::didWake, [this, token] {
+        if (token)
+            m_pillCoordinator->didWake();
+    }));
     for (const auto& notice : suspendNotices) {
         SuspendReason reason = notice.reason;
         m_observers.push_back(m_env.workspace->addObserver(notice.name, [this, token, reason] {
@@ -377,12 +407,15 @@ void AppDelegate::settingsChanged(const Settings& now, const Settings& before) {
     }
     if (now.languages != before.languages)
         m_services->liveDraft->prewarm(now.languages);
+    m_pillCoordinator->settingsChanged(now, before);
 }
 
 void AppDelegate::devicesChanged() {
     if (!m_bridge)
         return;
     m_bridge->send(Wire::Event::microphones(m_services->microphones()));
+    if (m_pillCoordinator)
+        m_pillCoordinator->devicesChanged();
 }
 
 void AppDelegate::toggleLearning() {

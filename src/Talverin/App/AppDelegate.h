@@ -5,6 +5,7 @@
 #include "Talverin/App/KeyCaptureCoordinator.h"
 #include "Talverin/App/LiveServices.h"
 #include "Talverin/App/MicTest.h"
+#include "Talverin/App/PillCoordinator.h"
 #include "Talverin/App/ShellWindows.h"
 #include "Talverin/Dictation/DictationController.h"
 #include "Talverin/Web/Bridge.h"
@@ -108,6 +109,7 @@ public:
     DictationController* dictation() { return m_dictation.get(); }
     KeyCaptureCoordinator* keyCapture() { return m_keyCapture.get(); }
     MicTest* micTest() { return m_micTest.get(); }
+    PillCoordinator* pillCoordinator() { return m_pillCoordinator.get(); }
     const std::shared_ptr<CorrectionWatch>& correctionWatch() const { return m_correctionWatch; }
     bool hasTerminated() const { return m_terminated; }
 
@@ -117,6 +119,7 @@ public:
 private:
     void wireBridge();
     void wireDictation();
+    void wirePill();
     void wireOnboarding();
     void wirePermissions();
     void observeSuspend();
@@ -132,6 +135,7 @@ private:
     std::shared_ptr<Services> m_services;
     std::shared_ptr<CorrectionWatch> m_correctionWatch;
     std::unique_ptr<DictationController> m_dictation;
+    std::unique_ptr<PillCoordinator> m_pillCoordinator;
     std::unique_ptr<MicTest> m_micTest;
     std::unique_ptr<KeyCaptureCoordinator> m_keyCapture;
     std::vector<NotificationCenter::Token> m_observers;

@@ -62,7 +62,7 @@ protected:
             s->context = std::make_shared<test::ContextReadingFake>();
             s->inserter = std::make_shared<test::TextInsertingFake>();
             s->dictate = std::make_shared<test::DictatingFake>();
-            s->pill = std::make_shared<test::PillPresentingFake>();
+            s->pill = pill;
             s->sounds = std::make_shared<test::SoundPlayingFake>();
             s->ducker = ducker;
             s->permissions = permissions;
@@ -99,6 +99,7 @@ protected:
     std::shared_ptr<test::PermissionWatchingFake> permissions =
         std::make_shared<test::PermissionWatchingFake>();
     std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
+    std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
@@ -232,6 +233,36 @@ TEST_F(AppDelegatePagesTest, KeyCaptureAnswersThePageThatOwnsIt) {
     settle();
     EXPECT_EQ(count(*onboardingPage, Wire::Event::keyCapture(accepted)), 1u);
     EXPECT_EQ(count(*mainPage, Wire::Event::keyCapture(accepted)), 0u);
+}
+
+// What the user does with the pill lands in the settings, and the settings reach the pill.
+TEST_F(AppDelegatePagesTest, ThePillAndTheSettingsFollowEachOther) {
+    ASSERT_TRUE(pill->beginDrag());
+    ASSERT_TRUE(pill->dropOn(PillSpot::topRight));
+    settle();
+    EXPECT_EQ(app->bridge()->settings().pillSpot, PillSpot::topRight);
+
+    app->bridge()->updateSettings({.holdKey = HoldKey::f13, .pillSpot = PillSpot::topLeft});
+    EXPECT_EQ(pill->spot(), PillSpot::topLeft);
+    EXPECT_EQ(pill->holdKey(), HoldKey::f13);
+
+    // The menu's settings item opens the popover on the settings at the pill's section.
+    pill->chooseMenu(PillMenuAction::openSettings());
+    settle();
+    EXPECT_TRUE(windows->isPopoverShown());
+    EXPECT_EQ(count(*mainPage, Wire::Event::openSettings("pill")), 1u);
+}
+
+// The hour of a hide counts the sleep: the wake after it brings the idle bar back at once.
+TEST_F(AppDelegatePagesTest, AWakeReachesThePillsHourCheck) {
+    app->bridge()->updateSettings({.pillIdle = true});
+    ASSERT_TRUE(pill->showsIdleBar());
+    pill->chooseMenu(PillMenuAction::hideForAnHour());
+    settle();
+    ASSERT_FALSE(pill->showsIdleBar());
+    world.suspendSystem(PillMetrics::idleHiddenFor + 1);
+    workspace->post(SystemNotification::didWake);
+    EXPECT_TRUE(pill->showsIdleBar());
 }
 
 TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {
