@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talverin::test {
 
@@ -52,6 +53,10 @@ public:
     void setTheme(ThemeSetting theme) override {
         log.record("setTheme", std::string(toString(theme)));
     }
+    // Kept apart from the log: a dictation sends many.
+    void setStatusIcon(const MenuBarIcon::Image& image) override { statusIcons.push_back(image); }
+
+    std::vector<MenuBarIcon::Image> statusIcons;
 
 private:
     void screenChanged() {

@@ -64,6 +64,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_correctionWatch = live.correctionWatch;
     m_bridge->cloudConfigured = live.cloudConfigured;
 
+    // The status item's glyph rests until a dictation makes it active.
+    m_glyph = std::make_unique<MenuBarGlyph>();
+    m_glyph->pillState = live.pillState;
+    m_glyph->reduceMotion = m_env.reduceMotion;
+    m_glyph->apply = [windows = m_env.windows](const MenuBarIcon::Image& image) {
+        windows->setStatusIcon(image);
+    };
+
     m_env.windows->onQuit = [this, token] {
         if (token)
             applicationWillTerminate();
@@ -184,6 +192,10 @@ void AppDelegate::wireDictation() {
     DictationController& d = *m_dictation;
     d.settings = [this, token] { return token ? settings() : Settings(); };
     d.popoverShown = [this, token] { return token && m_env.windows->isPopoverShown(); };
+    d.onActive = [this, token](bool active) {
+        if (token)
+            m_glyph->setActive(active);
+    };
     d.closePopover = [this, token] {
         if (!token || !m_env.windows->isPopoverShown())
             return false;

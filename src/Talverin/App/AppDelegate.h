@@ -4,6 +4,7 @@
 #include "Runtime/Liveness.h"
 #include "Talverin/App/KeyCaptureCoordinator.h"
 #include "Talverin/App/LiveServices.h"
+#include "Talverin/App/MenuBarGlyph.h"
 #include "Talverin/App/MicTest.h"
 #include "Talverin/App/PillCoordinator.h"
 #include "Talverin/App/ShellWindows.h"
@@ -80,6 +81,8 @@ public:
         std::string system;
         // Where every module's log lines go from the launch on; empty keeps the sink there is.
         CoreLog::Sink logSink;
+        // The desktop asks for less motion.
+        std::function<bool()> reduceMotion = [] { return false; };
     };
 
     explicit AppDelegate(Environment environment);
@@ -110,6 +113,7 @@ public:
     KeyCaptureCoordinator* keyCapture() { return m_keyCapture.get(); }
     MicTest* micTest() { return m_micTest.get(); }
     PillCoordinator* pillCoordinator() { return m_pillCoordinator.get(); }
+    MenuBarGlyph* glyph() { return m_glyph.get(); }
     const std::shared_ptr<CorrectionWatch>& correctionWatch() const { return m_correctionWatch; }
     bool hasTerminated() const { return m_terminated; }
 
@@ -131,6 +135,7 @@ private:
 
     Environment m_env;
     std::shared_ptr<HistoryStore> m_history;
+    std::unique_ptr<MenuBarGlyph> m_glyph;
     std::unique_ptr<Bridge> m_bridge;
     std::shared_ptr<Services> m_services;
     std::shared_ptr<CorrectionWatch> m_correctionWatch;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Talverin/App/MenuBarIcon.h"
 #include "Talverin/Web/Bridge.h"
 #include "TalverinCore/ThemeSetting.h"
 
@@ -35,6 +36,8 @@ public:
     virtual void closeOnboarding() = 0;
     // Main thread. The popover's page follows a new theme.
     virtual void setTheme(ThemeSetting theme) = 0;
+    // Main thread. The status item shows a new frame of its glyph.
+    virtual void setStatusIcon(const MenuBarIcon::Image& image) = 0;
 
     // Main thread: the menu's quit item or the quit shortcut.
     std::function<void()> onQuit;
@@ -67,6 +70,7 @@ public:
     void showOnboarding(std::optional<int>, bool) override {}
     void closeOnboarding() override {}
     void setTheme(ThemeSetting) override {}
+    void setStatusIcon(const MenuBarIcon::Image&) override {}
 
 private:
     std::string m_reason;

@@ -72,6 +72,7 @@ protected:
             live.correctionWatch = std::make_shared<CorrectionWatch>(
                 accessibility, secure, [] { return true; }, 1);
             live.cloudConfigured = cloudConfigured;
+            live.pillState = [p = pill] { return p->current(); };
             return live;
         };
         env.windows = windows;
@@ -263,6 +264,37 @@ TEST_F(AppDelegatePagesTest, AWakeReachesThePillsHourCheck) {
     world.suspendSystem(PillMetrics::idleHiddenFor + 1);
     workspace->post(SystemNotification::didWake);
     EXPECT_TRUE(pill->showsIdleBar());
+}
+
+// The status icon follows the pill while a dictation is active, at most thirty frames a
+// second, and stays still once it is over.
+TEST_F(AppDelegatePagesTest, TheStatusIconAnimatesOnlyDuringADictation) {
+    world.runUntil(world.uptime() + 5);
+    EXPECT_TRUE(windows->statusIcons.empty()) << "at rest nothing is drawn again";
+
+    beginDictation();
+    // The pill and the glyph come a moment after the press.
+    world.runUntil(world.uptime() + 1);
+    ASSERT_TRUE(app->glyph()->isActive());
+    const std::size_t before = windows->statusIcons.size();
+    // The level changes far more often than the icon may.
+    const double start = world.uptime();
+    for (int step = 1; step <= 240; ++step) {
+        pill->show(PillState::listening("", static_cast<float>(step % 7) / 7.0f));
+        world.runUntil(start + step / 240.0);
+    }
+    const std::size_t frames = windows->statusIcons.size() - before;
+    EXPECT_GT(frames, 10u);
+    EXPECT_LE(frames, 31u);
+    for (std::size_t i = before; i < windows->statusIcons.size(); ++i)
+        EXPECT_TRUE(std::holds_alternative<MenuBarIcon::Listening>(windows->statusIcons[i].frame));
+
+    endDictation();
+    ASSERT_FALSE(windows->statusIcons.empty());
+    EXPECT_TRUE(std::holds_alternative<MenuBarIcon::Idle>(windows->statusIcons.back().frame));
+    const std::size_t rested = windows->statusIcons.size();
+    world.runUntil(world.uptime() + 10);
+    EXPECT_EQ(windows->statusIcons.size(), rested);
 }
 
 TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {

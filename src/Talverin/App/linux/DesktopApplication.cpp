@@ -164,6 +164,13 @@ int DesktopApplication::run() {
         env.version = Bundle::main().shortVersion();
         env.system = systemName();
         env.logSink = tlLog;
+        if (toolkit)
+            env.reduceMotion = [] {
+                gboolean animations = TRUE;
+                g_object_get(gtk_settings_get_default(), "gtk-enable-animations", &animations,
+                             nullptr);
+                return !animations;
+            };
 
         AppDelegate app(std::move(env));
         app.onTerminated = [mainLoop] { g_main_loop_quit(mainLoop); };

@@ -66,6 +66,11 @@ public:
     void showOnboarding(std::optional<int> step, bool takeFocus) override;
     void closeOnboarding() override;
     void setTheme(ThemeSetting theme) override;
+    void setStatusIcon(const MenuBarIcon::Image& image) override;
+    // The size of the status item's icon, in pixels a side.
+    static constexpr int statusIconPixels = 22;
+    // One frame as the status item sends it: straight alpha, in the colour of the theme.
+    static StatusItemSni::Pixmap pixmapOf(const MenuBarIcon::Image& image, MenuBarIcon::Tint tint);
 
     // Whether losing the keyboard focus closes the popover, as a click elsewhere should. An X
     // server without a window manager takes the focus away as soon as it is given, so tests

@@ -205,3 +205,41 @@ TEST_F(ShellWindowsGtkTest, ThePopoversKeysEditThePageQuitOrCloseIt) {
 
 } // namespace
 } // namespace talverin
+
+namespace talverin {
+namespace {
+
+// The panels take straight alpha: a half-covered edge pixel keeps the full colour of the tint.
+TEST(ShellWindowsGtkIcon, PixmapsCarryTheTintAtEveryCoverage) {
+    struct Case {
+        MenuBarIcon::Frame frame;
+        MenuBarIcon::Tint tint;
+        std::uint8_t colour;
+    };
+    const Case cases[] = {
+        {MenuBarIcon::Idle{}, MenuBarIcon::Tint::white, 0xFF},
+        {MenuBarIcon::Idle{}, MenuBarIcon::Tint::black, 0x00},
+        {MenuBarIcon::Listening{MenuBarIcon::restingBars}, MenuBarIcon::Tint::white, 0xFF},
+    };
+    for (const Case& c : cases) {
+        const auto icon = ShellWindowsGtk::pixmapOf(MenuBarIcon::image(c.frame), c.tint);
+        ASSERT_EQ(icon.width, ShellWindowsGtk::statusIconPixels);
+        ASSERT_EQ(icon.height, ShellWindowsGtk::statusIconPixels);
+        ASSERT_EQ(icon.argb.size(), static_cast<std::size_t>(icon.width * icon.height * 4));
+        int covered = 0, partly = 0;
+        for (std::size_t i = 0; i < icon.argb.size(); i += 4) {
+            const std::uint8_t alpha = icon.argb[i];
+            if (alpha == 0)
+                continue;
+            ++covered;
+            partly += alpha < 0xFF;
+            for (std::size_t k = 1; k < 4; ++k)
+                ASSERT_NEAR(icon.argb[i + k], c.colour, 1) << "pixel " << i / 4;
+        }
+        EXPECT_GT(covered, 0);
+        EXPECT_GT(partly, 0) << "the edges are smoothed";
+    }
+}
+
+} // namespace
+} // namespace talverin
