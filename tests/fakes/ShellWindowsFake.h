@@ -22,6 +22,8 @@ public:
     bool isPopoverShown() const override { return m_popover; }
     void showPopover() override {
         log.record("showPopover");
+        if (!m_popover && onPopoverWillShow)
+            onPopoverWillShow();
         m_popover = true;
         screenChanged();
     }

@@ -85,6 +85,10 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (token)
             openOnboarding();
     };
+    m_env.windows->onPopoverWillShow = [this, token] {
+        if (token)
+            m_previousApp = m_env.frontApps->frontmost();
+    };
     m_env.windows->onActivated = [center = m_env.appCenter] {
         center->post(SystemNotification::didBecomeActive);
     };
@@ -200,7 +204,16 @@ void AppDelegate::wireDictation() {
         if (!token || !m_env.windows->isPopoverShown())
             return false;
         m_env.windows->closePopover();
+        m_dictationTarget = m_previousApp;
+        if (m_previousApp)
+            m_env.frontApps->activate(*m_previousApp);
         return true;
+    };
+    d.targetReady = [this, token] {
+        if (!token || !m_dictationTarget || m_env.frontApps->hasTerminated(*m_dictationTarget))
+            return true;
+        auto front = m_env.frontApps->frontmost();
+        return front && front->pid == m_dictationTarget->pid;
     };
     d.onDictated = [this, token](const DictationRecord& record) {
         if (!token)

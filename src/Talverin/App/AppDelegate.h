@@ -2,6 +2,7 @@
 
 #include "Runtime/DefaultsStore.h"
 #include "Runtime/Liveness.h"
+#include "Talverin/App/FrontApplications.h"
 #include "Talverin/App/KeyCaptureCoordinator.h"
 #include "Talverin/App/LiveServices.h"
 #include "Talverin/App/MenuBarGlyph.h"
@@ -81,6 +82,9 @@ public:
         std::string system;
         // Where every module's log lines go from the launch on; empty keeps the sink there is.
         CoreLog::Sink logSink;
+        // The application in front, for the return after a dictation from the popover.
+        std::shared_ptr<FrontApplications> frontApps =
+            std::make_shared<FrontApplicationsNull>("none given");
         // The desktop asks for less motion.
         std::function<bool()> reduceMotion = [] { return false; };
     };
@@ -147,6 +151,10 @@ private:
     std::shared_ptr<ConsentFlag> m_consent = std::make_shared<ConsentFlag>();
     // The one learned rule of the process.
     AutomaticWordCorrection m_learning;
+    // The application in front when the popover opened, and the one a dictation that closed
+    // the popover goes back to.
+    std::optional<RunningApp> m_previousApp;
+    std::optional<RunningApp> m_dictationTarget;
     // The running key-tap check's generation; 0 once it is stopped.
     std::uint64_t m_keyTapCheck = 0;
     bool m_launched = false;

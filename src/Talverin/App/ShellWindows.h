@@ -47,6 +47,8 @@ public:
     // Main thread: the menu's onboarding and log items.
     std::function<void()> onOpenOnboarding;
     std::function<void()> onOpenLog;
+    // Main thread: the popover is about to show; the application in front is still in front.
+    std::function<void()> onPopoverWillShow;
     // Main thread: one of the windows took the keyboard focus.
     std::function<void()> onActivated;
     // Main thread: the popover was shown or closed, or the onboarding window was shown,

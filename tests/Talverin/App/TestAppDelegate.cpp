@@ -5,6 +5,7 @@
 #include "fakes/ContextReadingFake.h"
 #include "fakes/DictatingFake.h"
 #include "fakes/DuckingFake.h"
+#include "fakes/FrontApplicationsFake.h"
 #include "fakes/KeyTappingFake.h"
 #include "fakes/LanguageRecognizingFake.h"
 #include "fakes/LiveDraftingFake.h"
@@ -76,6 +77,7 @@ protected:
             return live;
         };
         env.windows = windows;
+        env.frontApps = frontApps;
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
         env.quitInserter = [this] { ++inserterQuits; };
@@ -101,6 +103,8 @@ protected:
         std::make_shared<test::PermissionWatchingFake>();
     std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
     std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
+    std::shared_ptr<test::FrontApplicationsFake> frontApps =
+        std::make_shared<test::FrontApplicationsFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
@@ -295,6 +299,36 @@ TEST_F(AppDelegatePagesTest, TheStatusIconAnimatesOnlyDuringADictation) {
     const std::size_t rested = windows->statusIcons.size();
     world.runUntil(world.uptime() + 10);
     EXPECT_EQ(windows->statusIcons.size(), rested);
+}
+
+// A dictation that closes the popover gives the focus back to the application that had it
+// before the popover opened, and waits for that application to be in front again.
+TEST_F(AppDelegatePagesTest, ADictationFromThePopoverGoesBackToTheApplicationBefore) {
+    const RunningApp editor{0x2a00007, 4242};
+    const RunningApp other{0x3c00001, 5151};
+    auto& shell = *app->dictation();
+    EXPECT_TRUE(shell.targetReady()) << "no dictation went through the popover yet";
+
+    frontApps->front = editor;
+    windows->showPopover();
+    frontApps->front = std::nullopt; // the popover has the focus now
+    ASSERT_TRUE(shell.closePopover());
+    EXPECT_FALSE(windows->isPopoverShown());
+    EXPECT_EQ(frontApps->activated, std::vector<RunningApp>{editor});
+    EXPECT_FALSE(shell.targetReady());
+    frontApps->front = other;
+    EXPECT_FALSE(shell.targetReady());
+    frontApps->front = editor;
+    EXPECT_TRUE(shell.targetReady());
+
+    // An application that has ended is not waited for.
+    frontApps->front = other;
+    frontApps->ended.insert(editor.pid);
+    EXPECT_TRUE(shell.targetReady());
+
+    // A closed popover closes nothing and activates nobody.
+    EXPECT_FALSE(shell.closePopover());
+    EXPECT_EQ(frontApps->activated.size(), 1u);
 }
 
 TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {

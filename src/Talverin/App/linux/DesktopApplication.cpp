@@ -5,6 +5,7 @@
 #include "Talverin/App/AppDelegate.h"
 #include "Talverin/App/Log.h"
 #include "Talverin/App/LoginItem.h"
+#include "Talverin/App/linux/FrontApplicationsX11.h"
 #include "Talverin/App/linux/LiveSystem.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
 #include "Talverin/Web/linux/UrlOpeningGio.h"
@@ -164,6 +165,15 @@ int DesktopApplication::run() {
         env.version = Bundle::main().shortVersion();
         env.system = systemName();
         env.logSink = tlLog;
+        if (toolkit) {
+            if (auto front = FrontApplicationsX11::open())
+                env.frontApps = std::move(front);
+            else
+                env.frontApps = std::make_shared<FrontApplicationsNull>("the display did not open");
+        } else {
+            env.frontApps = std::make_shared<FrontApplicationsNull>(
+                facilities.display.value_or("the window toolkit did not start"));
+        }
         if (toolkit)
             env.reduceMotion = [] {
                 gboolean animations = TRUE;

@@ -230,6 +230,8 @@ void ShellWindowsGtk::showPopover() { showPopoverAt(std::nullopt); }
 void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
     if (!m_popover || isPopoverShown())
         return;
+    if (onPopoverWillShow)
+        onPopoverWillShow();
     GdkDisplay* display = gdk_display_get_default();
     int x = 0, y = 0;
     if (point) {
