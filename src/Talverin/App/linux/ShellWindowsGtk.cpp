@@ -148,8 +148,9 @@ struct ShellWindowsGtk::Callbacks {
             self->onScreenChange();
         return FALSE;
     }
-    static gboolean onboardingVisibility(GtkWidget*, GdkEvent*, gpointer data) {
+    static gboolean onboardingVisibility(GtkWidget*, GdkEvent* event, gpointer data) {
         auto* self = static_cast<ShellWindowsGtk*>(data);
+        self->m_onboardingObscured = event->visibility.state == GDK_VISIBILITY_FULLY_OBSCURED;
         if (self->onScreenChange)
             self->onScreenChange();
         return FALSE;
@@ -294,6 +295,7 @@ void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
                          G_CALLBACK(Callbacks::onboardingVisibility), this);
         gtk_widget_add_events(m_onboarding, GDK_VISIBILITY_NOTIFY_MASK);
         m_onboardingIconified = false;
+        m_onboardingObscured = false;
         tlLog("Onboarding: opened");
     }
     gtk_widget_show_all(m_onboarding);
@@ -304,7 +306,8 @@ void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
 }
 
 bool ShellWindowsGtk::onboardingOnScreen() const {
-    return m_onboarding && gtk_widget_get_visible(m_onboarding) && !m_onboardingIconified;
+    return m_onboarding && gtk_widget_get_visible(m_onboarding) && !m_onboardingIconified &&
+           !m_onboardingObscured;
 }
 
 void ShellWindowsGtk::closeOnboarding() {

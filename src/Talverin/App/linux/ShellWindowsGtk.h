@@ -100,6 +100,8 @@ private:
     std::unique_ptr<Page> m_onboardingPage;
     GtkWidget* m_onboarding = nullptr;
     bool m_onboardingIconified = false;
+    // Other windows cover all of it.
+    bool m_onboardingObscured = false;
     // When the popover last closed because it lost the focus (uptime).
     std::optional<double> m_focusLostAt;
 };

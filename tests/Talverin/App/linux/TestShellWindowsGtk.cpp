@@ -148,6 +148,23 @@ TEST_F(ShellWindowsGtkTest, TheOnboardingWindowKeepsItsPageUntilItCloses) {
     EXPECT_EQ(pages, (std::vector<std::string>{"popover", "onboarding", "onboarding?step=4"}));
 }
 
+// A window that covers the onboarding window takes it off screen; uncovered, it is back.
+TEST_F(ShellWindowsGtkTest, ACoveredOnboardingWindowIsNotOnScreen) {
+    int changes = 0;
+    windows->onScreenChange = [&] { ++changes; };
+    windows->showOnboarding(std::nullopt, true);
+    ASSERT_TRUE(loop.runUntil([&] { return changes > 0 && windows->onboardingOnScreen(); }, 60));
+
+    GtkWidget* cover = gtk_window_new(GTK_WINDOW_POPUP);
+    gtk_window_move(GTK_WINDOW(cover), -2000, -2000);
+    gtk_window_resize(GTK_WINDOW(cover), 8000, 8000);
+    gtk_widget_show(cover);
+    EXPECT_TRUE(loop.runUntil([&] { return !windows->onboardingOnScreen(); }, 60));
+    gtk_widget_destroy(cover);
+    EXPECT_TRUE(loop.runUntil([&] { return windows->onboardingOnScreen(); }, 60));
+    windows->onScreenChange = nullptr;
+}
+
 // A key press as the X server delivers it to the window: its keycode in the current layout.
 bool press(GtkWidget* window, guint keyval, guint state) {
     GdkKeymapKey* keys = nullptr;
