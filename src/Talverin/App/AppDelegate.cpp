@@ -64,6 +64,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_correctionWatch = live.correctionWatch;
     m_bridge->cloudConfigured = live.cloudConfigured;
 
+    // The status item's glyph rests until a dictation makes it active.
+    m_glyph = std::make_unique<MenuBarGlyph>();
+    m_glyph->pillState = live.pillState;
+    m_glyph->reduceMotion = m_env.reduceMotion;
+    m_glyph->apply = [windows = m_env.windows](const MenuBarIcon::Image& image) {
+        windows->setStatusIcon(image);
+    };
+
     m_env.windows->onQuit = [this, token] {
         if (token)
             applicationWillTerminate();
@@ -77,6 +85,10 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (token)
             openOnboarding();
     };
+    m_env.windows->onPopoverWillShow = [this, token] {
+        if (token)
+            m_previousApp = m_env.frontApps->frontmost();
+    };
     m_env.windows->onActivated = [center = m_env.appCenter] {
         center->post(SystemNotification::didBecomeActive);
     };
@@ -85,6 +97,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     wireBridge();
     wireDictation();
+    wirePill();
+    wireOnboarding();
     wirePermissions();
 
     const Settings current = settings();
@@ -161,6 +175,19 @@ void AppDelegate::wireBridge() {
         if (token)
             settingsChanged(now, before);
     };
+
+    m_keyCapture = std::make_unique<KeyCaptureCoordinator>(*m_services->keyTap, keyCaptureTimeout);
+    m_keyCapture->send = [this, token](const Wire::Event& event, Bridge::ViewRole role) {
+        if (token)
+            m_bridge->send(event, role);
+    };
+    m_keyCapture->isDictating = [this, token] {
+        return token && m_dictation && m_dictation->hasSession();
+    };
+    m_keyCapture->start();
+    bridge.onKeyCapture = [this, token](bool on, Bridge::ViewRole role) {
+        return token ? m_keyCapture->set(on, role) : KeyCaptureAnswer::off;
+    };
 }
 
 void AppDelegate::wireDictation() {
@@ -169,11 +196,24 @@ void AppDelegate::wireDictation() {
     DictationController& d = *m_dictation;
     d.settings = [this, token] { return token ? settings() : Settings(); };
     d.popoverShown = [this, token] { return token && m_env.windows->isPopoverShown(); };
+    d.onActive = [this, token](bool active) {
+        if (token)
+            m_glyph->setActive(active);
+    };
     d.closePopover = [this, token] {
         if (!token || !m_env.windows->isPopoverShown())
             return false;
         m_env.windows->closePopover();
+        m_dictationTarget = m_previousApp;
+        if (m_previousApp)
+            m_env.frontApps->activate(*m_previousApp);
         return true;
+    };
+    d.targetReady = [this, token] {
+        if (!token || !m_dictationTarget || m_env.frontApps->hasTerminated(*m_dictationTarget))
+            return true;
+        auto front = m_env.frontApps->frontmost();
+        return front && front->pid == m_dictationTarget->pid;
     };
     d.onDictated = [this, token](const DictationRecord& record) {
         if (!token)
@@ -194,10 +234,88 @@ void AppDelegate::wireDictation() {
             m_env.windows->showOnboarding(std::nullopt, false);
     };
     d.onBusy = [this, token](bool busy) {
-        if (token && busy)
+        if (!token)
+            return;
+        if (busy) {
             m_correctionWatch->stop();
+            m_micTest->dictationBegan();
+            m_keyCapture->dictationBegan();
+        } else {
+            // The controller is still inside its own callback: the test asks whether the
+            // microphone is free on a later turn.
+            MainQueue::post([this, token] {
+                if (token)
+                    m_micTest->update();
+            });
+        }
     };
     d.start();
+}
+
+void AppDelegate::wirePill() {
+    auto token = m_alive.token();
+    m_pillCoordinator = std::make_unique<PillCoordinator>(
+        *m_services->pill, *m_services->keyTap, m_services->microphones, settings(),
+        PillMetrics::idleHiddenFor);
+    PillCoordinator& pill = *m_pillCoordinator;
+    pill.updateSettings = [this, token](const Settings::Patch& patch) {
+        if (token)
+            m_bridge->updateSettings(patch);
+    };
+    pill.startHandsFree = [this, token] {
+        if (token)
+            m_dictation->clickedPill();
+    };
+    pill.openSettings = [this, token] {
+        if (!token)
+            return;
+        if (!m_env.windows->isPopoverShown())
+            m_env.windows->showPopover();
+        m_bridge->send(Wire::Event::openSettings("pill"), Bridge::ViewRole::main);
+    };
+    pill.start();
+}
+
+void AppDelegate::wireOnboarding() {
+    auto token = m_alive.token();
+    m_micTest = std::make_unique<MicTest>(*m_services->mic);
+    MicTest& test = *m_micTest;
+    test.send = [this, token](const Wire::Event& event, Bridge::ViewRole role) {
+        if (token)
+            m_bridge->send(event, role);
+    };
+    test.micAllowed = [this, token] {
+        return token &&
+               m_services->permissions->current().microphone == Wire::PermissionState::granted;
+    };
+    test.micFree = [this, token] { return token && !m_dictation->hasSession(); };
+    // The main page is on screen only while the popover shows it.
+    test.onScreen = [this, token](Bridge::ViewRole role) {
+        if (!token)
+            return false;
+        return role == Bridge::ViewRole::main ? m_env.windows->isPopoverShown()
+                                              : m_env.windows->onboardingOnScreen();
+    };
+    m_env.windows->onScreenChange = [this, token] {
+        if (token)
+            m_micTest->update();
+    };
+    m_bridge->onMicTest = [this, token](bool on, Bridge::ViewRole role) {
+        if (!token)
+            return;
+        if (on) {
+            m_micTest->wantedBy = role;
+        } else if (m_micTest->wantedBy == role) {
+            m_micTest->wantedBy.reset();
+        } else {
+            return;
+        }
+        m_micTest->update();
+    };
+    m_services->keyTap->onHoldKeyChange = [this, token](bool down, double) {
+        if (token && m_env.windows->hasOnboarding())
+            m_bridge->send(Wire::Event::holdKey(down), Bridge::ViewRole::onboarding);
+    };
 }
 
 void AppDelegate::learn(const std::string& text, const DictationContext& context) {
@@ -240,6 +358,8 @@ void AppDelegate::wirePermissions() {
         if (now.microphone == PermissionState::granted &&
             before.microphone != PermissionState::granted)
             prewarmMic();
+        if (now.microphone != before.microphone)
+            m_micTest->update();
     };
     m_services->permissions->start();
 }
@@ -255,6 +375,11 @@ void AppDelegate::prewarmMic() {
 
 void AppDelegate::observeSuspend() {
     auto token = m_alive.token();
+    // The hide of the pill's idle bar counts the sleep towards its hour.
+    m_observers.push_back(m_env.workspace->addObserver(SystemNotification::didWake, [this, token] {
+        if (token)
+            m_pillCoordinator->didWake();
+    }));
     for (const auto& notice : suspendNotices) {
         SuspendReason reason = notice.reason;
         m_observers.push_back(m_env.workspace->addObserver(notice.name, [this, token, reason] {
@@ -307,12 +432,15 @@ void AppDelegate::settingsChanged(const Settings& now, const Settings& before) {
     }
     if (now.languages != before.languages)
         m_services->liveDraft->prewarm(now.languages);
+    m_pillCoordinator->settingsChanged(now, before);
 }
 
 void AppDelegate::devicesChanged() {
     if (!m_bridge)
         return;
     m_bridge->send(Wire::Event::microphones(m_services->microphones()));
+    if (m_pillCoordinator)
+        m_pillCoordinator->devicesChanged();
 }
 
 void AppDelegate::toggleLearning() {

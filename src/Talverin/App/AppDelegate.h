@@ -2,7 +2,12 @@
 
 #include "Runtime/DefaultsStore.h"
 #include "Runtime/Liveness.h"
+#include "Talverin/App/FrontApplications.h"
+#include "Talverin/App/KeyCaptureCoordinator.h"
 #include "Talverin/App/LiveServices.h"
+#include "Talverin/App/MenuBarGlyph.h"
+#include "Talverin/App/MicTest.h"
+#include "Talverin/App/PillCoordinator.h"
 #include "Talverin/App/ShellWindows.h"
 #include "Talverin/Dictation/DictationController.h"
 #include "Talverin/Web/Bridge.h"
@@ -53,6 +58,8 @@ public:
     static constexpr const char* obsoleteCorrectionsKey = "localWordCorrections";
     // The period of the key tap's restart check.
     static constexpr double keyTapCheckInterval = 3.0;
+    // How long a page's key capture waits for a key.
+    static constexpr double keyCaptureTimeout = 10.0;
 
     // What the launch builds on; the composition root supplies the real pieces, tests fakes.
     struct Environment {
@@ -75,6 +82,11 @@ public:
         std::string system;
         // Where every module's log lines go from the launch on; empty keeps the sink there is.
         CoreLog::Sink logSink;
+        // The application in front, for the return after a dictation from the popover.
+        std::shared_ptr<FrontApplications> frontApps =
+            std::make_shared<FrontApplicationsNull>("none given");
+        // The desktop asks for less motion.
+        std::function<bool()> reduceMotion = [] { return false; };
     };
 
     explicit AppDelegate(Environment environment);
@@ -102,6 +114,10 @@ public:
     Bridge* bridge() { return m_bridge.get(); }
     const std::shared_ptr<Services>& services() const { return m_services; }
     DictationController* dictation() { return m_dictation.get(); }
+    KeyCaptureCoordinator* keyCapture() { return m_keyCapture.get(); }
+    MicTest* micTest() { return m_micTest.get(); }
+    PillCoordinator* pillCoordinator() { return m_pillCoordinator.get(); }
+    MenuBarGlyph* glyph() { return m_glyph.get(); }
     const std::shared_ptr<CorrectionWatch>& correctionWatch() const { return m_correctionWatch; }
     bool hasTerminated() const { return m_terminated; }
 
@@ -111,6 +127,8 @@ public:
 private:
     void wireBridge();
     void wireDictation();
+    void wirePill();
+    void wireOnboarding();
     void wirePermissions();
     void observeSuspend();
     void prewarmMic();
@@ -121,14 +139,22 @@ private:
 
     Environment m_env;
     std::shared_ptr<HistoryStore> m_history;
+    std::unique_ptr<MenuBarGlyph> m_glyph;
     std::unique_ptr<Bridge> m_bridge;
     std::shared_ptr<Services> m_services;
     std::shared_ptr<CorrectionWatch> m_correctionWatch;
     std::unique_ptr<DictationController> m_dictation;
+    std::unique_ptr<PillCoordinator> m_pillCoordinator;
+    std::unique_ptr<MicTest> m_micTest;
+    std::unique_ptr<KeyCaptureCoordinator> m_keyCapture;
     std::vector<NotificationCenter::Token> m_observers;
     std::shared_ptr<ConsentFlag> m_consent = std::make_shared<ConsentFlag>();
     // The one learned rule of the process.
     AutomaticWordCorrection m_learning;
+    // The application in front when the popover opened, and the one a dictation that closed
+    // the popover goes back to.
+    std::optional<RunningApp> m_previousApp;
+    std::optional<RunningApp> m_dictationTarget;
     // The running key-tap check's generation; 0 once it is stopped.
     std::uint64_t m_keyTapCheck = 0;
     bool m_launched = false;

@@ -49,6 +49,11 @@ LiveServices LiveServices::live(HoldKey holdKey, LiveParts::Consent consent,
     live.services = std::move(services);
     live.cloudConfigured = cloud.configured;
     live.correctionWatch = parts.correctionWatch();
+    if (parts.pillState)
+        live.pillState = [state = parts.pillState] {
+            auto now = state();
+            return MenuBarGlyph::stateOf(now ? &*now : nullptr);
+        };
     return live;
 }
 

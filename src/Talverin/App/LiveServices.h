@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Talverin/App/MenuBarGlyph.h"
 #include "Talverin/Dictation/Services.h"
 #include "TalverinAudio/InputDevice.h"
 #include "TalverinAudio/Sounds.h"
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ struct LiveParts {
     std::function<std::shared_ptr<ContextReading>()> context;
     std::function<std::shared_ptr<TextInserting>()> inserter;
     std::function<std::shared_ptr<PillPresenting>(PillLang lang)> pill;
+    // What the pill shows now; none while there is no pill on screen to ask.
+    std::function<std::optional<PillState>()> pillState;
     std::function<std::shared_ptr<Sounds>()> sounds;
     std::function<std::shared_ptr<Ducking>()> ducker;
     std::function<std::shared_ptr<PermissionWatching>()> permissions;
@@ -54,6 +58,8 @@ struct LiveServices {
     std::shared_ptr<CorrectionWatch> correctionWatch;
     // Whether a cloud backend was configured when the bundle was built.
     bool cloudConfigured = false;
+    // What the pill shows now, for the status item's glyph.
+    std::function<PillState()> pillState = [] { return MenuBarGlyph::stateOf(nullptr); };
 
     // The live draft's tail shown in the pill.
     static constexpr int tailWords = 7;

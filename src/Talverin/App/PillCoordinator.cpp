@@ -3,6 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Talverin/App/Log.h"
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -50,8 +51,7 @@ void PillCoordinator::start() {
     };
     m_pill.setSpot(m_settings.pillSpot, false);
     m_pill.setHoldKey(m_settings.holdKey);
-    m_pill.setMicrophoneMenu({m_microphones ? m_microphones() : std::vector<Wire::Microphone>{},
-                              m_settings.microphoneID});
+    devicesChanged();
     apply();
 }
 
@@ -109,14 +109,30 @@ void PillCoordinator::apply() {
 void PillCoordinator::hideForAWhile() {
     m_hiddenForAWhile = true;
     const std::uint64_t token = ++m_hideToken;
+    m_hideUntil = Clock::now() + std::chrono::duration_cast<WallTime::duration>(
+                                     std::chrono::duration<double>(m_hideFor));
     apply();
     MainQueue::afterWallClock(m_hideFor, [this, alive = m_alive.token(), token] {
-        if (!alive || token != m_hideToken || !m_hiddenForAWhile)
-            return;
-        m_hiddenForAWhile = false;
-        tlLog("Pill: the idle bar is back after the hour");
-        apply();
+        if (alive && token == m_hideToken && m_hiddenForAWhile)
+            endHide();
     });
+}
+
+void PillCoordinator::didWake() {
+    if (m_hiddenForAWhile && Clock::now() >= m_hideUntil)
+        endHide();
+}
+
+void PillCoordinator::endHide() {
+    m_hiddenForAWhile = false;
+    ++m_hideToken;
+    tlLog("Pill: the idle bar is back after the hour");
+    apply();
+}
+
+void PillCoordinator::devicesChanged() {
+    m_pill.setMicrophoneMenu({m_microphones ? m_microphones() : std::vector<Wire::Microphone>{},
+                              m_settings.microphoneID});
 }
 
 } // namespace talverin

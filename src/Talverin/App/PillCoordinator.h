@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Runtime/EventLoop.h"
 #include "Runtime/Liveness.h"
 #include "TalverinCore/KeyTapping.h"
 #include "TalverinCore/PillMenuAction.h"
@@ -37,18 +38,26 @@ public:
     void settingsChanged(const Settings& now, const Settings& before);
     void menu(const PillMenuAction& action);
     void hideForAWhile();
+    // The machine woke: a hide whose hour ran out while it slept ends now.
+    void didWake();
+    // The input devices changed: the pill's microphone menu lists them anew.
+    void devicesChanged();
     // The idle bar and the drag permission as the settings and the hide say.
     void apply();
 
     bool isHiddenForAWhile() const { return m_hiddenForAWhile; }
 
 private:
+    void endHide();
+
     PillPresenting& m_pill;
     KeyTapping& m_keyTap;
     std::function<std::vector<Wire::Microphone>()> m_microphones;
     double m_hideFor;
     Settings m_settings;
     bool m_hiddenForAWhile = false;
+    // When the running hide ends, on the wall clock.
+    WallTime m_hideUntil;
     // Changes at each hide and at each end of one; a pending end from before is stale.
     std::uint64_t m_hideToken = 0;
     Liveness m_alive;

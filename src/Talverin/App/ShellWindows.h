@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Talverin/App/MenuBarIcon.h"
 #include "Talverin/Web/Bridge.h"
 #include "TalverinCore/ThemeSetting.h"
 
@@ -27,12 +28,16 @@ public:
     virtual void closePopover() = 0;
     // Main thread. The onboarding window exists (it may be minimised).
     virtual bool hasOnboarding() const = 0;
+    // Main thread. The onboarding window is on screen: shown and not minimised.
+    virtual bool onboardingOnScreen() const = 0;
     // Main thread. Opens the onboarding at a step (none: its first), or brings an open one
     // forward without changing its step; with focus it is raised above other applications.
     virtual void showOnboarding(std::optional<int> step, bool takeFocus) = 0;
     virtual void closeOnboarding() = 0;
     // Main thread. The popover's page follows a new theme.
     virtual void setTheme(ThemeSetting theme) = 0;
+    // Main thread. The status item shows a new frame of its glyph.
+    virtual void setStatusIcon(const MenuBarIcon::Image& image) = 0;
 
     // Main thread: the menu's quit item or the quit shortcut.
     std::function<void()> onQuit;
@@ -42,9 +47,12 @@ public:
     // Main thread: the menu's onboarding and log items.
     std::function<void()> onOpenOnboarding;
     std::function<void()> onOpenLog;
+    // Main thread: the popover is about to show; the application in front is still in front.
+    std::function<void()> onPopoverWillShow;
     // Main thread: one of the windows took the keyboard focus.
     std::function<void()> onActivated;
-    // Main thread: the onboarding window was shown, hidden, minimised or closed.
+    // Main thread: the popover was shown or closed, or the onboarding window was shown,
+    // hidden, minimised or closed.
     std::function<void()> onScreenChange;
 };
 
@@ -60,9 +68,11 @@ public:
     void showPopover() override {}
     void closePopover() override {}
     bool hasOnboarding() const override { return false; }
+    bool onboardingOnScreen() const override { return false; }
     void showOnboarding(std::optional<int>, bool) override {}
     void closeOnboarding() override {}
     void setTheme(ThemeSetting) override {}
+    void setStatusIcon(const MenuBarIcon::Image&) override {}
 
 private:
     std::string m_reason;

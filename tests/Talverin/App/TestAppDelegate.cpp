@@ -5,6 +5,7 @@
 #include "fakes/ContextReadingFake.h"
 #include "fakes/DictatingFake.h"
 #include "fakes/DuckingFake.h"
+#include "fakes/FrontApplicationsFake.h"
 #include "fakes/KeyTappingFake.h"
 #include "fakes/LanguageRecognizingFake.h"
 #include "fakes/LiveDraftingFake.h"
@@ -15,11 +16,13 @@
 #include "fakes/ShellWindowsFake.h"
 #include "fakes/SoundPlayingFake.h"
 #include "fakes/TextInsertingFake.h"
+#include "fakes/WebPageFake.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,7 +63,7 @@ protected:
             s->context = std::make_shared<test::ContextReadingFake>();
             s->inserter = std::make_shared<test::TextInsertingFake>();
             s->dictate = std::make_shared<test::DictatingFake>();
-            s->pill = std::make_shared<test::PillPresentingFake>();
+            s->pill = pill;
             s->sounds = std::make_shared<test::SoundPlayingFake>();
             s->ducker = ducker;
             s->permissions = permissions;
@@ -70,9 +73,11 @@ protected:
             live.correctionWatch = std::make_shared<CorrectionWatch>(
                 accessibility, secure, [] { return true; }, 1);
             live.cloudConfigured = cloudConfigured;
+            live.pillState = [p = pill] { return p->current(); };
             return live;
         };
         env.windows = windows;
+        env.frontApps = frontApps;
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
         env.quitInserter = [this] { ++inserterQuits; };
@@ -97,6 +102,9 @@ protected:
     std::shared_ptr<test::PermissionWatchingFake> permissions =
         std::make_shared<test::PermissionWatchingFake>();
     std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
+    std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
+    std::shared_ptr<test::FrontApplicationsFake> frontApps =
+        std::make_shared<test::FrontApplicationsFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
@@ -104,6 +112,236 @@ protected:
     int loginItemRegistrations = 0;
     std::unique_ptr<AppDelegate> app;
 };
+
+// A launch with everything granted and pages attached for both roles.
+class AppDelegatePagesTest : public AppDelegateTest {
+protected:
+    using Role = Bridge::ViewRole;
+
+    void SetUp() override {
+        permissions->set(allGranted);
+        storeSettings({.onboarded = true});
+        launch();
+        app->bridge()->attach(mainPage, Role::main);
+        app->bridge()->attach(onboardingPage, Role::onboarding);
+        mic->log.clear();
+        keyTap->log.clear();
+    }
+    static std::string script(const Wire::Event& event) { return *event.script(); }
+    static std::size_t count(const test::WebPageFake& page, const Wire::Event& event) {
+        return static_cast<std::size_t>(
+            std::count(page.scripts.begin(), page.scripts.end(), script(event)));
+    }
+    void reading(float level) {
+        mic->sendReading({level, std::nullopt});
+        settle();
+    }
+    void beginDictation() {
+        keyTap->sendPress();
+        settle();
+        ASSERT_TRUE(app->dictation()->hasSession());
+    }
+    void endDictation() {
+        keyTap->sendRelease();
+        world.runUntil(world.uptime() + 30);
+        ASSERT_FALSE(app->dictation()->hasSession());
+    }
+
+    std::shared_ptr<test::WebPageFake> mainPage = std::make_shared<test::WebPageFake>();
+    std::shared_ptr<test::WebPageFake> onboardingPage = std::make_shared<test::WebPageFake>();
+};
+
+// The main page's test runs only while the popover shows it; closing the popover ends it.
+TEST_F(AppDelegatePagesTest, TheMainPagesMicTestRunsWhileThePopoverIsShown) {
+    const auto level = Wire::Event::micLevel({0.5f, std::nullopt});
+    app->bridge()->onMicTest(true, Role::main);
+    EXPECT_FALSE(mic->isChecking()) << "the popover is closed";
+
+    windows->showPopover();
+    EXPECT_TRUE(mic->isChecking());
+    reading(0.5f);
+    EXPECT_EQ(count(*mainPage, level), 1u);
+
+    windows->closePopover();
+    EXPECT_FALSE(mic->isChecking());
+    EXPECT_EQ(logs.starting("Mic test:"),
+              (std::vector<std::string>{"Mic test: on", "Mic test: off"}));
+    reading(0.5f);
+    EXPECT_EQ(count(*mainPage, level), 1u) << "a reading after the close reaches nobody";
+
+    // Still wanted: the next showing starts it again, until the page turns it off.
+    windows->showPopover();
+    EXPECT_TRUE(mic->isChecking());
+    app->bridge()->onMicTest(false, Role::onboarding);
+    EXPECT_TRUE(mic->isChecking()) << "only the page that asked turns it off";
+    app->bridge()->onMicTest(false, Role::main);
+    EXPECT_FALSE(mic->isChecking());
+}
+
+TEST_F(AppDelegatePagesTest, TheOnboardingsMicTestFollowsItsWindowAndTheMicrophone) {
+    app->openOnboarding();
+    app->bridge()->onMicTest(true, Role::onboarding);
+    EXPECT_TRUE(mic->isChecking());
+
+    windows->minimiseOnboarding(true);
+    EXPECT_FALSE(mic->isChecking());
+    windows->minimiseOnboarding(false);
+    EXPECT_TRUE(mic->isChecking());
+
+    permissions->set({PermissionState::denied, PermissionState::granted,
+                      PermissionState::granted});
+    settle();
+    EXPECT_FALSE(mic->isChecking());
+    permissions->set(allGranted);
+    settle();
+    EXPECT_TRUE(mic->isChecking());
+
+    windows->closeOnboarding();
+    EXPECT_FALSE(mic->isChecking());
+}
+
+// A dictation takes the microphone: the readings stop, and the test comes back after it.
+TEST_F(AppDelegatePagesTest, ADictationPausesTheMicTestAndCancelsAKeyCapture) {
+    const auto level = Wire::Event::micLevel({0.25f, std::nullopt});
+    const auto cancelled = Wire::Event::keyCapture(KeyCaptureResult::cancelled());
+    app->openOnboarding();
+    app->bridge()->onMicTest(true, Role::onboarding);
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::main), KeyCaptureAnswer::on);
+    EXPECT_EQ(keyTap->log.count("beginCapture"), 1u);
+
+    beginDictation();
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    EXPECT_EQ(keyTap->log.count("endCapture"), 1u);
+    EXPECT_EQ(app->bridge()->onKeyCapture(true, Role::onboarding), KeyCaptureAnswer::busy);
+    reading(0.25f);
+    EXPECT_EQ(count(*onboardingPage, level), 0u);
+
+    endDictation();
+    EXPECT_TRUE(mic->isChecking());
+    EXPECT_TRUE(app->micTest()->isRunning());
+    reading(0.25f);
+    EXPECT_EQ(count(*onboardingPage, level), 1u);
+    // Nothing more reaches the page that had the capture: no second cancel, no timeout.
+    world.runUntil(world.uptime() + 2 * AppDelegate::keyCaptureTimeout);
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    EXPECT_TRUE(logs.starting("Key capture: no key").empty());
+}
+
+// A captured key goes to the page that asked; another page taking over cancels the first.
+TEST_F(AppDelegatePagesTest, KeyCaptureAnswersThePageThatOwnsIt) {
+    const auto cancelled = Wire::Event::keyCapture(KeyCaptureResult::cancelled());
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::main), KeyCaptureAnswer::on);
+    ASSERT_EQ(app->bridge()->onKeyCapture(true, Role::onboarding), KeyCaptureAnswer::on);
+    EXPECT_EQ(count(*mainPage, cancelled), 1u);
+    const auto accepted = KeyCaptureResult::accepted(HoldKey::f13);
+    keyTap->sendCapture(accepted);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, Wire::Event::keyCapture(accepted)), 1u);
+    EXPECT_EQ(count(*mainPage, Wire::Event::keyCapture(accepted)), 0u);
+}
+
+// What the user does with the pill lands in the settings, and the settings reach the pill.
+TEST_F(AppDelegatePagesTest, ThePillAndTheSettingsFollowEachOther) {
+    ASSERT_TRUE(pill->beginDrag());
+    ASSERT_TRUE(pill->dropOn(PillSpot::topRight));
+    settle();
+    EXPECT_EQ(app->bridge()->settings().pillSpot, PillSpot::topRight);
+
+    app->bridge()->updateSettings({.holdKey = HoldKey::f13, .pillSpot = PillSpot::topLeft});
+    EXPECT_EQ(pill->spot(), PillSpot::topLeft);
+    EXPECT_EQ(pill->holdKey(), HoldKey::f13);
+
+    // The menu's settings item opens the popover on the settings at the pill's section.
+    pill->chooseMenu(PillMenuAction::openSettings());
+    settle();
+    EXPECT_TRUE(windows->isPopoverShown());
+    EXPECT_EQ(count(*mainPage, Wire::Event::openSettings("pill")), 1u);
+}
+
+// The hour of a hide counts the sleep: the wake after it brings the idle bar back at once.
+TEST_F(AppDelegatePagesTest, AWakeReachesThePillsHourCheck) {
+    app->bridge()->updateSettings({.pillIdle = true});
+    ASSERT_TRUE(pill->showsIdleBar());
+    pill->chooseMenu(PillMenuAction::hideForAnHour());
+    settle();
+    ASSERT_FALSE(pill->showsIdleBar());
+    world.suspendSystem(PillMetrics::idleHiddenFor + 1);
+    workspace->post(SystemNotification::didWake);
+    EXPECT_TRUE(pill->showsIdleBar());
+}
+
+// The status icon follows the pill while a dictation is active, at most thirty frames a
+// second, and stays still once it is over.
+TEST_F(AppDelegatePagesTest, TheStatusIconAnimatesOnlyDuringADictation) {
+    world.runUntil(world.uptime() + 5);
+    EXPECT_TRUE(windows->statusIcons.empty()) << "at rest nothing is drawn again";
+
+    beginDictation();
+    // The pill and the glyph come a moment after the press.
+    world.runUntil(world.uptime() + 1);
+    ASSERT_TRUE(app->glyph()->isActive());
+    const std::size_t before = windows->statusIcons.size();
+    // The level changes far more often than the icon may.
+    const double start = world.uptime();
+    for (int step = 1; step <= 240; ++step) {
+        pill->show(PillState::listening("", static_cast<float>(step % 7) / 7.0f));
+        world.runUntil(start + step / 240.0);
+    }
+    const std::size_t frames = windows->statusIcons.size() - before;
+    EXPECT_GT(frames, 10u);
+    EXPECT_LE(frames, 31u);
+    for (std::size_t i = before; i < windows->statusIcons.size(); ++i)
+        EXPECT_TRUE(std::holds_alternative<MenuBarIcon::Listening>(windows->statusIcons[i].frame));
+
+    endDictation();
+    ASSERT_FALSE(windows->statusIcons.empty());
+    EXPECT_TRUE(std::holds_alternative<MenuBarIcon::Idle>(windows->statusIcons.back().frame));
+    const std::size_t rested = windows->statusIcons.size();
+    world.runUntil(world.uptime() + 10);
+    EXPECT_EQ(windows->statusIcons.size(), rested);
+}
+
+// A dictation that closes the popover gives the focus back to the application that had it
+// before the popover opened, and waits for that application to be in front again.
+TEST_F(AppDelegatePagesTest, ADictationFromThePopoverGoesBackToTheApplicationBefore) {
+    const RunningApp editor{0x2a00007, 4242};
+    const RunningApp other{0x3c00001, 5151};
+    auto& shell = *app->dictation();
+    EXPECT_TRUE(shell.targetReady()) << "no dictation went through the popover yet";
+
+    frontApps->front = editor;
+    windows->showPopover();
+    frontApps->front = std::nullopt; // the popover has the focus now
+    ASSERT_TRUE(shell.closePopover());
+    EXPECT_FALSE(windows->isPopoverShown());
+    EXPECT_EQ(frontApps->activated, std::vector<RunningApp>{editor});
+    EXPECT_FALSE(shell.targetReady());
+    frontApps->front = other;
+    EXPECT_FALSE(shell.targetReady());
+    frontApps->front = editor;
+    EXPECT_TRUE(shell.targetReady());
+
+    // An application that has ended is not waited for.
+    frontApps->front = other;
+    frontApps->ended.insert(editor.pid);
+    EXPECT_TRUE(shell.targetReady());
+
+    // A closed popover closes nothing and activates nobody.
+    EXPECT_FALSE(shell.closePopover());
+    EXPECT_EQ(frontApps->activated.size(), 1u);
+}
+
+TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {
+    const auto down = Wire::Event::holdKey(true);
+    keyTap->sendHoldKeyChange(true);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, down), 0u);
+    app->openOnboarding();
+    keyTap->sendHoldKeyChange(true);
+    settle();
+    EXPECT_EQ(count(*onboardingPage, down), 1u);
+    EXPECT_EQ(count(*mainPage, down), 0u);
+}
 
 TEST_F(AppDelegateTest, TheLaunchLogsTheSystemAndItsSummary) {
     permissions->set(allGranted);

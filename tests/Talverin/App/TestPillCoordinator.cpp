@@ -115,6 +115,22 @@ TEST_F(PillCoordinatorTest, HideForAnHourCountsTimeAsleep) {
     EXPECT_EQ(log.count("Pill: the idle bar is back after the hour"), 1);
 }
 
+// A wake ends a hide whose hour ran out during the sleep, once; an earlier wake changes nothing.
+TEST_F(PillCoordinatorTest, AWakeAfterTheHourEndsTheHideOnce) {
+    start();
+    coordinator->hideForAWhile();
+    world.suspendSystem(1800);
+    coordinator->didWake();
+    EXPECT_FALSE(pill.showsIdleBar());
+    world.suspendSystem(1800.5);
+    coordinator->didWake();
+    EXPECT_TRUE(pill.showsIdleBar());
+    coordinator->didWake();
+    world.advance(7200);
+    EXPECT_EQ(log.count("Pill: the idle bar is back after the hour"), 1);
+    EXPECT_FALSE(coordinator->isHiddenForAWhile());
+}
+
 TEST_F(PillCoordinatorTest, ASecondHideRestartsTheHour) {
     start();
     coordinator->hideForAWhile();

@@ -5,6 +5,7 @@
 #include "Talverin/App/AppDelegate.h"
 #include "Talverin/App/Log.h"
 #include "Talverin/App/LoginItem.h"
+#include "Talverin/App/linux/FrontApplicationsX11.h"
 #include "Talverin/App/linux/LiveSystem.h"
 #include "Talverin/App/linux/LogJournalSocket.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
@@ -168,6 +169,22 @@ int DesktopApplication::run() {
         env.version = Bundle::main().shortVersion();
         env.system = systemName();
         env.logSink = tlLog;
+        if (toolkit) {
+            if (auto front = FrontApplicationsX11::open())
+                env.frontApps = std::move(front);
+            else
+                env.frontApps = std::make_shared<FrontApplicationsNull>("the display did not open");
+        } else {
+            env.frontApps = std::make_shared<FrontApplicationsNull>(
+                facilities.display.value_or("the window toolkit did not start"));
+        }
+        if (toolkit)
+            env.reduceMotion = [] {
+                gboolean animations = TRUE;
+                g_object_get(gtk_settings_get_default(), "gtk-enable-animations", &animations,
+                             nullptr);
+                return !animations;
+            };
 
         AppDelegate app(std::move(env));
         app.onTerminated = [mainLoop] { g_main_loop_quit(mainLoop); };

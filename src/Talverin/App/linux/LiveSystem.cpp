@@ -263,6 +263,11 @@ LiveParts LiveSystem::parts() {
         }
         return std::make_shared<PillPresentingNull>(pill.missing.value_or("no display"));
     };
+    parts.pillState = [this]() -> std::optional<PillState> {
+        if (auto panel = m_pillPanel.lock())
+            return panel->state();
+        return std::nullopt;
+    };
     parts.screenFrame = [this](const Rect& window) -> std::optional<Rect> {
         if (auto panel = m_pillPanel.lock())
             return panel->screenFrame(window);

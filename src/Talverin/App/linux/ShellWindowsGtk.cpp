@@ -9,6 +9,7 @@
 #include "Talverin/Web/linux/WebViewController.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <string>
 
@@ -73,21 +74,21 @@ std::optional<std::string> charactersOf(GdkEventKey* event) {
     return std::string(utf8);
 }
 
-// FIXME: the animated glyph replaces this resting dot once its frames are drawn here.
-StatusItemSni::Pixmap restingIcon() {
-    constexpr int size = 22;
-    StatusItemSni::Pixmap icon{size, size, std::vector<std::uint8_t>(size * size * 4)};
-    const double centre = (size - 1) / 2.0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const double distance = std::hypot(x - centre, y - centre);
-            // A soft edge of one pixel keeps the dot round at this size.
-            const double coverage = std::clamp(7.5 - distance, 0.0, 1.0);
-            std::uint8_t* p = &icon.argb[static_cast<std::size_t>((y * size + x) * 4)];
-            p[0] = static_cast<std::uint8_t>(coverage * 255); // alpha first: network byte order
-            p[1] = p[2] = p[3] = 0xE8;
-        }
-    return icon;
+// The glyph's colour: white on a dark theme, black otherwise.
+MenuBarIcon::Tint themeTint() {
+    GtkSettings* settings = gtk_settings_get_default();
+    if (!settings)
+        return MenuBarIcon::Tint::white;
+    gboolean preferDark = FALSE;
+    gchar* name = nullptr;
+    g_object_get(settings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name",
+                 &name, nullptr);
+    std::string theme = name ? name : "";
+    g_free(name);
+    std::transform(theme.begin(), theme.end(), theme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool dark = preferDark || theme.find("dark") != std::string::npos;
+    return dark ? MenuBarIcon::Tint::white : MenuBarIcon::Tint::black;
 }
 
 class WebKitPage final : public ShellWindowsGtk::Page {
@@ -147,8 +148,9 @@ struct ShellWindowsGtk::Callbacks {
             self->onScreenChange();
         return FALSE;
     }
-    static gboolean onboardingVisibility(GtkWidget*, GdkEvent*, gpointer data) {
+    static gboolean onboardingVisibility(GtkWidget*, GdkEvent* event, gpointer data) {
         auto* self = static_cast<ShellWindowsGtk*>(data);
+        self->m_onboardingObscured = event->visibility.state == GDK_VISIBILITY_FULLY_OBSCURED;
         if (self->onScreenChange)
             self->onScreenChange();
         return FALSE;
@@ -189,7 +191,7 @@ void ShellWindowsGtk::install(Bridge& bridge) {
             if (onQuit)
                 onQuit();
         };
-        m_statusItem->setIcon(restingIcon());
+        setStatusIcon(MenuBarIcon::image(MenuBarIcon::Idle{}));
     }
 
     m_popoverPage = m_makePage(bridge, {"popover", Bridge::ViewRole::main, popoverWidth,
@@ -229,6 +231,8 @@ void ShellWindowsGtk::showPopover() { showPopoverAt(std::nullopt); }
 void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
     if (!m_popover || isPopoverShown())
         return;
+    if (onPopoverWillShow)
+        onPopoverWillShow();
     GdkDisplay* display = gdk_display_get_default();
     int x = 0, y = 0;
     if (point) {
@@ -251,6 +255,8 @@ void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
     gtk_widget_show_all(m_popover);
     gtk_window_present(GTK_WINDOW(m_popover));
     m_bridge->send(Wire::Event::shown(), Bridge::ViewRole::main);
+    if (onScreenChange)
+        onScreenChange();
 }
 
 void ShellWindowsGtk::closePopover() {
@@ -258,6 +264,8 @@ void ShellWindowsGtk::closePopover() {
         return;
     gtk_widget_hide(m_popover);
     m_bridge->send(Wire::Event::hidden(), Bridge::ViewRole::main);
+    if (onScreenChange)
+        onScreenChange();
 }
 
 void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
@@ -287,6 +295,7 @@ void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
                          G_CALLBACK(Callbacks::onboardingVisibility), this);
         gtk_widget_add_events(m_onboarding, GDK_VISIBILITY_NOTIFY_MASK);
         m_onboardingIconified = false;
+        m_onboardingObscured = false;
         tlLog("Onboarding: opened");
     }
     gtk_widget_show_all(m_onboarding);
@@ -297,7 +306,8 @@ void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
 }
 
 bool ShellWindowsGtk::onboardingOnScreen() const {
-    return m_onboarding && gtk_widget_get_visible(m_onboarding) && !m_onboardingIconified;
+    return m_onboarding && gtk_widget_get_visible(m_onboarding) && !m_onboardingIconified &&
+           !m_onboardingObscured;
 }
 
 void ShellWindowsGtk::closeOnboarding() {
@@ -314,6 +324,39 @@ void ShellWindowsGtk::onboardingClosed() {
     tlLog("Onboarding: closed");
     if (onScreenChange)
         onScreenChange();
+}
+
+StatusItemSni::Pixmap ShellWindowsGtk::pixmapOf(const MenuBarIcon::Image& image,
+                                                MenuBarIcon::Tint tint) {
+    const int size = statusIconPixels;
+    const std::vector<std::uint32_t> pixels = image.render(size, tint);
+    if (pixels.empty())
+        return {};
+    StatusItemSni::Pixmap icon{size, size, std::vector<std::uint8_t>(pixels.size() * 4)};
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const std::uint32_t pixel = pixels[i];
+        const std::uint32_t alpha = pixel >> 24;
+        // Cairo's pixels are premultiplied; the panels take straight alpha.
+        auto channel = [&](int shift) -> std::uint8_t {
+            const std::uint32_t value = (pixel >> shift) & 0xFF;
+            return alpha == 0 ? 0 : static_cast<std::uint8_t>(std::min<std::uint32_t>(
+                                        255, (value * 255 + alpha / 2) / alpha));
+        };
+        std::uint8_t* p = &icon.argb[i * 4];
+        p[0] = static_cast<std::uint8_t>(alpha); // alpha first: network byte order
+        p[1] = channel(16);
+        p[2] = channel(8);
+        p[3] = channel(0);
+    }
+    return icon;
+}
+
+void ShellWindowsGtk::setStatusIcon(const MenuBarIcon::Image& image) {
+    if (!m_statusItem)
+        return;
+    auto icon = pixmapOf(image, themeTint());
+    if (!icon.argb.empty())
+        m_statusItem->setIcon(std::move(icon));
 }
 
 void ShellWindowsGtk::setTheme(ThemeSetting theme) {

@@ -62,9 +62,15 @@ public:
     void showPopover() override;
     void closePopover() override;
     bool hasOnboarding() const override { return m_onboarding != nullptr; }
+    bool onboardingOnScreen() const override;
     void showOnboarding(std::optional<int> step, bool takeFocus) override;
     void closeOnboarding() override;
     void setTheme(ThemeSetting theme) override;
+    void setStatusIcon(const MenuBarIcon::Image& image) override;
+    // The size of the status item's icon, in pixels a side.
+    static constexpr int statusIconPixels = 22;
+    // One frame as the status item sends it: straight alpha, in the colour of the theme.
+    static StatusItemSni::Pixmap pixmapOf(const MenuBarIcon::Image& image, MenuBarIcon::Tint tint);
 
     // Whether losing the keyboard focus closes the popover, as a click elsewhere should. An X
     // server without a window manager takes the focus away as soon as it is given, so tests
@@ -74,8 +80,6 @@ public:
 
     StatusItemSni* statusItem() { return m_statusItem.get(); }
     GtkWidget* popoverWidget() const { return m_popover; }
-    // Whether the onboarding window is on screen: shown and not minimised.
-    bool onboardingOnScreen() const;
 
     struct Callbacks;
 
@@ -96,6 +100,8 @@ private:
     std::unique_ptr<Page> m_onboardingPage;
     GtkWidget* m_onboarding = nullptr;
     bool m_onboardingIconified = false;
+    // Other windows cover all of it.
+    bool m_onboardingObscured = false;
     // When the popover last closed because it lost the focus (uptime).
     std::optional<double> m_focusLostAt;
 };

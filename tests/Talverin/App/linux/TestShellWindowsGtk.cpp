@@ -148,6 +148,23 @@ TEST_F(ShellWindowsGtkTest, TheOnboardingWindowKeepsItsPageUntilItCloses) {
     EXPECT_EQ(pages, (std::vector<std::string>{"popover", "onboarding", "onboarding?step=4"}));
 }
 
+// A window that covers the onboarding window takes it off screen; uncovered, it is back.
+TEST_F(ShellWindowsGtkTest, ACoveredOnboardingWindowIsNotOnScreen) {
+    int changes = 0;
+    windows->onScreenChange = [&] { ++changes; };
+    windows->showOnboarding(std::nullopt, true);
+    ASSERT_TRUE(loop.runUntil([&] { return changes > 0 && windows->onboardingOnScreen(); }, 60));
+
+    GtkWidget* cover = gtk_window_new(GTK_WINDOW_POPUP);
+    gtk_window_move(GTK_WINDOW(cover), -2000, -2000);
+    gtk_window_resize(GTK_WINDOW(cover), 8000, 8000);
+    gtk_widget_show(cover);
+    EXPECT_TRUE(loop.runUntil([&] { return !windows->onboardingOnScreen(); }, 60));
+    gtk_widget_destroy(cover);
+    EXPECT_TRUE(loop.runUntil([&] { return windows->onboardingOnScreen(); }, 60));
+    windows->onScreenChange = nullptr;
+}
+
 // A key press as the X server delivers it to the window: its keycode in the current layout.
 bool press(GtkWidget* window, guint keyval, guint state) {
     GdkKeymapKey* keys = nullptr;
@@ -201,6 +218,44 @@ TEST_F(ShellWindowsGtkTest, ThePopoversKeysEditThePageQuitOrCloseIt) {
     ASSERT_TRUE(press(popover, GDK_KEY_Escape, 0));
     EXPECT_FALSE(windows->isPopoverShown());
     EXPECT_EQ(bridge->sent.back().kind(), Wire::Event::Kind::hidden);
+}
+
+} // namespace
+} // namespace talverin
+
+namespace talverin {
+namespace {
+
+// The panels take straight alpha: a half-covered edge pixel keeps the full colour of the tint.
+TEST(ShellWindowsGtkIcon, PixmapsCarryTheTintAtEveryCoverage) {
+    struct Case {
+        MenuBarIcon::Frame frame;
+        MenuBarIcon::Tint tint;
+        std::uint8_t colour;
+    };
+    const Case cases[] = {
+        {MenuBarIcon::Idle{}, MenuBarIcon::Tint::white, 0xFF},
+        {MenuBarIcon::Idle{}, MenuBarIcon::Tint::black, 0x00},
+        {MenuBarIcon::Listening{MenuBarIcon::restingBars}, MenuBarIcon::Tint::white, 0xFF},
+    };
+    for (const Case& c : cases) {
+        const auto icon = ShellWindowsGtk::pixmapOf(MenuBarIcon::image(c.frame), c.tint);
+        ASSERT_EQ(icon.width, ShellWindowsGtk::statusIconPixels);
+        ASSERT_EQ(icon.height, ShellWindowsGtk::statusIconPixels);
+        ASSERT_EQ(icon.argb.size(), static_cast<std::size_t>(icon.width * icon.height * 4));
+        int covered = 0, partly = 0;
+        for (std::size_t i = 0; i < icon.argb.size(); i += 4) {
+            const std::uint8_t alpha = icon.argb[i];
+            if (alpha == 0)
+                continue;
+            ++covered;
+            partly += alpha < 0xFF;
+            for (std::size_t k = 1; k < 4; ++k)
+                ASSERT_NEAR(icon.argb[i + k], c.colour, 1) << "pixel " << i / 4;
+        }
+        EXPECT_GT(covered, 0);
+        EXPECT_GT(partly, 0) << "the edges are smoothed";
+    }
 }
 
 } // namespace
