@@ -324,17 +324,34 @@ TEST_F(BridgeTest, SettingsAreSavedAndPushedEvenWhenUnchanged) {
 }
 
 TEST_F(BridgeTest, AFullHistoryPushesTheDroppedItemsBeforeTheNewOne) {
+    // A history already at its cap, written in one go: appending the items one by one would
+    // save the whole file after each of them.
+    std::vector<HistoryItem> old;
     for (std::size_t i = 0; i < HistoryStore::cap; ++i)
-        history->append(item("old" + std::to_string(i), static_cast<int>(i)));
-    bridge.addHistory(item("new", 10000));
-    ASSERT_EQ(bridge.sent.size(), 2u);
-    EXPECT_EQ(bridge.sent[0], Wire::Event::historyRemoved("old0"));
-    EXPECT_EQ(bridge.sent[1], Wire::Event::historyAdded(item("new", 10000)));
+        old.push_back(item("old" + std::to_string(i), static_cast<int>(i)));
+    const auto file = temp.path() / "full-history.json";
+    test::writeFile(file, *HistoryStore::encodeFile(old));
+    auto full = std::make_shared<HistoryStore>(file);
+    ASSERT_EQ(full->items().size(), HistoryStore::cap);
+    Bridge b{defaults, full};
+    b.recordsEvents = true;
+    auto askFull = [&](const std::string& body) {
+        int answers = 0;
+        b.receive(nullptr, body, [&](const Bridge::Answer&) { ++answers; });
+        world.runUntilIdle();
+        EXPECT_EQ(answers, 1) << body;
+    };
+
+    b.addHistory(item("new", 10000));
+    ASSERT_EQ(b.sent.size(), 2u);
+    EXPECT_EQ(b.sent[0], Wire::Event::historyRemoved("old0"));
+    EXPECT_EQ(b.sent[1], Wire::Event::historyAdded(item("new", 10000)));
     // Deleting and clearing through the pages push their events too.
-    askOnce(R"({"cmd":"historyDelete","args":{"id":"new"}})");
-    askOnce(R"({"cmd":"historyClear"})");
-    EXPECT_EQ(bridge.sent[2], Wire::Event::historyRemoved("new"));
-    EXPECT_EQ(bridge.sent[3], Wire::Event::historyCleared());
+    askFull(R"({"cmd":"historyDelete","args":{"id":"new"}})");
+    askFull(R"({"cmd":"historyClear"})");
+    ASSERT_EQ(b.sent.size(), 4u);
+    EXPECT_EQ(b.sent[2], Wire::Event::historyRemoved("new"));
+    EXPECT_EQ(b.sent[3], Wire::Event::historyCleared());
 }
 
 TEST_F(BridgeTest, AttachAndDetachLookAfterHandlersAndRunningTests) {
