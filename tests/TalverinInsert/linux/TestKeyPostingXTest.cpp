@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -72,6 +73,21 @@ TEST_F(KeyPostingXTestTest, TextIsTypedAsItStandsWhateverTheLayoutAndLockLack) {
         EXPECT_TRUE(fixture.waitFor("view: Ab 1!\\nx\u00e9\u20ac\u00fc\U0001F600\u0436"))
             << (fixture.lines().empty() ? "" : fixture.lines().back());
     }
+}
+
+// A busy client reads its events long after the keys went out, and looks each key up in the
+// mapping it fetches then: the spare keys must still type what they were pressed for. The
+// client is stopped while the text is typed, so it reads everything after the post returned.
+TEST_F(KeyPostingXTestTest, ABusyClientStillTypesWhatTheLayoutLacks) {
+    const std::string text = "\u00e9\u20ac\u00fc\U0001F600\u0436\u00e9";
+    test::TextFixture fixture(server.display(), "view");
+    ASSERT_TRUE(fixture.waitFor("ready"));
+    ASSERT_EQ(::kill(fixture.pid(), SIGSTOP), 0);
+    const bool typed = poster->typeText(text);
+    ASSERT_EQ(::kill(fixture.pid(), SIGCONT), 0);
+    EXPECT_TRUE(typed);
+    EXPECT_TRUE(fixture.waitFor("view: " + text))
+        << (fixture.lines().empty() ? "" : fixture.lines().back());
 }
 
 // The user may still hold a modifier of the hold key: the chord goes out without it, and it
