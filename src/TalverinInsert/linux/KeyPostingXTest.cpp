@@ -215,11 +215,13 @@ bool KeyPostingXTest::isSpareKey(int keycode) const {
 // a spare key is taken back or given another symbol only when no free one is left.
 KeyCode KeyPostingXTest::spareKeyFor(KeySym symbol, int minKey, int maxKey) {
     int perKey = 0;
-    KeySym* map = XGetKeyboardMapping(m_display, static_cast<KeyCode>(minKey),
-                                      maxKey - minKey + 1, &perKey);
+    KeySym* map =
+        XGetKeyboardMapping(m_display, static_cast<KeyCode>(minKey), maxKey - minKey + 1, &perKey);
     if (!map)
         return 0;
-    auto symbolsOf = [&](int keycode) { return map + static_cast<long>(keycode - minKey) * perKey; };
+    auto symbolsOf = [&](int keycode) {
+        return map + static_cast<long>(keycode - minKey) * perKey;
+    };
     // A layout loaded since has taken the key back; it is no longer ours to use or restore.
     std::erase_if(m_spareKeys, [&](const SpareKey& key) {
         return perKey < 1 || key.keycode < minKey || key.keycode > maxKey ||
@@ -237,10 +239,9 @@ KeyCode KeyPostingXTest::spareKeyFor(KeySym symbol, int minKey, int maxKey) {
             m_spareKeys.push_back({static_cast<std::uint8_t>(free), 0, 0});
             chosen = m_spareKeys.end() - 1;
         } else {
-            chosen = std::min_element(m_spareKeys.begin(), m_spareKeys.end(),
-                                      [](const SpareKey& a, const SpareKey& b) {
-                                          return a.lastUse < b.lastUse;
-                                      });
+            chosen = std::min_element(
+                m_spareKeys.begin(), m_spareKeys.end(),
+                [](const SpareKey& a, const SpareKey& b) { return a.lastUse < b.lastUse; });
         }
         if (chosen != m_spareKeys.end()) {
             chosen->symbol = symbol;

@@ -21,8 +21,9 @@ enum class KeyPostingError {
 
 // Synthetic keys through XTest on an X connection of its own. The paste chord is Control with
 // the key that types "v" in the layout; typed text uses each character's own key and level, and
-// a spare keycode, mapped for the moment, for characters the layout lacks. Every post is marked
-// as the program's own while it runs, so the key tap leaves it out.
+// a spare keycode, mapped to the character until another one needs the key or the connection
+// closes, for characters the layout lacks. Every post is marked as the program's own while it
+// runs, so the key tap leaves it out.
 class KeyPostingXTest final : public KeyPosting, public PasteKeyResolver {
 public:
     // The keycode of "v" in the US layout, used when no layout has it.
