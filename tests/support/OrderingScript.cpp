@@ -16,17 +16,18 @@ void scheduleOrderingScript(std::vector<std::string>& trace) {
         MainQueue::post(mark("t500-post"));
         MainQueue::after(0, mark("t500-after0"));
     });
-    MainQueue::after(0.01, mark("t10"));
+    // Far enough out that a loaded machine still runs p3 and its post before it.
+    MainQueue::after(0.2, mark("t200"));
     MainQueue::post([&trace, mark] {
         trace.push_back("p3");
         MainQueue::post(mark("p3-post"));
-        MainQueue::after(0.01, mark("p3-t10"));
+        MainQueue::after(0.2, mark("p3-t200"));
     });
 }
 
 std::vector<std::string> expectedOrder() {
-    return {"p1",  "t0",     "p2",        "p3",        "p3-post",
-            "t10", "p3-t10", "t500", "t500-post", "t500-after0"};
+    return {"p1",   "t0",      "p2",   "p3",        "p3-post",
+            "t200", "p3-t200", "t500", "t500-post", "t500-after0"};
 }
 
 } // namespace talverin::test

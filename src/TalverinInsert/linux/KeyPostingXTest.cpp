@@ -3,8 +3,7 @@
 #include "Runtime/linux/XErrorTrap.h"
 #include "TalverinInsert/TypingFallback.h"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 #include <vector>
 
 #include <X11/XKBlib.h>
@@ -16,11 +15,6 @@
 namespace talverin {
 
 namespace {
-
-// How long a freshly remapped spare key is left before it is pressed: the focused client reads
-// the new mapping when its MappingNotify arrives, and a key that comes first types the old
-// symbol (or nothing).
-constexpr auto remapPause = std::chrono::milliseconds(30);
 
 KeySym keysymOf(char32_t c) {
     if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff))
@@ -93,6 +87,7 @@ KeyPostingXTest::KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDi
 }
 
 KeyPostingXTest::~KeyPostingXTest() {
+    restoreSpareKeys();
     XCloseDisplay(m_display);
     XErrorTrap::release(m_display);
 }
@@ -179,7 +174,7 @@ bool KeyPostingXTest::typeCodePoint(char32_t c) {
     const int group = currentGroup(m_display);
     const bool caps = capsLocked(m_display);
     for (int keycode = minKey; keycode <= maxKey; ++keycode)
-        for (int level = 0; level < 2; ++level) {
+        for (int level = 0; level < 2 && !isSpareKey(keycode); ++level) {
             if (XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), group, level) !=
                 wanted)
                 continue;
@@ -192,42 +187,91 @@ bool KeyPostingXTest::typeCodePoint(char32_t c) {
             return true;
         }
 
-    // Not in the layout: a keycode with no symbols types it for the moment.
-    int spare = 0;
-    for (int keycode = maxKey; keycode >= minKey && spare == 0; --keycode) {
-        int count = 0;
-        KeySym* syms = XGetKeyboardMapping(m_display, static_cast<KeyCode>(keycode), 1, &count);
-        bool empty = true;
-        for (int i = 0; syms && i < count; ++i)
-            empty = empty && syms[i] == NoSymbol;
-        if (syms)
-            XFree(syms);
-        if (empty)
-            spare = keycode;
-    }
+    const KeyCode spare = spareKeyFor(wanted, minKey, maxKey);
     if (spare == 0)
         return false;
-    KeySym mapping[2] = {wanted, wanted};
-    XChangeKeyboardMapping(m_display, spare, 2, mapping, 1);
     // Caps Lock would turn the mapped letter's case round whatever level is pressed, so it is
-    // let go for this one key.
+    // let go for this one key. The key event carries the state it was pressed in.
     KeySym lower = 0;
     KeySym upper = 0;
     XConvertCase(wanted, &lower, &upper);
     const bool unlock = caps && lower != upper;
     if (unlock)
         XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, 0);
-    XSync(m_display, False);
-    std::this_thread::sleep_for(remapPause);
-    tap({static_cast<KeyCode>(spare), false});
+    tap({spare, false});
     if (unlock)
         XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, LockMask);
-    XSync(m_display, False);
-    std::this_thread::sleep_for(remapPause);
-    KeySym none[2] = {NoSymbol, NoSymbol};
-    XChangeKeyboardMapping(m_display, spare, 2, none, 1);
-    XSync(m_display, False);
     return true;
+}
+
+bool KeyPostingXTest::isSpareKey(int keycode) const {
+    return std::any_of(m_spareKeys.begin(), m_spareKeys.end(),
+                       [&](const SpareKey& key) { return key.keycode == keycode; });
+}
+
+// The server handles this connection's requests in order and sends every client the mapping's
+// notice before the key event, so the key needs no pause after the mapping. What no client
+// tells is when it has looked the key up: it fetches the mapping when it reads its events, so
+// a spare key is taken back or given another symbol only when no free one is left.
+KeyCode KeyPostingXTest::spareKeyFor(KeySym symbol, int minKey, int maxKey) {
+    int perKey = 0;
+    KeySym* map =
+        XGetKeyboardMapping(m_display, static_cast<KeyCode>(minKey), maxKey - minKey + 1, &perKey);
+    if (!map)
+        return 0;
+    auto symbolsOf = [&](int keycode) {
+        return map + static_cast<long>(keycode - minKey) * perKey;
+    };
+    // A layout loaded since has taken the key back; it is no longer ours to use or restore.
+    std::erase_if(m_spareKeys, [&](const SpareKey& key) {
+        return perKey < 1 || key.keycode < minKey || key.keycode > maxKey ||
+               symbolsOf(key.keycode)[0] != key.symbol;
+    });
+    auto chosen = std::find_if(m_spareKeys.begin(), m_spareKeys.end(),
+                               [&](const SpareKey& key) { return key.symbol == symbol; });
+    if (chosen == m_spareKeys.end()) {
+        int free = 0;
+        for (int keycode = maxKey; keycode >= minKey && free == 0; --keycode)
+            if (std::all_of(symbolsOf(keycode), symbolsOf(keycode) + perKey,
+                            [](KeySym s) { return s == NoSymbol; }))
+                free = keycode;
+        if (free != 0) {
+            m_spareKeys.push_back({static_cast<std::uint8_t>(free), 0, 0});
+            chosen = m_spareKeys.end() - 1;
+        } else {
+            chosen = std::min_element(
+                m_spareKeys.begin(), m_spareKeys.end(),
+                [](const SpareKey& a, const SpareKey& b) { return a.lastUse < b.lastUse; });
+        }
+        if (chosen != m_spareKeys.end()) {
+            chosen->symbol = symbol;
+            KeySym mapping[2] = {symbol, symbol};
+            XChangeKeyboardMapping(m_display, chosen->keycode, 2, mapping, 1);
+        }
+    }
+    XFree(map);
+    if (chosen == m_spareKeys.end())
+        return 0;
+    chosen->lastUse = ++m_spareUses;
+    return chosen->keycode;
+}
+
+void KeyPostingXTest::restoreSpareKeys() {
+    if (m_lost || m_spareKeys.empty())
+        return;
+    for (const auto& key : m_spareKeys) {
+        int count = 0;
+        KeySym* syms = XGetKeyboardMapping(m_display, key.keycode, 1, &count);
+        const bool ours = syms && count > 0 && syms[0] == key.symbol;
+        if (syms)
+            XFree(syms);
+        if (!ours)
+            continue;
+        KeySym none[2] = {NoSymbol, NoSymbol};
+        XChangeKeyboardMapping(m_display, key.keycode, 2, none, 1);
+    }
+    m_spareKeys.clear();
+    XSync(m_display, False);
 }
 
 bool KeyPostingXTest::typeText(const std::string& text) {

@@ -21,8 +21,9 @@ enum class KeyPostingError {
 
 // Synthetic keys through XTest on an X connection of its own. The paste chord is Control with
 // the key that types "v" in the layout; typed text uses each character's own key and level, and
-// a spare keycode, mapped for the moment, for characters the layout lacks. Every post is marked
-// as the program's own while it runs, so the key tap leaves it out.
+// a spare keycode, mapped to the character until another one needs the key or the connection
+// closes, for characters the layout lacks. Every post is marked as the program's own while it
+// runs, so the key tap leaves it out.
 class KeyPostingXTest final : public KeyPosting, public PasteKeyResolver {
 public:
     // The keycode of "v" in the US layout, used when no layout has it.
@@ -43,7 +44,16 @@ private:
     KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDisplay* display);
 
     struct Stroke;
+    // A keycode the layout leaves empty, mapped by this connection to one symbol.
+    struct SpareKey {
+        std::uint8_t keycode = 0;
+        unsigned long symbol = 0; // KeySym
+        std::uint64_t lastUse = 0;
+    };
     bool typeCodePoint(char32_t c);
+    std::uint8_t spareKeyFor(unsigned long symbol, int minKey, int maxKey);
+    bool isSpareKey(int keycode) const;
+    void restoreSpareKeys();
     void tap(const Stroke& stroke);
     // Releases the modifiers the user holds; answers them, to be pressed again after the post.
     std::vector<std::uint8_t> releaseHeldModifiers();
@@ -55,6 +65,11 @@ private:
     // One post at a time: a typed piece must not interleave with a paste chord.
     std::mutex m_mutex;
     bool m_lost = false;
+    // Spare keys keep their symbols until another symbol needs the key or the connection
+    // closes: a client looks a key up in the mapping it fetches when it reads the event, which
+    // may be long after the key went out.
+    std::vector<SpareKey> m_spareKeys;
+    std::uint64_t m_spareUses = 0;
 };
 
 } // namespace talverin

@@ -65,12 +65,16 @@ TEST_F(SystemEventLoopTest, WallClockTimersRunOnTheMainThreadInDeadlineOrder) {
             trace.push_back(name);
         };
     };
+    // A delay counts from the call, so the calls come in the order of their deadlines
+    // whatever time passes between them; each one after the first comes due before the
+    // hour and must re-arm the clock's timer. The thread has scheduled its timer (joined)
+    // before the loop runs.
     MainQueue::afterWallClock(3600, record("an hour"));
-    MainQueue::afterWallClock(0.08, record("later"));
+    MainQueue::afterWallClock(-1, record("overdue"));
     MainQueue::afterWallClock(0.04, record("sooner"));
     std::thread other([&] { MainQueue::afterWallClock(0.06, record("from a thread")); });
     other.join();
-    MainQueue::afterWallClock(-1, record("overdue"));
+    MainQueue::afterWallClock(0.08, record("later"));
     ASSERT_TRUE(loop.runUntil([&] { return trace.size() == 4; }, 30));
     EXPECT_EQ(trace, (std::vector<std::string>{"overdue", "sooner", "from a thread", "later"}));
     EXPECT_TRUE(onMain);

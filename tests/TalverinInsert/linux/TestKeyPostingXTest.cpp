@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -46,6 +47,25 @@ protected:
         return keys[keycode / 8] & (1 << (keycode % 8));
     }
 
+    // The server's current mapping of one key, not the connection's cached copy.
+    KeySym firstSymbolOf(int keycode) {
+        int count = 0;
+        KeySym* syms = XGetKeyboardMapping(driver, static_cast<KeyCode>(keycode), 1, &count);
+        const KeySym first = syms && count > 0 ? syms[0] : NoSymbol;
+        if (syms)
+            XFree(syms);
+        return first;
+    }
+    int keycodeTyping(KeySym sym) {
+        int minKey = 0;
+        int maxKey = 0;
+        XDisplayKeycodes(driver, &minKey, &maxKey);
+        for (int keycode = minKey; keycode <= maxKey; ++keycode)
+            if (firstSymbolOf(keycode) == sym)
+                return keycode;
+        return 0;
+    }
+
     test::PrivateXServer server;
     std::shared_ptr<SyntheticInput> synthetic = std::make_shared<SyntheticInput>();
     std::unique_ptr<KeyPostingXTest> poster;
@@ -72,6 +92,37 @@ TEST_F(KeyPostingXTestTest, TextIsTypedAsItStandsWhateverTheLayoutAndLockLack) {
         EXPECT_TRUE(fixture.waitFor("view: Ab 1!\\nx\u00e9\u20ac\u00fc\U0001F600\u0436"))
             << (fixture.lines().empty() ? "" : fixture.lines().back());
     }
+}
+
+// A busy client reads its events long after the keys went out, and looks each key up in the
+// mapping it fetches then: the spare keys must still type what they were pressed for. The
+// client is stopped while the text is typed, so it reads everything after the post returned.
+TEST_F(KeyPostingXTestTest, ABusyClientStillTypesWhatTheLayoutLacks) {
+    const std::string text = "\u00e9\u20ac\u00fc\U0001F600\u0436\u00e9";
+    test::TextFixture fixture(server.display(), "view");
+    ASSERT_TRUE(fixture.waitFor("ready"));
+    ASSERT_EQ(::kill(fixture.pid(), SIGSTOP), 0);
+    const bool typed = poster->typeText(text);
+    ASSERT_EQ(::kill(fixture.pid(), SIGCONT), 0);
+    EXPECT_TRUE(typed);
+    EXPECT_TRUE(fixture.waitFor("view: " + text))
+        << (fixture.lines().empty() ? "" : fixture.lines().back());
+}
+
+// The spare keys are empty again when the poster goes, except one another program has mapped
+// since: that one is no longer the poster's to clear.
+TEST_F(KeyPostingXTestTest, TheSpareKeysAreGivenBackWhenThePosterGoes) {
+    ASSERT_TRUE(poster->typeText("\u00e9\u20ac"));
+    const int eacute = keycodeTyping(XK_eacute);
+    const int euro = keycodeTyping(0x010020ac); // U+20AC as a Unicode keysym
+    ASSERT_NE(eacute, 0);
+    ASSERT_NE(euro, 0);
+    KeySym others[2] = {XK_F35, XK_F35};
+    XChangeKeyboardMapping(driver, euro, 2, others, 1);
+    XSync(driver, False);
+    poster.reset();
+    EXPECT_EQ(firstSymbolOf(eacute), static_cast<KeySym>(NoSymbol));
+    EXPECT_EQ(firstSymbolOf(euro), static_cast<KeySym>(XK_F35));
 }
 
 // The user may still hold a modifier of the hold key: the chord goes out without it, and it
