@@ -67,13 +67,13 @@ struct SystemEventLoop::Impl {
     // Under `mutex`. Arms the timerfd for the earliest deadline, or disarms it. Waking on
     // a clock change as well lets a clock set backwards push the deadline out again.
     void armWallTimer() {
-        itimerspec spec{};
+        itimerspec expiry{};
         if (!wallTimers.empty()) {
             const std::int64_t first = std::max<std::int64_t>(wallTimers.begin()->first.first, 1);
-            spec.it_value.tv_sec = first / 1'000'000'000;
-            spec.it_value.tv_nsec = first % 1'000'000'000;
+            expiry.it_value.tv_sec = first / 1'000'000'000;
+            expiry.it_value.tv_nsec = first % 1'000'000'000;
         }
-        timerfd_settime(wallFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+        timerfd_settime(wallFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr);
     }
 
     void addWall(std::int64_t deadline, Job job) {

@@ -355,8 +355,17 @@ TEST_F(PillWindowDriverGtkTest, StaticMarksLookAsTheSnapshotsDo) {
         SCOPED_TRACE(name);
         panel->show(state, std::nullopt);
         const double shown = test::monotonicNow();
+        // Ready once the panel's steps for this state have applied (on a busy machine they
+        // can come after the 0.7 s), then once nothing moves.
+        const auto reached = [&] {
+            return panel->face() && panel->stage() == PillStage::pill(panel->face()->width) &&
+                   model->shape().look.size.width == panel->face()->width;
+        };
         ASSERT_TRUE(loop.runUntil(
-            [&] { return test::monotonicNow() - shown >= 0.7 && !driver->isAnimating(); }, 30));
+            [&] {
+                return test::monotonicNow() - shown >= 0.7 && reached() && !driver->isAnimating();
+            },
+            30));
         // The window stands where the panel put it.
         Window child = 0;
         int x = 0, y = 0;

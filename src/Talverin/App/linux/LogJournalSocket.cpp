@@ -37,10 +37,17 @@ void appendField(std::string& entry, const char* name, const std::string& value)
 
 } // namespace
 
+struct LogJournalSocket::Address {
+    sockaddr_un address;
+};
+
+LogJournalSocket::LogJournalSocket(int fd, std::unique_ptr<Address> address)
+    : m_fd(fd), m_address(std::move(address)) {}
+
 Result<std::shared_ptr<LogJournalSocket>, LogJournalError>
 LogJournalSocket::open(const std::string& path) {
-    sockaddr_un address;
-    if (!addressFor(path, address))
+    auto address = std::make_unique<Address>();
+    if (!addressFor(path, address->address))
         return fail(LogJournalError::noJournal, "no journal socket path");
     if (::access(path.c_str(), W_OK) != 0)
         return fail(LogJournalError::noJournal,
@@ -49,7 +56,7 @@ LogJournalSocket::open(const std::string& path) {
     if (fd < 0)
         return fail(LogJournalError::noSocket,
                     std::string("no journal socket (") + std::strerror(errno) + ")");
-    return std::shared_ptr<LogJournalSocket>(new LogJournalSocket(fd, path));
+    return std::shared_ptr<LogJournalSocket>(new LogJournalSocket(fd, std::move(address)));
 }
 
 LogJournalSocket::~LogJournalSocket() { ::close(m_fd); }
@@ -63,13 +70,11 @@ std::string LogJournalSocket::entry(const std::string& line) {
 }
 
 void LogJournalSocket::write(const std::string& line) {
-    sockaddr_un address;
-    if (!addressFor(m_path, address))
-        return;
     const std::string datagram = entry(line);
     // Never waits: a journal that cannot take the entry now loses it.
     (void)::sendto(m_fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
+                   reinterpret_cast<const sockaddr*>(&m_address->address),
+                   sizeof m_address->address);
 }
 
 } // namespace talverin

@@ -33,10 +33,11 @@ public:
     static std::string entry(const std::string& line);
 
 private:
-    LogJournalSocket(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    struct Address;
+    LogJournalSocket(int fd, std::unique_ptr<Address> address);
 
     int m_fd;
-    std::string m_path;
+    std::unique_ptr<Address> m_address; // the journal's socket, worked out once
 };
 
 } // namespace talverin
