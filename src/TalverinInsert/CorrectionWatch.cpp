@@ -78,8 +78,8 @@ void CorrectionWatch::watch(const std::string& text, const DictationContext& con
     Reader read = [sampler = m_sampler, token = context.elementToken, start = *box->insertionOffset,
                    length](std::optional<std::int64_t> tail, SampleDone done) {
         WorkerPool::async([sampler, token, start, length, tail, done = std::move(done)] {
-            auto s = CorrectionWatch::sampleWith(*sampler, token, start, length, tail);
-            MainQueue::post([done, s = std::move(s)] { done(s); });
+            auto reading = CorrectionWatch::sampleWith(*sampler, token, start, length, tail);
+            MainQueue::post([done, reading = std::move(reading)] { done(reading); });
         });
     };
     track(text, std::move(read), std::move(onChange));
@@ -131,17 +131,18 @@ void CorrectionWatch::next(const std::shared_ptr<Loop>& loop) {
         std::optional<std::int64_t> tail;
         if (loop->first)
             tail = loop->first->tailLength;
-        loop->read(tail, [this, alive, loop](std::optional<CorrectionSample> s) {
+        loop->read(tail, [this, alive, loop](Reading reading) {
             if (!alive || loop->generation != m_generation)
                 return;
-            step(loop, std::move(s));
+            step(loop, std::move(reading));
         });
     });
 }
 
-void CorrectionWatch::step(const std::shared_ptr<Loop>& loop, std::optional<CorrectionSample> s) {
+void CorrectionWatch::step(const std::shared_ptr<Loop>& loop, Reading reading) {
     Loop& l = *loop;
     const double now = Clock::continuous();
+    const auto& s = reading.sample;
     if (!l.first) {
         if (s && s->text == l.inserted)
             l.first = s;
@@ -149,6 +150,11 @@ void CorrectionWatch::step(const std::shared_ptr<Loop>& loop, std::optional<Corr
             return end(loop);
         return next(loop);
     }
+    // An application too slow to answer has not shown that the user left the field; ending
+    // here would lose a correction seen once and not yet confirmed. The lifetime still bounds
+    // a field that never answers again.
+    if (reading.unanswered)
+        return next(loop);
     if (!s || s->prefix != l.first->prefix || s->suffix != l.first->suffix)
         return end(loop);
     const auto r = WordCorrections::replacement(l.inserted, s->text);
@@ -187,22 +193,32 @@ void CorrectionWatch::end(const std::shared_ptr<Loop>& loop) {
 std::optional<CorrectionWatch::CorrectionSample>
 CorrectionWatch::sample(const std::optional<ElementToken>& token, std::int64_t start,
                         std::int64_t insertedLength, std::optional<std::int64_t> tail) {
-    return sampleWith(*m_sampler, token, start, insertedLength, tail);
+    return sampleWith(*m_sampler, token, start, insertedLength, tail).sample;
+}
+
+CorrectionWatch::Reading CorrectionWatch::sampleWith(Sampler& sampler,
+                                                     const std::optional<ElementToken>& token,
+                                                     std::int64_t start,
+                                                     std::int64_t insertedLength,
+                                                     std::optional<std::int64_t> tail) {
+    const auto* box = token ? token->as<AXElementBox>() : nullptr;
+    if (!sampler.isTrusted() || sampler.secureInput.isSecureEventInputEnabled() || !box)
+        return {};
+    AXSession session(sampler.backend, sampleTimeoutMs, sampleBudget, sampler.ticking);
+    auto span = readSpan(sampler, session, *box, start, insertedLength, tail);
+    const bool unanswered = !span && session.hung();
+    return {std::move(span), unanswered};
 }
 
 std::optional<CorrectionWatch::CorrectionSample>
-CorrectionWatch::sampleWith(Sampler& sampler, const std::optional<ElementToken>& token,
-                            std::int64_t start, std::int64_t insertedLength,
-                            std::optional<std::int64_t> tail) {
-    const auto* box = token ? token->as<AXElementBox>() : nullptr;
-    if (!sampler.isTrusted() || sampler.secureInput.isSecureEventInputEnabled() || !box)
-        return std::nullopt;
-    AXSession session(sampler.backend, sampleTimeoutMs, sampleBudget, sampler.ticking);
+CorrectionWatch::readSpan(Sampler& sampler, AXSession& session, const AXElementBox& box,
+                          std::int64_t start, std::int64_t insertedLength,
+                          std::optional<std::int64_t> tail) {
     const auto app = session.focusedApplication();
-    if (!app || app->pid != box->pid)
+    if (!app || app->pid != box.pid)
         return std::nullopt;
     const AXElement focused = session.focusedElement(app->element);
-    if (!focused || !sameElement(focused, box->element))
+    if (!focused || !sameElement(focused, box.element))
         return std::nullopt;
 
     const auto values = session.copyMany(

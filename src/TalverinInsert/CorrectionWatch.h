@@ -15,6 +15,9 @@
 
 namespace talverin {
 
+class AXElementBox;
+class AXSession;
+
 // Follows a dictated text in its field for up to a minute and reports when the user has
 // replaced exactly one word of it and left it so for a second. It only reads the field, a few
 // times a second, and only while the same element keeps the focus and the text around the span
@@ -31,10 +34,18 @@ public:
         bool operator==(const CorrectionSample&) const = default;
     };
 
+    // One reading as the loop takes it: the span, or nothing when the field can no longer be
+    // followed. `unanswered` says the application did not answer in time, which tells nothing
+    // about the field: a busy application is not a user who left it.
+    struct Reading {
+        std::optional<CorrectionSample> sample;
+        bool unanswered = false;
+    };
+
     // Receives the newest correction; nothing withdraws an earlier report.
     using ChangeCallback = std::function<void(std::optional<Replacement>)>;
     // Answers a reading; may be called on any thread, once.
-    using SampleDone = std::function<void(std::optional<CorrectionSample>)>;
+    using SampleDone = std::function<void(Reading)>;
     // Starts a reading given the tail (nothing before the first matching reading).
     using Reader = std::function<void(std::optional<std::int64_t> tail, SampleDone done)>;
 
@@ -73,12 +84,15 @@ private:
     struct Sampler;
 
     void next(const std::shared_ptr<Loop>& loop);
-    void step(const std::shared_ptr<Loop>& loop, std::optional<CorrectionSample> s);
+    void step(const std::shared_ptr<Loop>& loop, Reading reading);
     void end(const std::shared_ptr<Loop>& loop);
     static void flush(Loop& loop);
+    static Reading sampleWith(Sampler& sampler, const std::optional<ElementToken>& token,
+                              std::int64_t start, std::int64_t insertedLength,
+                              std::optional<std::int64_t> tail);
     static std::optional<CorrectionSample>
-    sampleWith(Sampler& sampler, const std::optional<ElementToken>& token, std::int64_t start,
-               std::int64_t insertedLength, std::optional<std::int64_t> tail);
+    readSpan(Sampler& sampler, AXSession& session, const AXElementBox& box, std::int64_t start,
+             std::int64_t insertedLength, std::optional<std::int64_t> tail);
 
     std::shared_ptr<Sampler> m_sampler;
     std::int32_t m_ownPid;

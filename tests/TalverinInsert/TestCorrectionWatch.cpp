@@ -137,6 +137,30 @@ TEST_F(CorrectionWatchTest, AFocusChangeAfterASettledWordStillReportsIt) {
     EXPECT_EQ(fake.callCount("copyMultiple"), reads);
 }
 
+// An application that stops answering for a while (busy, or a loaded machine) has not shown
+// that the user left the field: its readings are waited out, and a word seen only once before
+// is not lost.
+TEST_F(CorrectionWatchTest, AFieldTooSlowToAnswerForAWhileIsWaitedOut) {
+    start();
+    run(1);
+    show(before + "the meeting is on Thursday");
+    run(0.31);
+    fake.hangAfterCalls = static_cast<int>(fake.calls.size());
+    run(3);
+    EXPECT_TRUE(reports.empty());
+    fake.hangAfterCalls.reset();
+    run(0.31);
+
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].correction, (Replacement{"Tuesday", "Thursday"}));
+    // And the watch still follows the field: going on typing after the word ends it.
+    show(before + "the meeting is on Thursday. Bring");
+    run(0.31);
+    const int reads = fake.callCount("copyMultiple");
+    run(5);
+    EXPECT_EQ(fake.callCount("copyMultiple"), reads);
+}
+
 // Edits that are not a correction of the span end the watch with nothing reported.
 TEST_F(CorrectionWatchTest, EditsOutsideTheSpanEndTheWatch) {
     struct Case {
