@@ -2,12 +2,9 @@
 // links: TalverinInputLinux
 #include "TalverinInsert/linux/AccessibilityAtspi.h"
 
-#include "AccessibleDesktop.h"
-#include "TalverinInput/linux/AccessibilityStatusWatcher.h"
-#include "TalverinInput/linux/AccessibilityTrust.h"
+#include "AccessibleDesktopTest.h"
 #include "TalverinInsert/AXContext.h"
 #include "TalverinInsert/SecureInput.h"
-#include "TextFixture.h"
 #include "support/LogLines.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +12,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,51 +20,8 @@
 namespace talverin {
 namespace {
 
-// Each test has its own X server and its own desktop session: a session bus, the accessibility
-// bus launched for it, its registry. The order below is what makes the fixture findable: the
-// accessibility bus is switched on, its registry is up and the backend's focus listener is
-// registered before the fixture starts, so that the fixture's toolkit registers with that
-// registry as it starts and announces its focus to the backend; the test then waits for the
-// fixture's focus and its registration before it reads anything.
-class AccessibilityAtspiTest : public ::testing::Test {
+class AccessibilityAtspiTest : public test::AccessibleDesktopTest {
 protected:
-    void SetUp() override {
-        if (server.display().empty())
-            GTEST_SKIP() << "no Xvfb";
-        // libatspi connects to one accessibility bus per process and keeps it; the test runner
-        // starts each test in a process of its own.
-        static bool connectedBefore = false;
-        if (std::exchange(connectedBefore, true))
-            GTEST_SKIP() << "one accessibility bus per process: run this test on its own";
-        desktop = std::make_unique<test::AccessibleDesktop>(server.display());
-        ASSERT_TRUE(desktop->waitForLauncher()) << "no accessibility bus launcher";
-        watcher = std::make_shared<AccessibilityStatusWatcher>(nullptr, desktop->busAddress());
-        trust = std::make_shared<AccessibilityTrust>(watcher, server.display());
-        bool enabled = false;
-        std::thread([&] { enabled = trust->requestEnable().ok(); }).join();
-        ASSERT_TRUE(enabled);
-        ASSERT_TRUE(loop.runUntil([&] { return trust->isGranted(); }, 30));
-        ASSERT_TRUE(desktop->startRegistry());
-        desktop->watchRegistrations();
-        backend = std::make_unique<AccessibilityAtspi>(
-            [trust = trust] { return trust->isGranted(); }, server.display(), ownIdentity);
-        // The backend listens for focus events; an application that starts before the
-        // registry knows that would not announce its focus.
-        ASSERT_TRUE(desktop->waitForListeners(1));
-    }
-
-    // Starts the fixture and waits until it holds the focus and has registered.
-    std::unique_ptr<test::TextFixture> start(const std::string& focus,
-                                             const std::string& initial = {},
-                                             const std::string& selection = {},
-                                             const std::string& windowClass = {}) {
-        auto fixture = std::make_unique<test::TextFixture>(server.display(), focus, initial,
-                                                           selection, windowClass);
-        EXPECT_TRUE(fixture->waitFor("ready"));
-        EXPECT_TRUE(desktop->waitForRegistration());
-        return fixture;
-    }
-
     // A read of a live fixture. A target that takes longer than its timeout to answer is hung,
     // by design, and a loaded machine can make the fixture that slow now and then: such a read
     // is made again, a few times, leaving only the last one's log line.
@@ -92,15 +45,7 @@ protected:
         return reader.read(timeoutMs);
     }
 
-    static constexpr const char* ownIdentity = "org.example.talverin-under-test";
-
-    test::RealTimeLoop loop;
-    test::PrivateXServer server;
-    std::unique_ptr<test::AccessibleDesktop> desktop;
-    std::shared_ptr<AccessibilityStatusWatcher> watcher;
-    std::shared_ptr<AccessibilityTrust> trust;
     SecureInputNone secureInput;
-    std::unique_ptr<AccessibilityAtspi> backend;
     test::LogLines log;
     // The lines that reads have taken out of `log`.
     std::vector<std::string> earlier;
