@@ -16,35 +16,46 @@
 namespace talverin {
 namespace {
 
+const std::string gnome = "gnome-control-center:keyboard";
+const std::string kde = "systemsettings:kcm_keyboard";
+const std::string xfce = "xfce4-keyboard-settings:";
+
+// The running desktop's own program comes first; the others stay as a fallback.
+TEST(KeyboardSettingsLinux, TheRunningDesktopsProgramIsTriedFirst) {
+    struct Case {
+        std::string currentDesktop;
+        std::vector<std::string> order;
+    };
+    const std::vector<Case> cases = {
+        {"", {gnome, kde, xfce}},           {"KDE", {kde, gnome, xfce}},
+        {"XFCE", {xfce, gnome, kde}},       {"ubuntu:GNOME", {gnome, kde, xfce}},
+        {"X-Cinnamon", {gnome, kde, xfce}}, {"XFCE:KDE:XFCE", {xfce, kde, gnome}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KeyboardSettingsLinux::addresses(c.currentDesktop), c.order) << c.currentDesktop;
+}
+
 // The first program that starts is the one the user sees; the rest are not tried.
-TEST(KeyboardSettingsLinux, TriesTheDesktopsInTurnUntilOneStarts) {
+TEST(KeyboardSettingsLinux, TriesTheProgramsInTurnUntilOneStarts) {
     struct Case {
         std::set<std::string> starting;
         std::vector<std::string> tried;
         bool opened;
     };
     const std::vector<Case> cases = {
-        {{"gnome-control-center:keyboard", "systemsettings:kcm_keyboard"},
-         {"gnome-control-center:keyboard"},
-         true},
-        {{"systemsettings:kcm_keyboard"},
-         {"gnome-control-center:keyboard", "systemsettings:kcm_keyboard"},
-         true},
-        {{"xfce4-keyboard-settings:"},
-         {"gnome-control-center:keyboard", "systemsettings:kcm_keyboard",
-          "xfce4-keyboard-settings:"},
-         true},
-        {{},
-         {"gnome-control-center:keyboard", "systemsettings:kcm_keyboard",
-          "xfce4-keyboard-settings:"},
-         false},
+        {{kde, xfce}, {kde}, true},
+        {{gnome}, {kde, gnome}, true},
+        {{xfce}, {kde, gnome, xfce}, true},
+        {{}, {kde, gnome, xfce}, false},
     };
     for (const Case& c : cases) {
         std::vector<std::string> tried;
-        KeyboardSettingsLinux settings([&](const std::string& address) {
-            tried.push_back(address);
-            return c.starting.contains(address);
-        });
+        KeyboardSettingsLinux settings(
+            [&](const std::string& address) {
+                tried.push_back(address);
+                return c.starting.contains(address);
+            },
+            "KDE");
         EXPECT_EQ(settings.open(), c.opened);
         EXPECT_EQ(tried, c.tried);
     }
