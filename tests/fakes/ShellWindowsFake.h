@@ -34,12 +34,15 @@ public:
     }
     bool hasOnboarding() const override { return m_onboarding; }
     bool onboardingOnScreen() const override { return m_onboarding && !m_minimised; }
+    bool onboardingIsKey() const override { return m_onboarding && m_onboardingKey; }
     void showOnboarding(std::optional<int> step, bool takeFocus) override {
         log.record("showOnboarding", std::string("step=") +
                                          (step ? std::to_string(*step) : std::string("first")) +
                                          (takeFocus ? " focus" : " nofocus"));
         m_onboarding = true;
         m_minimised = false;
+        if (takeFocus)
+            m_onboardingKey = true;
         screenChanged();
     }
     void closeOnboarding() override {
@@ -47,6 +50,8 @@ public:
         m_onboarding = false;
         screenChanged();
     }
+    // The user clicks into another application's window, or back into the onboarding window.
+    void focusOnboarding(bool key) { m_onboardingKey = key; }
     // The user minimises the onboarding window or brings it back.
     void minimiseOnboarding(bool minimised) {
         m_minimised = minimised;
@@ -69,6 +74,7 @@ private:
     bool m_popover = false;
     bool m_minimised = false;
     bool m_onboarding = false;
+    bool m_onboardingKey = false;
 };
 
 } // namespace talverin::test

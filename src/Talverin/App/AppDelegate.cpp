@@ -3,6 +3,7 @@
 #include "Runtime/MainQueue.h"
 #include "Talverin/App/Log.h"
 #include "TalverinCore/CoreLog.h"
+#include "TalverinCore/WireFnAction.h"
 
 namespace talverin {
 
@@ -175,6 +176,16 @@ void AppDelegate::wireBridge() {
         if (token)
             settingsChanged(now, before);
     };
+    // X11 sees no fn key and the desktop keeps no setting for it: this answers unknown, and
+    // the pages show no note about it.
+    bridge.fnAction = [] { return Wire::currentFnAction(); };
+    bridge.openKeyboardSettings = [settings = m_env.keyboardSettings] {
+        tlLog("Keyboard settings opened (the fn note)");
+        if (!settings->open())
+            tlLog("Keyboard settings: not opened (" +
+                  settings->unavailableReason().value_or("the settings program did not start") +
+                  ")");
+    };
 
     m_keyCapture = std::make_unique<KeyCaptureCoordinator>(*m_services->keyTap, keyCaptureTimeout);
     m_keyCapture->send = [this, token](const Wire::Event& event, Bridge::ViewRole role) {
@@ -248,6 +259,11 @@ void AppDelegate::wireDictation() {
                     m_micTest->update();
             });
         }
+    };
+    // A press during the onboarding's key test is the user trying the key, not dictating.
+    d.keyTestShowing = [this, token] {
+        return token && m_env.windows->hasOnboarding() && m_env.windows->onboardingIsKey() &&
+               settings().onboardingStep == 3;
     };
     d.start();
 }

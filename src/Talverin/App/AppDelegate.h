@@ -4,6 +4,7 @@
 #include "Runtime/Liveness.h"
 #include "Talverin/App/FrontApplications.h"
 #include "Talverin/App/KeyCaptureCoordinator.h"
+#include "Talverin/App/KeyboardSettings.h"
 #include "Talverin/App/LiveServices.h"
 #include "Talverin/App/MenuBarGlyph.h"
 #include "Talverin/App/MicTest.h"
@@ -85,6 +86,9 @@ public:
         // The application in front, for the return after a dictation from the popover.
         std::shared_ptr<FrontApplications> frontApps =
             std::make_shared<FrontApplicationsNull>("none given");
+        // Where the pages' note on the fn key sends the user.
+        std::shared_ptr<KeyboardSettings> keyboardSettings =
+            std::make_shared<KeyboardSettingsNull>("none given");
         // The desktop asks for less motion.
         std::function<bool()> reduceMotion = [] { return false; };
     };

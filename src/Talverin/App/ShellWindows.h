@@ -30,6 +30,9 @@ public:
     virtual bool hasOnboarding() const = 0;
     // Main thread. The onboarding window is on screen: shown and not minimised.
     virtual bool onboardingOnScreen() const = 0;
+    // Main thread. The onboarding window takes the keys: this application is the active one
+    // and that window has its keyboard focus.
+    virtual bool onboardingIsKey() const = 0;
     // Main thread. Opens the onboarding at a step (none: its first), or brings an open one
     // forward without changing its step; with focus it is raised above other applications.
     virtual void showOnboarding(std::optional<int> step, bool takeFocus) = 0;
@@ -69,6 +72,7 @@ public:
     void closePopover() override {}
     bool hasOnboarding() const override { return false; }
     bool onboardingOnScreen() const override { return false; }
+    bool onboardingIsKey() const override { return false; }
     void showOnboarding(std::optional<int>, bool) override {}
     void closeOnboarding() override {}
     void setTheme(ThemeSetting) override {}

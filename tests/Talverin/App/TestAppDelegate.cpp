@@ -1,11 +1,14 @@
 #include "Talverin/App/AppDelegate.h"
 
+#include "Runtime/Unicode.h"
 #include "Runtime/VirtualWorld.h"
+#include "TalverinInsert/AXElementBox.h"
 #include "fakes/AccessibilityBackendFake.h"
 #include "fakes/ContextReadingFake.h"
 #include "fakes/DictatingFake.h"
 #include "fakes/DuckingFake.h"
 #include "fakes/FrontApplicationsFake.h"
+#include "fakes/KeyboardSettingsFake.h"
 #include "fakes/KeyTappingFake.h"
 #include "fakes/LanguageRecognizingFake.h"
 #include "fakes/LiveDraftingFake.h"
@@ -78,6 +81,7 @@ protected:
         };
         env.windows = windows;
         env.frontApps = frontApps;
+        env.keyboardSettings = keyboardSettings;
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
         env.quitInserter = [this] { ++inserterQuits; };
@@ -105,6 +109,8 @@ protected:
     std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
     std::shared_ptr<test::FrontApplicationsFake> frontApps =
         std::make_shared<test::FrontApplicationsFake>();
+    std::shared_ptr<test::KeyboardSettingsFake> keyboardSettings =
+        std::make_shared<test::KeyboardSettingsFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
@@ -341,6 +347,132 @@ TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExi
     settle();
     EXPECT_EQ(count(*onboardingPage, down), 1u);
     EXPECT_EQ(count(*mainPage, down), 0u);
+}
+
+// A press is the onboarding's own only while its key test is what the user is looking at.
+TEST_F(AppDelegatePagesTest, APressDuringTheOnboardingsKeyTestStartsNoDictation) {
+    struct Case {
+        const char* name;
+        bool onboarding;
+        bool key;
+        int step;
+        bool ignored;
+    };
+    const Case cases[] = {
+        {"the key test in the window in front", true, true, 3, true},
+        {"another step", true, true, 2, false},
+        {"another application in front", true, false, 3, false},
+        {"no onboarding window", false, false, 3, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        app->bridge()->updateSettings({.onboardingStep = c.step});
+        if (c.onboarding)
+            app->openOnboarding();
+        else
+            windows->closeOnboarding();
+        windows->focusOnboarding(c.key);
+        logs.clear();
+
+        keyTap->sendPress();
+        settle();
+        EXPECT_EQ(app->dictation()->hasSession(), !c.ignored);
+        EXPECT_EQ(logs.count("Dictation: press ignored (the onboarding's key test)"),
+                  c.ignored ? 1 : 0);
+        keyTap->sendRelease();
+        world.runUntil(world.uptime() + 30);
+        ASSERT_FALSE(app->dictation()->hasSession());
+    }
+}
+
+// X11 has no fn key to describe; the link to the keyboard settings still opens them where the
+// desktop has some, and says so where it has none.
+TEST_F(AppDelegatePagesTest, TheFnNoteAnswersUnknownAndItsLinkOpensTheKeyboardSettings) {
+    std::vector<nlohmann::json> answers;
+    auto ask = [&](const Wire::Command& command) {
+        app->bridge()->handle(command, Role::main, [&](Bridge::Answer answer) {
+            answers.push_back(answer.value.value_or(nlohmann::json("error")));
+        });
+    };
+    ask(Wire::Command::fnAction());
+    ask(Wire::Command::openKeyboardSettings());
+    EXPECT_EQ(answers, (std::vector<nlohmann::json>{"unknown", nullptr}));
+    EXPECT_EQ(keyboardSettings->opened, 1);
+    EXPECT_EQ(logs.starting("Keyboard settings"),
+              std::vector<std::string>{"Keyboard settings opened (the fn note)"});
+
+    logs.clear();
+    keyboardSettings->missing = "no keyboard settings program is installed";
+    ask(Wire::Command::openKeyboardSettings());
+    EXPECT_EQ(logs.starting("Keyboard settings"),
+              (std::vector<std::string>{
+                  "Keyboard settings opened (the fn note)",
+                  "Keyboard settings: not opened (no keyboard settings program is installed)"}));
+}
+
+// A field of another application ("Notes", pid 42) into which a dictation has just put
+// `inserted` after `before`, and the shell's correction watch following it.
+class AppDelegateLearningTest : public AppDelegatePagesTest {
+protected:
+    const std::string before = "Dear team, ";
+    const std::string inserted = "the meeting is on Tuesday";
+
+    void SetUp() override {
+        AppDelegatePagesTest::SetUp();
+        accessibility.focusApplication({.pid = 42, .localizedName = "Notes"});
+        accessibility.focusElement(42, "field");
+        accessibility.attribute("field", "AXRole", std::string("AXTextArea"));
+        accessibility.parameterized = [this](const std::string&, const std::string& name,
+                                             AXRange r) {
+            if (name != "AXStringForRange" || r.location + r.length > std::ssize(value))
+                return AXReply<AXAttributeValue>{AXError::attributeUnsupported, {}};
+            return AXReply<AXAttributeValue>{AXError::success,
+                                             Unicode::toUtf8(value.substr(r.location, r.length))};
+        };
+        show(before + inserted);
+    }
+
+    // The field holds `text` with the caret at its end.
+    void show(const std::string& text) {
+        value = Unicode::toUtf16(text);
+        const auto length = static_cast<std::int64_t>(value.size());
+        accessibility.attribute("field", "AXNumberOfCharacters", length);
+        accessibility.attribute("field", "AXSelectedTextRange", AXRange{length, 0});
+    }
+
+    // The dictation's text is watched; the user then replaces one word of it, and two readings
+    // of the watch have seen the new word, not yet for long enough to report it.
+    void correctOneWord() {
+        DictationContext context;
+        context.isEditable = true;
+        context.elementToken = ElementToken(std::make_shared<AXElementBox>(
+            test::AccessibilityBackendFake::element("field"), 42, std::string("AXTextArea"),
+            Editability::editable, static_cast<std::int64_t>(Unicode::toUtf16(before).size()),
+            false));
+        app->dictation()->onInsertedForLearning(inserted, context);
+        world.runUntil(world.uptime() + 1);
+        show(before + "the meeting is on Thursday");
+        world.runUntil(world.uptime() + 0.61);
+    }
+
+    std::u16string value;
+};
+
+TEST_F(AppDelegateLearningTest, ACorrectionTheWatchSawBecomesTheLearnedRule) {
+    correctOneWord();
+    world.runUntil(world.uptime() + 3);
+    EXPECT_EQ(app->bridge()->settings().replacements,
+              (std::vector<Replacement>{{"Tuesday", "Thursday"}}));
+}
+
+// Turning learning off ends the watch, which hands on the correction it has seen so far: that
+// correction must not become a rule.
+TEST_F(AppDelegateLearningTest, LearningTurnedOffWhileAWatchRunsDropsItsCorrection) {
+    correctOneWord();
+    app->toggleLearning();
+    ASSERT_FALSE(app->learningIsOn());
+    world.runUntil(world.uptime() + 5);
+    EXPECT_TRUE(app->bridge()->settings().replacements.empty());
 }
 
 TEST_F(AppDelegateTest, TheLaunchLogsTheSystemAndItsSummary) {

@@ -6,6 +6,7 @@
 #include "Talverin/App/Log.h"
 #include "Talverin/App/LoginItem.h"
 #include "Talverin/App/linux/FrontApplicationsX11.h"
+#include "Talverin/App/linux/KeyboardSettingsLinux.h"
 #include "Talverin/App/linux/LiveSystem.h"
 #include "Talverin/App/linux/LogJournalSocket.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
@@ -178,6 +179,11 @@ int DesktopApplication::run() {
             env.frontApps = std::make_shared<FrontApplicationsNull>(
                 facilities.display.value_or("the window toolkit did not start"));
         }
+        if (toolkit)
+            env.keyboardSettings = std::make_shared<KeyboardSettingsLinux>();
+        else
+            env.keyboardSettings = std::make_shared<KeyboardSettingsNull>(
+                facilities.display.value_or("the window toolkit did not start"));
         if (toolkit)
             env.reduceMotion = [] {
                 gboolean animations = TRUE;

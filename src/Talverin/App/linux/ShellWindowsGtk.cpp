@@ -310,6 +310,12 @@ bool ShellWindowsGtk::onboardingOnScreen() const {
            !m_onboardingObscured;
 }
 
+bool ShellWindowsGtk::onboardingIsKey() const {
+    // GTK's active window is the toplevel that has the X input focus, which only the
+    // application in front holds.
+    return m_onboarding && gtk_window_is_active(GTK_WINDOW(m_onboarding));
+}
+
 void ShellWindowsGtk::closeOnboarding() {
     if (m_onboarding)
         onboardingClosed();

@@ -63,6 +63,7 @@ public:
     void closePopover() override;
     bool hasOnboarding() const override { return m_onboarding != nullptr; }
     bool onboardingOnScreen() const override;
+    bool onboardingIsKey() const override;
     void showOnboarding(std::optional<int> step, bool takeFocus) override;
     void closeOnboarding() override;
     void setTheme(ThemeSetting theme) override;

@@ -165,6 +165,22 @@ TEST_F(ShellWindowsGtkTest, ACoveredOnboardingWindowIsNotOnScreen) {
     windows->onScreenChange = nullptr;
 }
 
+// The onboarding window takes the keys while it has the focus, and no longer once another
+// window has taken it.
+TEST_F(ShellWindowsGtkTest, TheOnboardingWindowIsKeyOnlyWhileItHasTheFocus) {
+    EXPECT_FALSE(windows->onboardingIsKey());
+    windows->showOnboarding(std::nullopt, true);
+    ASSERT_TRUE(loop.runUntil([&] { return windows->onboardingIsKey(); }, 60));
+
+    GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(other);
+    gtk_window_present(GTK_WINDOW(other));
+    EXPECT_TRUE(loop.runUntil([&] { return !windows->onboardingIsKey(); }, 60));
+    gtk_widget_destroy(other);
+    windows->closeOnboarding();
+    EXPECT_FALSE(windows->onboardingIsKey());
+}
+
 // A key press as the X server delivers it to the window: its keycode in the current layout.
 bool press(GtkWidget* window, guint keyval, guint state) {
     GdkKeymapKey* keys = nullptr;
