@@ -132,7 +132,14 @@ AccessibilityStatusWatcher::AccessibilityStatusWatcher(std::shared_ptr<Notificat
         },
         new StateHold(m_state), dropHold);
     settleBusConnection(m_connection.get());
-    refresh();
+    // The first read waits for its answer: the launch decides from the status, before the main
+    // loop runs, whether the key tap starts and whether the onboarding opens.
+    GErrorPtr readError;
+    GVariantPtr reply(g_dbus_connection_call_sync(
+        m_connection.get(), busName, busPath, propertiesInterface, "Get",
+        g_variant_new("(ss)", statusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, m_cancellable.get(), ErrorOut(readError)));
+    m_state->answered(reply.get(), readError);
 }
 
 AccessibilityStatusWatcher::~AccessibilityStatusWatcher() {

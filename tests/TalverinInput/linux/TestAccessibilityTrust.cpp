@@ -106,6 +106,24 @@ TEST_F(AccessibilityTrustTest, TheWatcherPostsEachChangeOfTheStatus) {
     EXPECT_EQ(watcher->status(), BusStatus::notEnabled);
 }
 
+// The launch starts the key tap before its main loop has run: the watcher knows the status as
+// soon as it is made. A bus that does not answer within its timeout leaves it unknown.
+TEST_F(AccessibilityTrustTest, TheStatusIsKnownAsSoonAsTheWatcherIsMade) {
+    test::FakeAccessibilityBus status(bus.address(), true);
+    auto answered = std::make_shared<AccessibilityStatusWatcher>(center, bus.address());
+    EXPECT_EQ(answered->status(), BusStatus::enabled);
+    EXPECT_TRUE(AccessibilityTrust(answered, server.display()).isGranted());
+
+    status.freeze();
+    auto silent = std::make_shared<AccessibilityStatusWatcher>(center, bus.address());
+    EXPECT_EQ(silent->status(), BusStatus::unknown);
+    EXPECT_FALSE(AccessibilityTrust(silent, server.display()).isGranted());
+    EXPECT_EQ(log.starting("Permissions: the accessibility bus did not answer").size(), 1u);
+    bool read = false;
+    silent->whenFirstRead([&read] { read = true; });
+    EXPECT_TRUE(read);
+}
+
 // A launcher that does not answer in time (busy, stopped) keeps the status it last gave, and
 // reading it never waits; only the bus saying "not enabled" takes the permission back.
 TEST_F(AccessibilityTrustTest, ABusThatDoesNotAnswerKeepsTheLastStatus) {
