@@ -3,19 +3,17 @@
 // same clip through opusenc at the same bit rate gives a side-by-side figure.
 #include "Runtime/linux/SystemEventLoop.h"
 #include "TalverinCloud/OggOpus.h"
+#include "TalverinCloud/OpusTestSupport.h"
 #include "TalverinCloud/StreamingOpus.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <optional>
-#include <random>
 #include <span>
 #include <sstream>
 #include <string>
@@ -30,31 +28,9 @@ constexpr double clipSeconds = 60.0;
 // 10 ms blocks, as the microphone hands them over.
 constexpr std::size_t blockSize = 160;
 
-// Voiced syllables on a moving pitch, noisy consonants and pauses: enough like speech that
-// the encoder takes its speech paths.
-std::vector<float> speechLike(std::size_t count) {
-    std::mt19937 random(1);
-    std::normal_distribution<float> noise(0.0f, 1.0f);
-    std::vector<float> out(count);
-    double phase = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double t = static_cast<double>(i) / 16000.0;
-        const double syllable = std::fmod(t * 4.0, 1.0);
-        const double pitch = 120.0 + 40.0 * std::sin(2 * std::numbers::pi * 0.7 * t);
-        phase += 2 * std::numbers::pi * pitch / 16000.0;
-        double voiced = 0;
-        for (int h = 1; h <= 6; ++h)
-            voiced += std::sin(phase * h) / h;
-        const double envelope = syllable < 0.6 ? std::sin(std::numbers::pi * syllable / 0.6) : 0.0;
-        const double consonant = syllable > 0.7 && syllable < 0.8 ? 0.08 * noise(random) : 0.0;
-        out[i] = static_cast<float>(0.25 * envelope * voiced + consonant);
-    }
-    return out;
-}
-
 const std::vector<float>& clip() {
     static const std::vector<float> samples =
-        speechLike(static_cast<std::size_t>(clipSeconds * OggOpus::sampleRate));
+        test::speechLike(static_cast<std::size_t>(clipSeconds * OggOpus::sampleRate));
     return samples;
 }
 
