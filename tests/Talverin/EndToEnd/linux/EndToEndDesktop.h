@@ -34,15 +34,28 @@ public:
 
     Display* display() const { return m_display; }
 
-    void press(unsigned keycode) { post(keycode, true); }
-    void release(unsigned keycode) { post(keycode, false); }
+    void press(unsigned keycode) {
+        post(keycode, true);
+        XSync(m_display, False);
+    }
+    void release(unsigned keycode) {
+        post(keycode, false);
+        XSync(m_display, False);
+    }
+    // Presses and releases the key `times` times in one go: the server stamps the events
+    // together, however slowly this program runs.
+    void tap(unsigned keycode, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            post(keycode, true);
+            post(keycode, false);
+        }
+        XSync(m_display, False);
+    }
 
 private:
     void post(unsigned keycode, bool down) {
-        if (!m_display)
-            return;
-        XTestFakeKeyEvent(m_display, keycode, down ? True : False, CurrentTime);
-        XSync(m_display, False);
+        if (m_display)
+            XTestFakeKeyEvent(m_display, keycode, down ? True : False, CurrentTime);
     }
 
     Display* m_display = nullptr;
