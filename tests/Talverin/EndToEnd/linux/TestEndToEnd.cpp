@@ -298,7 +298,21 @@ protected:
     fs::path silence;
 };
 
-TEST_F(EndToEndTest, AHeldKeyDictatesThroughTheCloudIntoTheFocusedField) {
+// What the user had copied before dictating, which the paste borrows the clipboard from.
+struct UserClipboard {
+    const char* name;
+    const char* target;
+    std::string data;
+};
+void PrintTo(const UserClipboard& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CloudDictationTest : public EndToEndTest,
+                           public ::testing::WithParamInterface<UserClipboard> {};
+
+TEST_P(CloudDictationTest, AHeldKeyDictatesThroughTheCloudIntoTheFocusedField) {
+    const UserClipboard& user = GetParam();
     test::StandinServer standin;
     ASSERT_NE(standin.port(), 0);
     test::WindowWatch pill(server.display(), "Talverin");
@@ -309,7 +323,7 @@ TEST_F(EndToEndTest, AHeldKeyDictatesThroughTheCloudIntoTheFocusedField) {
     const Dictated dictated = dictateInto("entry", "Hello ", {}, speech, [&] {
         clipboardOwner.reset();
         clipboardOwner = test::ownClipboard(server.display(), keyboard->display(),
-                                            "UTF8_STRING", userText);
+                                            user.target, user.data);
     });
     EXPECT_NE(dictated.line.find("Dictation: inserted, mode clean"), std::string::npos)
         << app->log();
@@ -317,7 +331,8 @@ TEST_F(EndToEndTest, AHeldKeyDictatesThroughTheCloudIntoTheFocusedField) {
         << app->log();
 
     EXPECT_EQ(fieldText(), "Hello Hello from the stand-in.");
-    EXPECT_EQ(test::pasteClipboard(server.display(), "UTF8_STRING"), userText);
+    EXPECT_TRUE(test::pasteClipboard(server.display(), user.target) == user.data)
+        << "the user's clipboard was not restored";
     EXPECT_TRUE(app->waitForLine("LiveDraft: first words after", dictated.from, 1)) << app->log();
 
     const auto stats = standin.stats();
@@ -339,6 +354,12 @@ TEST_F(EndToEndTest, AHeldKeyDictatesThroughTheCloudIntoTheFocusedField) {
     EXPECT_EQ(history[0]["appName"], fixtureName) << history.dump(2);
     EXPECT_EQ(history[0]["mode"], "clean") << history.dump(2);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, CloudDictationTest,
+    ::testing::Values(UserClipboard{"text", "UTF8_STRING", userText},
+                      UserClipboard{"image", "image/png", test::imageBytes(200 << 10)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Without the cloud the on-device recogniser's draft is what lands: whatever it heard, after
 // the text that was there, with the pill that says where it came from.
