@@ -108,6 +108,21 @@ public:
         return seen.owned;
     }
 
+    // Switches the accessibility bus on, as the desktop's accessibility setting does, for
+    // programs that wait for it; true once the launcher has taken the change.
+    bool enableAccessibility(int timeoutMs = 30000) {
+        if (!m_session)
+            return false;
+        GVariant* done = g_dbus_connection_call_sync(
+            m_session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+            g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+            nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, nullptr);
+        if (!done)
+            return false;
+        g_variant_unref(done);
+        return true;
+    }
+
     // Connects to the accessibility bus and has its registry started; true once the registry
     // owns its name there. The bus answers the activation only when the registry is up.
     bool startRegistry(int timeoutMs = 30000) {

@@ -149,6 +149,7 @@ int DesktopApplication::run() {
                                std::function<void()> onDevicesChange) {
             system = std::make_unique<LiveSystem>(facilities, defaults, workspace, appCenter);
             system->logChoices();
+            system->awaitAccessibilityStatus();
             return LiveServices::live(holdKey, std::move(consent), std::move(onDevicesChange),
                                       system->parts());
         };

@@ -32,9 +32,11 @@ public:
         return tests.parent_path() / "src" / "Talverin" / "App" / "talverin";
     }
 
-    // `changes`: a value sets the variable, none removes it.
+    // `changes`: a value sets the variable, none removes it. `program` is the build tree's
+    // binary unless a test runs an installed copy.
     explicit AppProcess(const TempDir& dir,
-                        std::map<std::string, std::optional<std::string>> changes = {})
+                        std::map<std::string, std::optional<std::string>> changes = {},
+                        const std::filesystem::path& program = binary())
         : m_log(dir.stateHome() / "Talverin" / "Talverin.log") {
         changes["HOME"] = dir.home().string();
         changes["XDG_CONFIG_HOME"] = dir.configHome().string();
@@ -57,11 +59,11 @@ public:
         for (auto& entry : entries)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        const std::string program = binary().string();
+        const std::string path = program.string();
         m_pid = fork();
         if (m_pid == 0) {
-            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-            execve(program.c_str(), argv, envp.data());
+            char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+            execve(path.c_str(), argv, envp.data());
             _exit(127);
         }
     }
@@ -87,6 +89,33 @@ public:
         return waitFor([&] { return logHas(text); }, limit);
     }
 
+    // The whole first line at or after byte `from` of the log that holds `text`, once there is
+    // one; none when the process ended first or after `limit`. A test notes log().size()
+    // before an action and waits for what the action writes.
+    std::optional<std::string> waitForLine(const std::string& text, std::size_t from,
+                                           double limit = 90) {
+        std::optional<std::string> found;
+        waitFor(
+            [&] {
+                const std::string all = log();
+                if (from > all.size())
+                    return false;
+                const auto at = all.find(text, from);
+                if (at == std::string::npos)
+                    return false;
+                const auto end = all.find('\n', at);
+                if (end == std::string::npos)
+                    return false;
+                const auto newline = all.rfind('\n', at);
+                const auto begin = newline == std::string::npos ? 0 : newline + 1;
+                found = all.substr(begin, end - begin);
+                return true;
+            },
+            limit);
+        return found;
+    }
+
+    pid_t pid() const { return m_pid; }
     void signal(int number) { kill(m_pid, number); }
 
     // The exit code once the process has ended on its own, within `limit`; none otherwise.

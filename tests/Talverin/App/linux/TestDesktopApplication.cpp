@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace talverin {
@@ -67,6 +69,24 @@ TEST_F(DesktopApplicationTest, MissingServicesAreNullBackendsWithTheirReasons) {
         EXPECT_EQ(app.waitForExit(), 0);
         EXPECT_TRUE(app.logHas("Talverin quit")) << app.log();
     }
+}
+
+// The launch decides whether the key tap runs, and so whether the onboarding must open,
+// on what the accessibility bus answers: a desktop with Accessibility on and a user who has
+// finished the onboarding gets a running key tap at once, not the onboarding.
+TEST_F(DesktopApplicationTest, TheLaunchWaitsForTheAccessibilityStatusBeforeStartingTheKeyTap) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no display";
+    test::FakeAccessibilityBus status(bus.address(), true);
+    std::filesystem::create_directories(dir.configHome() / "Talverin");
+    test::writeFile(dir.configHome() / "Talverin" / "defaults.json",
+                    R"({"settings": {"onboarded": true}, "TLCloudConsentAsked": true})");
+    test::AppProcess app(dir, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+    ASSERT_TRUE(app.waitForLog("Launch: ")) << app.log();
+    EXPECT_TRUE(app.logHas("Launch: key tap running")) << app.log();
+    EXPECT_FALSE(app.logHas("Onboarding: opened")) << app.log();
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(), 0);
 }
 
 // A second launch in the same session leaves the running one alone: it ends at once and
