@@ -149,7 +149,6 @@ int DesktopApplication::run() {
                                std::function<void()> onDevicesChange) {
             system = std::make_unique<LiveSystem>(facilities, defaults, workspace, appCenter);
             system->logChoices();
-            system->awaitAccessibilityStatus();
             return LiveServices::live(holdKey, std::move(consent), std::move(onDevicesChange),
                                       system->parts());
         };
@@ -176,22 +175,19 @@ int DesktopApplication::run() {
                 env.frontApps = std::move(front);
             else
                 env.frontApps = std::make_shared<FrontApplicationsNull>("the display did not open");
-        } else {
-            env.frontApps = std::make_shared<FrontApplicationsNull>(
-                facilities.display.value_or("the window toolkit did not start"));
-        }
-        if (toolkit)
             env.keyboardSettings = std::make_shared<KeyboardSettingsLinux>();
-        else
-            env.keyboardSettings = std::make_shared<KeyboardSettingsNull>(
-                facilities.display.value_or("the window toolkit did not start"));
-        if (toolkit)
             env.reduceMotion = [] {
                 gboolean animations = TRUE;
                 g_object_get(gtk_settings_get_default(), "gtk-enable-animations", &animations,
                              nullptr);
                 return !animations;
             };
+        } else {
+            const std::string reason =
+                facilities.display.value_or("the window toolkit did not start");
+            env.frontApps = std::make_shared<FrontApplicationsNull>(reason);
+            env.keyboardSettings = std::make_shared<KeyboardSettingsNull>(reason);
+        }
 
         AppDelegate app(std::move(env));
         app.onTerminated = [mainLoop] { g_main_loop_quit(mainLoop); };

@@ -205,13 +205,6 @@ void LiveSystem::logChoices() const {
         CoreLog::write(choice.logLine());
 }
 
-void LiveSystem::awaitAccessibilityStatus() {
-    bool read = false;
-    m_status->whenFirstRead([&read] { read = true; });
-    while (!read)
-        g_main_context_iteration(nullptr, TRUE);
-}
-
 LiveParts LiveSystem::parts() {
     LiveParts parts;
     parts.mic = [this](std::function<void()> onDevicesChange) {

@@ -51,11 +51,6 @@ public:
     // The makers over the chosen backends, for LiveServices::live.
     LiveParts parts();
 
-    // Runs GLib's default main context until the first read of the accessibility status has
-    // ended, answered or not (the read's own timeout bounds it), so that the launch starts the
-    // key tap on what the desktop says rather than on a status not yet known.
-    void awaitAccessibilityStatus();
-
     const std::shared_ptr<SleepWatching>& sleepWatcher() const { return m_sleep; }
     // The inserter's last step at termination: a pending clipboard restore runs at once and a
     // clipboard we own goes to the clipboard manager.
