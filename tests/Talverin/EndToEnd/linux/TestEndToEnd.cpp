@@ -230,8 +230,13 @@ protected:
     void hold(const fs::path& sound, bool waitForMic = true) {
         const std::size_t from = app->log().size();
         keyboard->press(rightAlt);
-        if (waitForMic)
+        if (waitForMic) {
             EXPECT_TRUE(app->waitForLine("mic: first block", from, patience)) << app->log();
+            // The on-device recogniser starts once its model is loaded, which under the
+            // sanitizers on a busy machine can take longer than the speech lasts: the speech
+            // plays once the live draft has started (or said why it does not run).
+            EXPECT_TRUE(app->waitForLine("LiveDraft: ", from, patience)) << app->log();
+        }
         play(sound);
         keyboard->release(rightAlt);
     }
