@@ -89,6 +89,11 @@ void dropHold(gpointer hold) {
     delete static_cast<StateHold*>(hold);
 }
 
+// The arguments of the Get call that reads the status, for the first read and every refresh.
+GVariant* isEnabledQuery() {
+    return g_variant_new("(ss)", statusInterface, "IsEnabled");
+}
+
 void readFinished(GObject* source, GAsyncResult* result, gpointer data) {
     const std::unique_ptr<StateHold> hold(static_cast<StateHold*>(data));
     GErrorPtr error;
@@ -136,9 +141,9 @@ AccessibilityStatusWatcher::AccessibilityStatusWatcher(std::shared_ptr<Notificat
     // loop runs, whether the key tap starts and whether the onboarding opens.
     GErrorPtr readError;
     GVariantPtr reply(g_dbus_connection_call_sync(
-        m_connection.get(), busName, busPath, propertiesInterface, "Get",
-        g_variant_new("(ss)", statusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, m_cancellable.get(), ErrorOut(readError)));
+        m_connection.get(), busName, busPath, propertiesInterface, "Get", isEnabledQuery(),
+        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis, m_cancellable.get(),
+        ErrorOut(readError)));
     m_state->answered(reply.get(), readError);
 }
 
@@ -157,9 +162,9 @@ void AccessibilityStatusWatcher::refresh() {
         return;
     m_state->reading = true;
     g_dbus_connection_call(m_connection.get(), busName, busPath, propertiesInterface, "Get",
-                           g_variant_new("(ss)", statusInterface, "IsEnabled"),
-                           G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, busTimeoutMillis,
-                           m_cancellable.get(), readFinished, new StateHold(m_state));
+                           isEnabledQuery(), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
+                           busTimeoutMillis, m_cancellable.get(), readFinished,
+                           new StateHold(m_state));
 }
 
 void AccessibilityStatusWatcher::whenFirstRead(std::function<void()> then) {
