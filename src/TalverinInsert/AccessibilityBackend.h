@@ -64,6 +64,8 @@ struct RunningApplication {
     std::optional<std::string> bundleID;
     // The folder the application runs from, when known.
     std::optional<std::string> bundleLocation;
+    // The class of its window in front (WM_CLASS's class name), when that window is its own.
+    std::optional<std::string> windowClass;
 };
 
 // The accessibility service of the desktop: the elements of other applications, their

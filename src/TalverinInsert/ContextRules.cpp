@@ -3,6 +3,7 @@
 #include "TalverinInsert/AppIdentity.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -50,6 +51,28 @@ bool ContextRules::isBlindRole(std::string_view role) {
 
 bool ContextRules::isTerminal(const std::optional<std::string>& role) {
     return role == terminalRole;
+}
+
+bool ContextRules::isTerminalProgram(const RunningApplication& app) {
+    // Program names and window classes (lower-cased) of the terminals Debian ships; the class
+    // covers a terminal started under another program's name.
+    static constexpr std::array<std::string_view, 24> terminals{
+        "xterm",          "uxterm",        "koi8rxterm",  "lxterm",        "rxvt",
+        "urxvt",          "rxvt-unicode",  "st",          "st-256color",   "kitty",
+        "alacritty",      "gnome-terminal", "gnome-terminal-server", "konsole",
+        "xfce4-terminal", "terminator",    "tilix",       "lxterminal",    "mate-terminal",
+        "sakura",         "terminology",   "qterminal",   "eterm",         "wezterm-gui",
+    };
+    const auto lowered = [](std::string name) {
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return name;
+    };
+    const auto listed = [&](const std::optional<std::string>& name) {
+        return name && std::find(terminals.begin(), terminals.end(), lowered(*name)) !=
+                           terminals.end();
+    };
+    return listed(app.localizedName) || listed(app.windowClass);
 }
 
 bool ContextRules::isSecureField(const std::optional<std::string>& role,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TalverinCore/EnumTable.h"
+#include "TalverinInsert/AccessibilityBackend.h"
 
 #include <array>
 #include <optional>
@@ -22,10 +23,13 @@ bool isGenericRole(std::string_view role);
 // Roles of applications that describe nothing at all.
 bool isBlindRole(std::string_view role);
 
-// The role the desktop's backend gives a terminal. A terminal is not a text field: typed text
-// would run as commands, line by line, and the paste chord arrives as a control character.
+// The role the desktop's backend gives a terminal. A terminal is not a text field: its value
+// cannot be set, and the paste chord arrives there as a control character; it takes typed keys.
 inline constexpr std::string_view terminalRole = "AXTerminal";
 bool isTerminal(const std::optional<std::string>& role);
+// A terminal known by its program or its window's class, for terminals that are not on the
+// accessibility bus at all (xterm, rxvt and their kin).
+bool isTerminalProgram(const RunningApplication& app);
 
 // A password field, by its role or its subrole.
 bool isSecureField(const std::optional<std::string>& role,

@@ -95,9 +95,10 @@ void CorrectionWatch::stop() {
 }
 
 void CorrectionWatch::flush(Loop& loop) {
-    // A word seen only once may be half typed: a new press or a focus change must not make it
-    // a permanent rule. Taking a report back needs no confirmation.
-    if (loop.latest && loop.agreeing < 2)
+    // A word that has not stood unchanged for a while may be half typed ("Thu" on the way to
+    // "Thursday"): a new press or a focus change must not make it a permanent rule. Taking a
+    // report back needs no confirmation.
+    if (loop.latest && (loop.agreeing < 2 || Clock::continuous() < loop.lastChange + settle))
         return;
     if (loop.latest == loop.reported)
         return;

@@ -9,11 +9,21 @@
 
 namespace talverin {
 
+// What the element that would receive posted keys is, as far as the inserter could tell just
+// before posting them.
+enum class InsertTarget {
+    unknown,  // it could not be read: no keys may go there, it may be a password field
+    field,    // a field that is not a password field
+    secure,   // a password field
+    terminal, // a terminal, which takes typed keys and not the paste chord
+};
+
 // What the inserter knows of the desktop at insertion time.
 struct InsertEnvironment {
     bool trusted = false;
     bool secureInput = false;
     FocusVerdict focus = FocusVerdict::unknown;
+    InsertTarget target = InsertTarget::unknown;
 };
 
 // What the inserter does with a text.

@@ -18,6 +18,25 @@ std::string utf16Length(const std::string& text) {
     return std::to_string(Unicode::toUtf16(text).size());
 }
 
+// A terminal runs a line as a command when its line break arrives: dictated line breaks are
+// typed there as spaces, so that what the user said is never run before they read it.
+std::string oneLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return line;
+}
+
+InsertTarget targetOfRole(const std::optional<std::string>& role,
+                          const std::optional<std::string>& subrole) {
+    if (ContextRules::isSecureField(role, subrole))
+        return InsertTarget::secure;
+    if (ContextRules::isTerminal(role))
+        return InsertTarget::terminal;
+    return InsertTarget::field;
+}
+
 } // namespace
 
 Inserter::Inserter(Services services)
@@ -35,8 +54,11 @@ Inserter::Inserter(Services services)
         InsertEnvironment env;
         env.trusted = m_services.accessibility.isProcessTrusted();
         env.secureInput = m_services.secureInput.isSecureEventInputEnabled();
-        if (env.trusted && !env.secureInput)
-            env.focus = verifyFocus(context);
+        if (env.trusted && !env.secureInput) {
+            std::optional<FocusCheck::Now> last;
+            env.focus = verifyFocus(context, &last);
+            env.target = targetOf(context, env.focus, last);
+        }
         return env;
     };
 }
@@ -89,7 +111,7 @@ InsertOutcome Inserter::run(const std::string& text, const DictationContext& con
     const InsertEnvironment env = probe(context);
     InsertAction action = decide(text, context, env);
     std::string extra;
-    action = perform(action, text, extra);
+    action = perform(action, env.target == InsertTarget::terminal ? oneLine(text) : text, extra);
     CoreLog::write("Inserter: " + action.word() + " len=" + utf16Length(text) +
                    " focus=" + std::string(toString(env.focus)) + extra +
                    " ms=" + std::to_string(wholeMs(m_services.ticking.uptime() - started)));
@@ -108,38 +130,59 @@ InsertAction Inserter::decide(const std::string& text, const DictationContext& c
         return InsertAction::refuse(RefuseReason::noAccessibility);
     if (env.focus == FocusVerdict::changed)
         return InsertAction::copyOnly();
+    // A terminal takes typed keys, not the paste chord; it says it takes no text, which is
+    // true of its value and not of its keyboard.
+    if (env.target == InsertTarget::terminal && !own)
+        return InsertAction::type();
     const Editability target = InsertPlan::target(context);
     if (target != Editability::editable &&
         (target == Editability::notEditable || (own && !context.elementToken)))
         return InsertAction::copyOnly();
-    InsertAction action = typed                            ? InsertAction::type()
-                          : target == Editability::unknown ? InsertAction::pasteAndKeep()
-                                                           : InsertAction::paste();
-    // A context that could not be read says nothing of the field, and X11 has no secure
-    // input to fall back on: look at the focus once before keys go into a password field.
-    if (!context.elementToken && action.postsKeys())
-        action = checkUnknownTarget(action);
+    const InsertAction action = typed                            ? InsertAction::type()
+                                : target == Editability::unknown ? InsertAction::pasteAndKeep()
+                                                                 : InsertAction::paste();
+    // X11 has no secure input: the keys go out only to an element known not to be a password
+    // field. One that could not be read may be one, and gets the text on the clipboard only.
+    if (env.target == InsertTarget::secure)
+        return InsertAction::refuse(RefuseReason::secureField);
+    if (env.target == InsertTarget::unknown)
+        return InsertAction::copyOnly();
     return action;
 }
 
-InsertAction Inserter::checkUnknownTarget(InsertAction action) {
+InsertTarget Inserter::targetOf(const DictationContext& context, FocusVerdict verdict,
+                                const std::optional<FocusCheck::Now>& last) {
+    const AXElementBox* box =
+        context.elementToken ? context.elementToken->as<AXElementBox>() : nullptr;
+    // The very element the context read, which was not a password field then.
+    if (verdict == FocusVerdict::same && last && last->same && box && box->role)
+        return ContextRules::isTerminal(box->role) ? InsertTarget::terminal : InsertTarget::field;
+    if (last && last->hasElement && last->role)
+        return targetOfRole(last->role, last->subrole);
+    return readTarget();
+}
+
+// One reading of the focused element's kind, for a target the focus check could not name.
+InsertTarget Inserter::readTarget() {
     AXSession session(m_services.accessibility, focusTimeoutMs, std::nullopt, m_services.ticking);
     const auto app = session.focusedApplication();
-    if (!app)
-        return action;
+    if (!app) {
+        // An application that is not on the accessibility bus (xterm, for one) is known only
+        // by its window's class and its program.
+        if (session.hung())
+            return InsertTarget::unknown;
+        const auto front = m_services.accessibility.frontmostApplication();
+        return front && ContextRules::isTerminalProgram(*front) ? InsertTarget::terminal
+                                                                : InsertTarget::unknown;
+    }
     const AXElement element = session.focusedElement(app->element);
     if (!element)
-        return action;
+        return InsertTarget::unknown;
     const auto values = session.copyMany(element, {"AXRole", "AXSubrole"});
-    const auto role = AXCast::string(values.contains("AXRole") ? std::optional(values.at("AXRole"))
-                                                               : std::nullopt);
-    const auto subrole = AXCast::string(
-        values.contains("AXSubrole") ? std::optional(values.at("AXSubrole")) : std::nullopt);
-    if (ContextRules::isSecureField(role, subrole))
-        return InsertAction::refuse(RefuseReason::secureField);
-    if (ContextRules::isTerminal(role))
-        return InsertAction::copyOnly();
-    return action;
+    const auto role = AXCast::string(AXCast::find(values, "AXRole"));
+    if (!role || session.hung())
+        return InsertTarget::unknown;
+    return targetOfRole(role, AXCast::string(AXCast::find(values, "AXSubrole")));
 }
 
 InsertAction Inserter::perform(InsertAction action, const std::string& text, std::string& extra) {
@@ -240,7 +283,8 @@ void Inserter::scheduleRestore(const ClipboardKeeper::Ticket& ticket) {
     m_queue.after(restoreLimit, restoreOnce);
 }
 
-FocusVerdict Inserter::verifyFocus(const DictationContext& context) {
+FocusVerdict Inserter::verifyFocus(const DictationContext& context,
+                                   std::optional<FocusCheck::Now>* last) {
     const AXElementBox* box =
         context.elementToken ? context.elementToken->as<AXElementBox>() : nullptr;
     if (!box)
@@ -248,6 +292,8 @@ FocusVerdict Inserter::verifyFocus(const DictationContext& context) {
     const double started = m_services.ticking.uptime();
     for (;;) {
         const auto now = currentFocus(*box);
+        if (last)
+            *last = now;
         if (!now)
             return FocusVerdict::unknown;
         if (now->same)
@@ -277,11 +323,15 @@ std::optional<FocusCheck::Now> Inserter::currentFocus(const AXElementBox& box) {
     if (!element) {
         if (session.hung())
             return std::nullopt;
-        return FocusCheck::Now{app->pid, false, std::nullopt, false};
+        return FocusCheck::Now{app->pid, false, std::nullopt, std::nullopt, false};
     }
     if (box.element && element->sameElement(*box.element))
-        return FocusCheck::Now{app->pid, true, box.role, true};
-    return FocusCheck::Now{app->pid, true, AXCast::string(session.copy(element, "AXRole")), false};
+        return FocusCheck::Now{app->pid, true, box.role, std::nullopt, true};
+    const auto values = session.copyMany(element, {"AXRole", "AXSubrole"});
+    if (session.hung())
+        return std::nullopt;
+    return FocusCheck::Now{app->pid, true, AXCast::string(AXCast::find(values, "AXRole")),
+                           AXCast::string(AXCast::find(values, "AXSubrole")), false};
 }
 
 } // namespace talverin

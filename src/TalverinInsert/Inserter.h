@@ -28,6 +28,7 @@ struct Now {
     std::int32_t pid = 0;
     bool hasElement = false;
     std::optional<std::string> role;
+    std::optional<std::string> subrole;
     bool same = false;
 };
 } // namespace FocusCheck
@@ -79,8 +80,14 @@ public:
     std::set<std::string> typingBundleIDs() const;
     void setTypingBundleIDs(std::set<std::string> ids);
 
-    // The inserter's queue: whether the focus is still on the context's element.
-    FocusVerdict verifyFocus(const DictationContext& context);
+    // The inserter's queue: whether the focus is still on the context's element; `last` gets
+    // the last reading taken.
+    FocusVerdict verifyFocus(const DictationContext& context,
+                             std::optional<FocusCheck::Now>* last = nullptr);
+    // The inserter's queue: what the keys would reach, from the focus check's last reading or,
+    // when that does not tell, from a reading of its own.
+    InsertTarget targetOf(const DictationContext& context, FocusVerdict verdict,
+                          const std::optional<FocusCheck::Now>& last);
     std::optional<FocusCheck::Now> currentFocus(const AXElementBox& box);
     // The inserter's queue: puts the user's clipboard back once the pasted text was read.
     void scheduleRestore(const ClipboardKeeper::Ticket& ticket);
@@ -89,7 +96,7 @@ private:
     InsertOutcome run(const std::string& text, const DictationContext& context);
     InsertAction decide(const std::string& text, const DictationContext& context,
                         const InsertEnvironment& env);
-    InsertAction checkUnknownTarget(InsertAction action);
+    InsertTarget readTarget();
     InsertAction perform(InsertAction action, const std::string& text, std::string& extra);
     InsertAction typeInstead(const std::string& text, std::string& extra);
     InsertAction failedPost(const std::string& text, bool onClipboard, std::string& extra);

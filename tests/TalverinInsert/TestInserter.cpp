@@ -183,22 +183,62 @@ TEST(Inserter, DecidesInAFixedOrder) {
          "Inserter: copyOnly len=5 focus=unknown ms=0",
          {},
          "hello"},
-        {"a terminal",
+        {"a terminal: typed, on one line",
          nullptr,
-         "ls -la",
+         "ls -la\nrm",
          [] { return Harness::context(Editability::notEditable, "AXTerminal"); },
-         O::copiedOnly(),
-         "Inserter: copyOnly len=6 focus=same ms=0",
-         {},
-         "ls -la"},
-        {"unknown, no focus readable",
-         noFocusReadable,
+         O::inserted(),
+         "Inserter: type len=9 focus=same ms=0",
+         {"type ls -la rm"},
+         std::nullopt},
+        {"a terminal without accessibility, known by its window",
+         [](Harness& t) {
+             noFocusReadable(t);
+             t.desk.apps[42].localizedName = "xterm-wrapper";
+             t.desk.apps[42].windowClass = "XTerm";
+             t.desk.frontmost = 42;
+             t.desk.nodes.erase("app:42");
+         },
          "hello",
          [] { return Harness::unread(); },
          O::inserted(),
-         "Inserter: pasteAndKeep len=5 focus=unknown key=47 ms=0",
-         {"paste 47"},
+         "Inserter: type len=5 focus=unknown ms=0",
+         {"type hello"},
+         std::nullopt},
+        {"unknown, no focus readable: keys could reach a password field",
+         noFocusReadable,
+         "hello",
+         [] { return Harness::unread(); },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=unknown ms=0",
+         {},
          "hello"},
+        {"the context's read hung after finding the element, the check hangs too",
+         [](Harness& t) { t.desk.hangAfterCalls = 0; },
+         "hello",
+         [] {
+             auto c = Harness::context(Editability::unknown, "");
+             c.elementToken = ElementToken(std::make_shared<AXElementBox>(
+                 AccessibilityBackendFake::element("field"), 42, std::nullopt,
+                 Editability::unknown, std::nullopt, false));
+             return c;
+         },
+         O::copiedOnly(),
+         "Inserter: copyOnly len=5 focus=unknown ms=0",
+         {},
+         "hello"},
+        {"a field of unknown kind, now a password field of the same application",
+         [](Harness& t) {
+             t.desk.focusElement(42, "password");
+             t.desk.attribute("password", "AXRole", std::string("AXTextField"));
+             t.desk.attribute("password", "AXSubrole", std::string("AXSecureTextField"));
+         },
+         "hunter2",
+         [] { return Harness::context(Editability::unknown, "AXGroup"); },
+         O::refused(RefuseReason::secureField),
+         "Inserter: refuse(secureField) len=7 focus=same ms=0",
+         {},
+         std::nullopt},
         {"unknown, a text field in focus",
          nullptr,
          "hello",
@@ -211,10 +251,10 @@ TEST(Inserter, DecidesInAFixedOrder) {
          [](Harness& t) { t.desk.attribute("field", "AXRole", std::string("AXTerminal")); },
          "hello",
          [] { return Harness::unread(); },
-         O::copiedOnly(),
-         "Inserter: copyOnly len=5 focus=unknown ms=0",
-         {},
-         "hello"},
+         O::inserted(),
+         "Inserter: type len=5 focus=unknown ms=0",
+         {"type hello"},
+         std::nullopt},
         {"unknown, a password field in focus",
          [](Harness& t) {
              t.desk.attribute("field", "AXSubrole", std::string("AXSecureTextField"));

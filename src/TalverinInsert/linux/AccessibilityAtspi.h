@@ -2,24 +2,25 @@
 
 #include "Runtime/Bundle.h"
 #include "TalverinInsert/AccessibilityBackend.h"
+#include "TalverinInsert/linux/AtspiElementReads.h"
+#include "TalverinInsert/linux/FrontWindowX11.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+struct _XDisplay;
+
 namespace talverin {
 
-// The desktop's accessibility tree through AT-SPI 2. Every libatspi call runs on one thread of
-// this backend with a GLib main context of its own, so libatspi's events never land on the
-// application's main loop; a caller waits for its answer only as long as the element's
-// messaging timeout allows and reads a timeout as a target that stopped answering. libatspi
-// gets half that time for its own D-Bus calls, because a call of it may wait twice as long as
-// the timeout it is given.
+// The desktop's accessibility tree through AT-SPI 2, spoken over a D-Bus connection of our
+// own (AtspiBus). Every call is made on the caller's thread and waits for each message at most
+// the element's messaging timeout, so readings on different threads never wait for each other,
+// and a reading abandoned by its caller leaves nothing running behind it. Focus events are
+// followed on a small thread of their own (AtspiFocusTracker).
 //
 // Attributes are answered under the names the context reader and the inserter ask for; text
 // offsets are converted between AT-SPI's code points and UTF-16 units.
@@ -55,13 +56,15 @@ public:
     // How long a caller waits for an element that was given no messaging timeout.
     static constexpr float defaultTimeout = 1.0f;
 
-    struct Thread;
-
 private:
-    // Runs `job` on the backend thread and waits up to `seconds` for its answer; nothing on a
-    // timeout.
-    template <typename T> std::optional<T> call(float seconds, std::function<T()> job);
-    float timeoutOf(const AXElement& element) const;
+    struct Connection;
+    // The bus and its focus tracker, connected on first use and again when the bus was lost;
+    // nothing without a bus.
+    std::shared_ptr<Connection> connection();
+    int timeoutMsOf(const AXElement& element) const;
+    // The window in front, read on our own X connection.
+    std::optional<FrontWindow> frontWindow();
+    AXReply<AXAttributeValue> focusedApplication(AtspiReader& reader);
     // Answers that the request to build an application's accessibility tree cannot be made
     // here, and says so in the log once per process.
     int requestAccessibilityTree(const AXElement& app);
@@ -69,7 +72,13 @@ private:
     std::function<bool()> m_isTrusted;
     std::string m_displayName;
     std::string m_ownIdentity;
-    std::shared_ptr<Thread> m_thread;
+    std::mutex m_connectionMutex;
+    std::shared_ptr<Connection> m_connection;
+    std::mutex m_displayMutex;
+    _XDisplay* m_display = nullptr;
+    bool m_displayTried = false;
+    // Connects at launch, so that focus events are heard from the start.
+    std::thread m_connector;
 };
 
 } // namespace talverin

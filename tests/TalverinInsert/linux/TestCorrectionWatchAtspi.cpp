@@ -237,9 +237,9 @@ TEST_F(CorrectionWatchAtspiTest, AWordCorrectedWithTheKeysIsReportedAboutASecond
     EXPECT_EQ(fixture->lines().back(), "entry: " + before + "the meeting is on Thursday" + after);
 }
 
-// A new dictation's press stops the watch. A word the watch has read only once may be half
-// typed and is dropped; a word two readings agree on is handed on.
-TEST_F(CorrectionWatchAtspiTest, AStopHandsOnOnlyAWordTwoReadingsAgreeOn) {
+// A new dictation's press stops the watch. A word that has not stood unchanged for a second
+// may be half typed and is dropped, however many readings saw it; a settled word is handed on.
+TEST_F(CorrectionWatchAtspiTest, AStopHandsOnOnlyASettledWord) {
     const struct {
         const char* name;
         const char* word;
@@ -247,7 +247,9 @@ TEST_F(CorrectionWatchAtspiTest, AStopHandsOnOnlyAWordTwoReadingsAgreeOn) {
         std::optional<Replacement> reported;
     } cases[] = {
         {"half typed, read once", "Thu", 1, std::nullopt},
-        {"finished, read twice", "Thursday", 2, Replacement{"Tuesday", "Thursday"}},
+        {"half typed, read twice 0.3 s apart", "Thu", 2, std::nullopt},
+        {"finished, unchanged for over a second", "Thursday", 5,
+         Replacement{"Tuesday", "Thursday"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

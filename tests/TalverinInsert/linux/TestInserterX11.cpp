@@ -62,7 +62,7 @@ TEST(InserterX11, PastesIntoTheEntryAndPutsTheClipboardBackAfterwards) {
             Inserter inserter(
                 Inserter::Services{desk, **board, **keys, **keys, secure, "org.talverin.test"});
             inserter.probe = [](const DictationContext&) {
-                return InsertEnvironment{true, false, FocusVerdict::same};
+                return InsertEnvironment{true, false, FocusVerdict::same, InsertTarget::field};
             };
             inserter.prepare();
             auto outcome = inserter.insert("hello world", editableField());
