@@ -88,6 +88,7 @@ struct PasteboardX11::Impl {
         std::string data;
     };
     enum class ReadFailure { refused, timedOut, tooLarge };
+    static constexpr double drainBound = 30.0;
 
     Display* display = nullptr;
     Window window = None;
@@ -106,7 +107,8 @@ struct PasteboardX11::Impl {
     std::int64_t ownCount = -1;
     std::vector<Target> offered;
     std::deque<Outgoing> outgoing;
-    std::optional<std::pair<std::int64_t, std::function<void()>>> served;
+    // The last of our contents that the focused application has read as text.
+    std::int64_t servedCount = -1;
 
     // What our own requests are waiting for.
     std::optional<XSelectionEvent> notified;
@@ -215,7 +217,6 @@ struct PasteboardX11::Impl {
         owner = false;
         offered.clear();
         outgoing.clear();
-        served.reset();
     }
 
     // A server time for owning the clipboard: ICCCM asks for one, and TIMESTAMP answers it.
@@ -360,13 +361,10 @@ struct PasteboardX11::Impl {
     // ---- who reads
 
     void deliveredText(Window requestor, std::int64_t of) {
-        if (!served || served->first != of || of != ownCount || !owner)
+        if (of != ownCount || !owner || servedCount == of)
             return;
-        if (!isFocusedClient(requestor))
-            return;
-        auto callback = std::move(served->second);
-        served.reset();
-        callback();
+        if (isFocusedClient(requestor))
+            servedCount = of;
     }
 
     struct Client {
@@ -476,7 +474,7 @@ struct PasteboardX11::Impl {
         if (read.data.size() >= sizeof(long))
             std::memcpy(&announced, read.data.data(), sizeof(long));
         if (announced > maxBytes)
-            return ReadFailure::tooLarge;
+            return drain();
         Read whole{None, 8, {}};
         for (;;) {
             if (!waitUntil([&] { return newValue; }, std::min(now() + requestTimeout, bound)))
@@ -496,12 +494,38 @@ struct PasteboardX11::Impl {
                 whole.type = type;
                 whole.format = format;
             }
-            if (static_cast<std::int64_t>(whole.data.size()) > maxBytes) {
-                XDeleteProperty(display, window, property);
-                return ReadFailure::tooLarge;
-            }
+            if (static_cast<std::int64_t>(whole.data.size()) > maxBytes)
+                return bytes == 0 ? ReadFailure::tooLarge : drain();
             if (bytes == 0)
                 return whole;
+        }
+    }
+
+    // Takes the rest of a transfer in pieces without keeping them, and answers tooLarge. An
+    // owner that sends in pieces waits for each to be taken, and many (xclip among them) answer
+    // nobody else meanwhile: left half-way, the user's clipboard would stop answering for good.
+    // So it goes on past the read's bound: 70 MiB take about three seconds on an idle machine.
+    ReadFailure drain() {
+        const double bound = now() + drainBound;
+        for (;;) {
+            if (!waitUntil([&] { return newValue; }, std::min(now() + requestTimeout, bound)))
+                return ReadFailure::tooLarge;
+            newValue = false;
+            Atom type = None;
+            int format = 0;
+            unsigned long n = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            // Its size only: the piece itself is never pulled over.
+            if (XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type,
+                                   &format, &n, &after, &data) != Success)
+                return ReadFailure::tooLarge;
+            if (data)
+                XFree(data);
+            XDeleteProperty(display, window, property);
+            XFlush(display);
+            if (after == 0)
+                return ReadFailure::tooLarge;
         }
     }
 
@@ -819,7 +843,6 @@ Result<void, PasteboardError> PasteboardX11::write(const std::vector<ClipItem>& 
     }
     // Pieces of the old content still on their way are of a clipboard that is gone.
     x.outgoing.clear();
-    x.served.reset();
     x.offered = std::move(offered);
     x.owner = true;
     x.ownedSince = time;
@@ -827,13 +850,14 @@ Result<void, PasteboardError> PasteboardX11::write(const std::vector<ClipItem>& 
     return x.lost ? lost() : Result<void, PasteboardError>();
 }
 
-void PasteboardX11::watchServed(std::int64_t changeCount, std::function<void()> onServed) {
+bool PasteboardX11::waitServed(std::int64_t changeCount, double timeout) {
     Impl& x = *m_impl;
     Impl::Call call{x};
-    x.pump();
-    if (!x.owner || changeCount != x.ownCount)
-        return;
-    x.served.emplace(changeCount, std::move(onServed));
+    // Requests are answered as they come while this waits: the target's read among them.
+    x.waitUntil(
+        [&] { return x.servedCount == changeCount || !x.owner || x.ownCount != changeCount; },
+        now() + timeout);
+    return x.servedCount == changeCount;
 }
 
 bool PasteboardX11::handOff() {

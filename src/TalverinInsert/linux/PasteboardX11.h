@@ -49,7 +49,7 @@ public:
     Result<PasteboardTypeLists, PasteboardError> itemTypes() override;
     Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t maxBytes) override;
     Result<void, PasteboardError> write(const std::vector<ClipItem>& items) override;
-    void watchServed(std::int64_t changeCount, std::function<void()> onServed) override;
+    bool waitServed(std::int64_t changeCount, double timeout) override;
     bool handOff() override;
     void serveOn(std::function<bool(std::function<void()>)> post) override;
 
