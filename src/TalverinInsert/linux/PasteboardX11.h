@@ -18,6 +18,8 @@ union _XEvent;
 
 namespace talverin {
 
+struct ClipboardConnectionX11;
+
 enum class PasteboardX11Error {
     noDisplay, // the X display could not be opened
     noXFixes,  // the server cannot report changes of the clipboard's owner
@@ -57,15 +59,14 @@ public:
     bool owns();
 
 private:
-    struct Impl;
-    explicit PasteboardX11(std::unique_ptr<Impl> impl);
+    explicit PasteboardX11(std::unique_ptr<ClipboardConnectionX11> impl);
     void watch();
 
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<ClipboardConnectionX11> m_impl;
     // What a job handed to the queue reaches: nothing once the clipboard is gone.
     struct Life {
         std::mutex mutex;
-        Impl* impl = nullptr;
+        ClipboardConnectionX11* impl = nullptr;
     };
     std::shared_ptr<Life> m_life = std::make_shared<Life>();
     // The watcher: waits on the connection while the queue is idle.
