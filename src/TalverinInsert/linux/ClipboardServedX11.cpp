@@ -55,13 +55,18 @@ Window ClipboardConnectionX11::focusedWindow() {
 // Whether the requestor belongs to the focused application, rather than to a clipboard
 // manager copying what we offer. Processes are compared where the server knows them.
 bool ClipboardConnectionX11::isFocusedClient(Window requestor) {
+    const auto same = [](const Client& a, const Client& b) {
+        if (a.pid > 0 && b.pid > 0)
+            return a.pid == b.pid;
+        return a.base == b.base;
+    };
     const auto reader = clientOf(requestor);
-    const auto focused = clientOf(focusedWindow());
-    if (!reader || !focused)
-        return false;
-    if (reader->pid > 0 && focused->pid > 0)
-        return reader->pid == focused->pid;
-    return reader->base == focused->base;
+    if (const auto focused = clientOf(focusedWindow()); reader && focused)
+        return same(*reader, *focused);
+    // Nobody can say whose the focus is (no window manager names it): any reader but a
+    // clipboard manager is taken for the target, or every paste would be reported as not made.
+    const auto keeper = clientOf(XGetSelectionOwner(display, manager));
+    return !(reader && keeper && same(*reader, *keeper));
 }
 
 } // namespace talverin
