@@ -231,6 +231,25 @@ TEST_F(KeyTapOnX11, AnotherClientsKeysAreHeardWhileTheProgramPosts) {
     EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "cancel(otherKey)", "up"}));
 }
 
+// Another client's hold in the middle of the program's typing, sent between two typed pieces:
+// the hold is heard whole, and none of the typed keys around it cancel it.
+TEST_F(KeyTapOnX11, AHoldWhileTheProgramTypesIsHeardAndTheTypingIsNot) {
+    auto synthetic = std::make_shared<SyntheticInput>();
+    auto poster = posterFor(server.display(), synthetic);
+    ASSERT_TRUE(poster);
+    makeTap(HoldKey::f13, synthetic);
+    int pauses = 0;
+    poster->pause = [&](double) {
+        if (++pauses <= 2)
+            key(xF13, pauses == 1);
+    };
+    ASSERT_TRUE(poster->typeText("first piece\nsecond piece\nthird piece"));
+    ASSERT_GE(pauses, 2);
+    EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "up", "release"}));
+    loop.runFor(0.1);
+    EXPECT_EQ(heard.size(), 4u);
+}
+
 TEST_F(KeyTapOnX11, StoppingTheServerIsALossOfTrust) {
     makeTap(HoldKey::rightOption);
     key(xRightAlt, true);
