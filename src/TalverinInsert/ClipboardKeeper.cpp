@@ -76,6 +76,25 @@ ClipboardKeeper::Capture ClipboardKeeper::userClipboard() {
     return capture();
 }
 
+std::optional<ClipboardKeeper::Skip> ClipboardKeeper::checkUserClipboard() {
+    const std::int64_t now = m_board.changeCount();
+    // Our last pasted text is still there: the held snapshot is the user's clipboard.
+    if (m_pending && m_pending->ours == now)
+        return std::nullopt;
+    if (!m_prepared || m_prepared->validAt != now) {
+        // Read now and held where the paste's write looks, so it is not read twice.
+        const std::int64_t generation = m_prepared ? m_prepared->generation : m_generation;
+        Capture captured = capture();
+        const std::int64_t validAt = std::holds_alternative<Snapshot>(captured)
+                                         ? std::get<Snapshot>(captured).changeCount
+                                         : now;
+        m_prepared = Prepared{validAt, std::move(captured), generation};
+    }
+    if (const auto* skip = std::get_if<Skip>(&m_prepared->result))
+        return *skip;
+    return std::nullopt;
+}
+
 std::optional<ClipboardKeeper::Ticket> ClipboardKeeper::writeForPaste(const std::string& text) {
     Capture user = userClipboard();
     const bool restores = std::holds_alternative<Snapshot>(user);
@@ -130,6 +149,11 @@ void ClipboardKeeper::restorePending() {
 void ClipboardKeeper::dropPrepared(std::int64_t generation) {
     if (m_prepared && m_prepared->generation == generation)
         m_prepared.reset();
+}
+
+void ClipboardKeeper::dropPending(std::int64_t ours) {
+    if (m_pending && m_pending->ours == ours)
+        m_pending.reset();
 }
 
 } // namespace talverin

@@ -71,6 +71,10 @@ public:
 
     // Takes the snapshot at dictation start; answers the new generation.
     std::int64_t prepare();
+    // Reads the user's clipboard for the coming paste (the snapshot, while it is current) and
+    // answers why it cannot be held, or nothing when it is held; writeForPaste uses this
+    // reading.
+    std::optional<Skip> checkUserClipboard();
     // Writes the text for a paste that will be undone; nothing when the write failed.
     std::optional<Ticket> writeForPaste(const std::string& text);
     // Writes the text to stay the user's clipboard.
@@ -82,6 +86,8 @@ public:
     void restorePending();
     // Drops the snapshot of that generation, if it is still the one held.
     void dropPrepared(std::int64_t generation);
+    // Drops the snapshot held under our text of `ours`, if it is still the one held.
+    void dropPending(std::int64_t ours);
 
     PasteboardAccessing& board() { return m_board; }
     const std::string& source() const { return m_source; }

@@ -193,26 +193,36 @@ InsertAction Inserter::perform(InsertAction action, const std::string& text, std
         if (!m_keeper.writePlain(text))
             extra = " write=failed";
         return action;
-    case InsertAction::Kind::pasteAndKeep: {
-        const std::uint16_t key = m_services.pasteKey.pasteKey();
-        if (!m_keeper.writePlain(text))
-            return typeInstead(text, extra);
-        if (!m_services.poster.postPaste(key))
-            return failedPost(text, true, extra);
-        extra = " key=" + std::to_string(key);
-        return action;
-    }
+    case InsertAction::Kind::pasteAndKeep:
     case InsertAction::Kind::paste: {
         const std::uint16_t key = m_services.pasteKey.pasteKey();
+        // A clipboard that cannot be held in memory would be lost under the paste: the text is
+        // typed instead and the clipboard never touched. A password manager's secret is meant
+        // to go, so it is pasted over.
+        if (const auto skip = m_keeper.checkUserClipboard();
+            skip && *skip != ClipboardKeeper::Skip::concealed) {
+            extra = " restore=skip(" + std::string(toString(*skip)) + ")";
+            return typed(text, extra);
+        }
         const auto ticket = m_keeper.writeForPaste(text);
-        if (!ticket)
-            return typeInstead(text, extra);
+        if (!ticket) {
+            dropHeldLater();
+            extra = " write=failed";
+            return typed(text, extra);
+        }
         // The paste never happened: the text stays on the clipboard for the user to paste,
         // and no restore takes it away. The user's own clipboard stays held, and the next
         // dictation's snapshot picks it up from there.
         if (!m_services.poster.postPaste(key))
             return failedPost(text, true, extra);
         extra = " key=" + std::to_string(key);
+        // Nothing asked for the text: nothing was pasted, whatever the keys did. The same
+        // holds as for a failed post, and the answer says so.
+        if (!m_services.pasteboard.waitServed(ticket->changeCount, restoreLimit)) {
+            dropHeldLater();
+            extra += " served=no";
+            return InsertAction::copyOnly();
+        }
         if (ticket->restores) {
             scheduleRestore(*ticket);
             std::ostringstream delay;
@@ -225,62 +235,52 @@ InsertAction Inserter::perform(InsertAction action, const std::string& text, std
         return action;
     }
     case InsertAction::Kind::type:
-        if (!m_services.poster.typeText(text))
-            return failedPost(text, false, extra);
-        return action;
+        return typed(text, extra);
     }
     return action;
 }
 
-// The clipboard could not be written for a paste: the text is typed instead.
-InsertAction Inserter::typeInstead(const std::string& text, std::string& extra) {
-    extra = " write=failed";
-    return m_services.poster.typeText(text) ? InsertAction::type() : failedPost(text, false, extra);
+// Types the text; when it could not be typed, nothing was, and the text is left on the
+// clipboard instead.
+InsertAction Inserter::typed(const std::string& text, std::string& extra) {
+    const TypingResult result = m_services.poster.typeText(text);
+    if (result)
+        return InsertAction::type();
+    return failedPost(text, false, extra,
+                      result.kind == TypingResult::Kind::noKey ? "noKey" : "failed");
 }
 
 // Keys that could not be posted inserted nothing: the text is left on the clipboard instead,
 // and the answer says so.
-InsertAction Inserter::failedPost(const std::string& text, bool onClipboard, std::string& extra) {
+InsertAction Inserter::failedPost(const std::string& text, bool onClipboard, std::string& extra,
+                                  std::string_view why) {
     if (!onClipboard && !m_keeper.writePlain(text) &&
         extra.find(" write=failed") == std::string::npos)
         extra += " write=failed";
-    extra += " post=failed";
+    if (onClipboard)
+        dropHeldLater();
+    extra += " post=" + std::string(why);
     return InsertAction::copyOnly();
 }
 
-void Inserter::scheduleRestore(const ClipboardKeeper::Ticket& ticket) {
-    // The target asks for the pasted text some time after the keys arrive; restoring before
-    // it has read would paste the user's old clipboard instead. So the restore waits for the
-    // read, at least the usual delay and at most the limit, whichever comes first after that.
-    struct Restore {
-        bool served = false;
-        bool delayPassed = false;
-        bool done = false;
-    };
-    auto state = std::make_shared<Restore>();
-    const std::int64_t changeCount = ticket.changeCount;
-    const auto restoreOnce = [this, state, changeCount] {
-        if (state->done)
-            return;
-        state->done = true;
-        m_keeper.restore(changeCount);
-    };
-    m_services.pasteboard.watchServed(changeCount, [gate = m_gate, state, restoreOnce] {
-        std::lock_guard lock(gate->mutex);
-        if (!gate->queue)
-            return;
-        gate->queue->async([state, restoreOnce] {
-            state->served = true;
-            if (state->delayPassed)
-                restoreOnce();
+// The user's clipboard held under text we leave on the clipboard (or beside a failed write)
+// waits for the next dictation, which puts it back, but no longer than a snapshot lives.
+void Inserter::dropHeldLater() {
+    if (const auto& pending = m_keeper.pending())
+        m_queue.after(snapshotLifetime,
+                      [this, ours = pending->ours] { m_keeper.dropPending(ours); });
+    if (const auto& prepared = m_keeper.prepared())
+        m_queue.after(snapshotLifetime, [this, generation = prepared->generation] {
+            m_keeper.dropPrepared(generation);
         });
-    });
-    m_queue.after(restoreDelay, [state, restoreOnce] {
-        state->delayPassed = true;
-        if (state->served)
-            restoreOnce();
-    });
-    m_queue.after(restoreLimit, restoreOnce);
+}
+
+void Inserter::scheduleRestore(const ClipboardKeeper::Ticket& ticket) {
+    // Called once the target has read the pasted text. It may read it again as it handles
+    // the paste (the list of targets, then a text target, sometimes twice), so the user's
+    // clipboard comes back a little later.
+    m_queue.after(restoreDelay,
+                  [this, changeCount = ticket.changeCount] { m_keeper.restore(changeCount); });
 }
 
 FocusVerdict Inserter::verifyFocus(const DictationContext& context,

@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace talverin {
 
@@ -39,9 +40,9 @@ struct Now {
 // runs on its own serial queue, so insertions, snapshots and restores never overlap.
 class Inserter final : public TextInserting {
 public:
-    // The restore waits at least this long after the paste ...
+    // The restore waits this long after the target read the pasted text ...
     static constexpr double restoreDelay = 0.8;
-    // ... and for the target to read the pasted text, but no longer than this.
+    // ... which it must do within this long of the paste, or the paste did not happen.
     static constexpr double restoreLimit = 5.0;
     // A snapshot that no insertion used is dropped after this long.
     static constexpr double snapshotLifetime = 600;
@@ -98,8 +99,10 @@ private:
                         const InsertEnvironment& env);
     InsertTarget readTarget();
     InsertAction perform(InsertAction action, const std::string& text, std::string& extra);
-    InsertAction typeInstead(const std::string& text, std::string& extra);
-    InsertAction failedPost(const std::string& text, bool onClipboard, std::string& extra);
+    InsertAction typed(const std::string& text, std::string& extra);
+    InsertAction failedPost(const std::string& text, bool onClipboard, std::string& extra,
+                            std::string_view why = "failed");
+    void dropHeldLater();
 
     // Lets callbacks from other threads reach the queue only while the inserter lives.
     struct Gate {

@@ -15,7 +15,9 @@ public:
     const std::string& reason() const { return m_reason; }
 
     bool postPaste(std::uint16_t) override { return false; }
-    bool typeText(const std::string&) override { return false; }
+    TypingResult typeText(const std::string&) override {
+        return {TypingResult::Kind::failed};
+    }
 
 private:
     std::string m_reason;

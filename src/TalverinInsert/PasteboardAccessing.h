@@ -47,11 +47,11 @@ public:
     // Replaces the content with the items (an empty list empties the clipboard); `notTaken`
     // when the clipboard could not be taken.
     virtual Result<void, PasteboardError> write(const std::vector<ClipItem>& items) = 0;
-    // Calls `onServed` once, from any thread, when the content of `changeCount` was first
-    // delivered as text (a text target, not the list of targets) to the focused application.
-    // A clipboard manager's read does not count. Never called when the content is replaced
-    // first.
-    virtual void watchServed(std::int64_t changeCount, std::function<void()> onServed) = 0;
+    // Waits until the content of `changeCount` has been delivered as text (a text target, not
+    // the list of targets) to the focused application, answering requests meanwhile: true. A
+    // clipboard manager's read does not count. False when `timeout` seconds pass first or the
+    // content is replaced; at once when the clipboard is gone.
+    virtual bool waitServed(std::int64_t changeCount, double timeout) = 0;
     // At quit: a clipboard that we own would end with the process, so its content is handed to
     // a clipboard manager where one runs. True when a manager took it.
     virtual bool handOff() = 0;

@@ -24,7 +24,7 @@ public:
     Result<void, PasteboardError> write(const std::vector<ClipItem>&) override {
         return fail(PasteboardError::notTaken, m_reason);
     }
-    void watchServed(std::int64_t, std::function<void()>) override {}
+    bool waitServed(std::int64_t, double) override { return false; }
     bool handOff() override { return false; }
 
 private:

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace talverin {
 namespace {
 
@@ -201,6 +203,70 @@ TEST_F(ClipboardKeeperTest, DropsOnlyTheSnapshotOfItsGeneration) {
     EXPECT_TRUE(keeper.prepared());
     keeper.dropPrepared(second);
     EXPECT_FALSE(keeper.prepared());
+}
+
+// The check before a paste reads the clipboard at most once for the paste: the snapshot of
+// the dictation's start while nothing changed, the one held under our previous paste, or a
+// fresh read; the paste's write then restores exactly what the check saw.
+TEST_F(ClipboardKeeperTest, TheCheckBeforeAPasteIsTheSnapshotThePasteRestores) {
+    const struct {
+        const char* name;
+        std::function<void(ClipboardKeeper&, PasteboardFake&)> before;
+        int reads;
+    } cases[] = {
+        {"the snapshot of the start", [](ClipboardKeeper& k, PasteboardFake&) { k.prepare(); },
+         0},
+        {"our previous paste still there",
+         [](ClipboardKeeper& k, PasteboardFake&) {
+             k.prepare();
+             ASSERT_TRUE(k.writeForPaste("first"));
+         },
+         0},
+        {"copied since the start",
+         [](ClipboardKeeper& k, PasteboardFake& b) {
+             k.prepare();
+             b.copy({userText, userImage});
+         },
+         1},
+        {"no snapshot", [](ClipboardKeeper&, PasteboardFake&) {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PasteboardFake fresh;
+        fresh.copy({userText, userImage});
+        ClipboardKeeper k(fresh, "org.talverin.app");
+        c.before(k, fresh);
+        const int reads = fresh.reads;
+        EXPECT_EQ(k.checkUserClipboard(), std::nullopt);
+        const auto ticket = k.writeForPaste("dictated");
+        EXPECT_EQ(fresh.reads - reads, c.reads);
+        ASSERT_TRUE(ticket && ticket->restores);
+        k.restore(ticket->changeCount);
+        EXPECT_EQ(fresh.items, (std::vector<ClipItem>{userText, userImage}));
+    }
+}
+
+// A clipboard that cannot be held is said before anything is written, and nothing is.
+TEST_F(ClipboardKeeperTest, TheCheckSaysWhyTheClipboardCannotBeHeld) {
+    board.unansweredReads = 2;
+    const auto writes = board.writes.size();
+    EXPECT_EQ(keeper.checkUserClipboard(), Skip::unanswered);
+    EXPECT_EQ(board.writes.size(), writes);
+    EXPECT_EQ(board.items, (std::vector<ClipItem>{userText, userImage}));
+}
+
+// The snapshot held under our text goes only while it is the one held.
+TEST_F(ClipboardKeeperTest, DropsThePendingSnapshotOnlyOfItsPaste) {
+    keeper.prepare();
+    const auto first = keeper.writeForPaste("first");
+    ASSERT_TRUE(first);
+    keeper.prepare();
+    const auto second = keeper.writeForPaste("second");
+    ASSERT_TRUE(second);
+    keeper.dropPending(first->changeCount);
+    ASSERT_TRUE(keeper.pending());
+    keeper.dropPending(second->changeCount);
+    EXPECT_FALSE(keeper.pending());
 }
 
 } // namespace

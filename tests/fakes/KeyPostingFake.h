@@ -22,11 +22,16 @@ public:
         posted.push_back("paste " + std::to_string(keyCode));
         return true;
     }
-    bool typeText(const std::string& text) override {
+    // Typing finds a character without a key, and types nothing.
+    bool noKey = false;
+
+    TypingResult typeText(const std::string& text) override {
         if (fail)
-            return false;
+            return {TypingResult::Kind::failed};
+        if (noKey)
+            return {TypingResult::Kind::noKey};
         posted.push_back("type " + text);
-        return true;
+        return {};
     }
 };
 

@@ -3,7 +3,6 @@
 #include "TalverinInsert/PasteboardAccessing.h"
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,7 +11,7 @@ namespace talverin::test {
 
 // A clipboard held in memory. Every write, ours or the test's (copy()), bumps the change
 // count. A test can make reads see the content change, make the owner stop answering, fail
-// writes, and play the focused application reading the pasted text (serve()).
+// writes, and say whether the focused application reads the pasted text.
 class PasteboardFake final : public PasteboardAccessing {
 public:
     std::vector<ClipItem> items;
@@ -39,27 +38,12 @@ public:
             clip.entries.push_back({std::move(type), std::move(data)});
         return clip;
     }
-    // The focused application reads the current content as text.
-    void serve() {
-        std::vector<std::function<void()>> due;
-        {
-            std::lock_guard lock(m_mutex);
-            for (auto it = m_watches.begin(); it != m_watches.end();) {
-                if (it->first == count) {
-                    due.push_back(std::move(it->second));
-                    it = m_watches.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        for (auto& callback : due)
-            callback();
-    }
-    std::size_t watching() const {
-        std::lock_guard lock(m_mutex);
-        return m_watches.size();
-    }
+    // Whether the focused application reads what was pasted (as a target that takes the paste
+    // chord does); the waits made, with their limits.
+    bool targetReads = true;
+    std::vector<double> waits;
+    // Called with the limit of a wait that ran out, so a test can let that time pass.
+    std::function<void(double)> onWaitedOut;
 
     std::int64_t changeCount() override { return count; }
     Result<PasteboardTypeLists, PasteboardError> itemTypes() override {
@@ -99,9 +83,13 @@ public:
         ++count;
         return {};
     }
-    void watchServed(std::int64_t changeCount, std::function<void()> onServed) override {
-        std::lock_guard lock(m_mutex);
-        m_watches.emplace_back(changeCount, std::move(onServed));
+    bool waitServed(std::int64_t changeCount, double timeout) override {
+        waits.push_back(timeout);
+        if (targetReads && changeCount == count)
+            return true;
+        if (onWaitedOut)
+            onWaitedOut(timeout);
+        return false;
     }
     // The way onto the inserter's queue that it handed over.
     std::function<bool(std::function<void()>)> post;
@@ -115,9 +103,6 @@ public:
         return true;
     }
 
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::pair<std::int64_t, std::function<void()>>> m_watches;
 };
 
 } // namespace talverin::test

@@ -26,9 +26,11 @@ bool bitIsSet(const char (&keys)[32], int keycode) {
 
 } // namespace
 
-KeySourceX11::KeySourceX11(std::shared_ptr<const SyntheticInput> synthetic, std::string display)
+KeySourceX11::KeySourceX11(std::shared_ptr<SyntheticInput> synthetic, std::string display)
     : m_synthetic(std::move(synthetic)), m_displayName(std::move(display)),
       m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (m_synthetic)
+        m_ownKeys = m_synthetic->reader();
     if (m_wakeFd < 0)
         m_wakeError = std::strerror(errno);
     // The tap thread's connection lives beside the toolkit's on the main thread.
@@ -186,6 +188,12 @@ void KeySourceX11::drain(const std::function<void(const TapEvent&)>& deliver) {
 
 std::optional<TapEvent> KeySourceX11::translate(int evtype, int sourceDevice, int detail,
                                                 unsigned long serverTime) {
+    // Matched before translating, so that every event of ours uses up its announcement.
+    bool own = false;
+    if (m_ownKeys && m_syntheticDevices.contains(sourceDevice) &&
+        (evtype == XI_RawKeyPress || evtype == XI_RawKeyRelease))
+        own = m_ownKeys->claim(detail, evtype == XI_RawKeyPress ? SyntheticInput::Stroke::press
+                                                                : SyntheticInput::Stroke::release);
     std::optional<KeyTranslatorX11::Event> translated;
     switch (evtype) {
     case XI_RawKeyPress:
@@ -209,10 +217,7 @@ std::optional<TapEvent> KeySourceX11::translate(int evtype, int sourceDevice, in
     event.isRepeat = translated->isRepeat;
     event.isMediaKeyDown = translated->isMediaKeyDown;
     event.serverTime = static_cast<std::uint32_t>(serverTime & 0xffffffffu);
-    // The program's paste chord comes from the same virtual devices as every other synthetic
-    // key; only while the program is posting are they its own.
-    event.isOwn =
-        m_syntheticDevices.contains(sourceDevice) && m_synthetic && m_synthetic->isPosting();
+    event.isOwn = own;
     return event;
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -19,16 +20,15 @@ namespace talverin {
 // events reach every client that asks, whatever grabs others hold, and never delay the user.
 //
 // Raw events carry keycodes and no modifier state; KeyTranslatorX11 turns them into key events
-// of the hold-key logic. The probe reads the server's key map. Events of the XTEST devices are
-// marked as the program's own only while `synthetic` says the program is posting.
+// of the hold-key logic. The probe reads the server's key map. An event of an XTEST device is
+// the program's own only when it matches a key event the program's poster announced.
 //
 // A lost connection (the X server went away) is reported once as connectionLost instead of
 // ending the process, as Xlib would by default.
 class KeySourceX11 final : public KeySource {
 public:
     // `display` names the X display; empty means $DISPLAY. `synthetic` may be null.
-    explicit KeySourceX11(std::shared_ptr<const SyntheticInput> synthetic,
-                          std::string display = {});
+    explicit KeySourceX11(std::shared_ptr<SyntheticInput> synthetic, std::string display = {});
     ~KeySourceX11() override;
     KeySourceX11(const KeySourceX11&) = delete;
     KeySourceX11& operator=(const KeySourceX11&) = delete;
@@ -55,7 +55,8 @@ private:
     std::optional<TapEvent> translate(int evtype, int sourceDevice, int detail,
                                       unsigned long serverTime);
 
-    std::shared_ptr<const SyntheticInput> m_synthetic;
+    std::shared_ptr<SyntheticInput> m_synthetic;
+    std::optional<SyntheticInput::Reader> m_ownKeys;
     std::string m_displayName;
     _XDisplay* m_display = nullptr;
     int m_xinputOpcode = 0;

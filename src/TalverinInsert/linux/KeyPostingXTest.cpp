@@ -1,9 +1,12 @@
 #include "TalverinInsert/linux/KeyPostingXTest.h"
 
 #include "Runtime/linux/XErrorTrap.h"
+#include "TalverinInsert/KeyEvents.h"
 #include "TalverinInsert/TypingFallback.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include <X11/XKBlib.h>
@@ -16,7 +19,15 @@ namespace talverin {
 
 namespace {
 
+// Control characters are not text: a terminal takes the key of one as a command (an
+// interrupt, an end of input), so none is ever typed. A tab is typed with the Tab key.
+bool isControl(char32_t c) {
+    return (c < 0x20 && c != U'\t') || (c >= 0x7f && c <= 0x9f);
+}
+
 KeySym keysymOf(char32_t c) {
+    if (c == U'\t')
+        return XK_Tab;
     if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff))
         return c;
     return 0x01000000 | c;
@@ -80,7 +91,10 @@ KeyPostingXTest::create(std::shared_ptr<SyntheticInput> synthetic, const std::st
 }
 
 KeyPostingXTest::KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDisplay* display)
-    : m_synthetic(std::move(synthetic)), m_display(display) {
+    : pause([](double seconds) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      }),
+      m_synthetic(std::move(synthetic)), m_display(display) {
     XErrorTrap::adopt(
         m_display, [](void* self) { static_cast<KeyPostingXTest*>(self)->connectionBroke(); },
         this);
@@ -127,7 +141,7 @@ std::vector<std::uint8_t> KeyPostingXTest::releaseHeldModifiers() {
         if (keycode == 0 || i / map->max_keypermod == LockMapIndex)
             continue;
         if (keys[keycode / 8] & (1 << (keycode % 8))) {
-            XTestFakeKeyEvent(m_display, keycode, False, CurrentTime);
+            post(keycode, false);
             held.push_back(keycode);
         }
     }
@@ -137,20 +151,28 @@ std::vector<std::uint8_t> KeyPostingXTest::releaseHeldModifiers() {
 
 void KeyPostingXTest::pressAgain(const std::vector<std::uint8_t>& keycodes) {
     for (const auto keycode : keycodes)
-        XTestFakeKeyEvent(m_display, keycode, True, CurrentTime);
+        post(keycode, true);
+}
+
+void KeyPostingXTest::post(std::uint8_t keycode, bool down) {
+    // Announced first: the key tap may read the event before this call returns.
+    if (m_synthetic)
+        m_synthetic->announce(keycode,
+                              down ? SyntheticInput::Stroke::press : SyntheticInput::Stroke::release);
+    XTestFakeKeyEvent(m_display, keycode, down ? True : False, CurrentTime);
 }
 
 bool KeyPostingXTest::postPaste(std::uint16_t keyCode) {
     std::lock_guard lock(m_mutex);
     if (m_lost)
         return false;
-    SyntheticInput::Batch batch(*m_synthetic);
     const auto held = releaseHeldModifiers();
     const KeyCode control = XKeysymToKeycode(m_display, XK_Control_L);
-    XTestFakeKeyEvent(m_display, control, True, CurrentTime);
-    XTestFakeKeyEvent(m_display, keyCode, True, CurrentTime);
-    XTestFakeKeyEvent(m_display, keyCode, False, CurrentTime);
-    XTestFakeKeyEvent(m_display, control, False, CurrentTime);
+    const auto key = static_cast<std::uint8_t>(keyCode);
+    post(control, true);
+    post(key, true);
+    post(key, false);
+    post(control, false);
     pressAgain(held);
     XSync(m_display, False);
     return !m_lost;
@@ -159,34 +181,89 @@ bool KeyPostingXTest::postPaste(std::uint16_t keyCode) {
 void KeyPostingXTest::tap(const Stroke& stroke) {
     const KeyCode shift = XKeysymToKeycode(m_display, XK_Shift_L);
     if (stroke.shift)
-        XTestFakeKeyEvent(m_display, shift, True, CurrentTime);
-    XTestFakeKeyEvent(m_display, stroke.keycode, True, CurrentTime);
-    XTestFakeKeyEvent(m_display, stroke.keycode, False, CurrentTime);
+        post(shift, true);
+    post(stroke.keycode, true);
+    post(stroke.keycode, false);
     if (stroke.shift)
-        XTestFakeKeyEvent(m_display, shift, False, CurrentTime);
+        post(shift, false);
 }
 
-bool KeyPostingXTest::typeCodePoint(char32_t c) {
-    const KeySym wanted = keysymOf(c);
+// The layout's own key and level for a symbol, leaving our spare keys out.
+std::optional<std::pair<int, int>> KeyPostingXTest::layoutKeyFor(unsigned long symbol, int group) {
     int minKey = 0;
     int maxKey = 0;
     XDisplayKeycodes(m_display, &minKey, &maxKey);
+    for (int keycode = minKey; keycode <= maxKey; ++keycode)
+        for (int level = 0; level < 2 && !isSpareKey(keycode); ++level)
+            if (XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), group, level) ==
+                symbol)
+                return std::pair{keycode, level};
+    return std::nullopt;
+}
+
+// Whether a character the layout lacks can be given a key: a spare key we hold already, or a
+// keycode the layout leaves empty.
+bool KeyPostingXTest::canMapSpareKey() {
+    if (!m_spareKeys.empty())
+        return true;
+    int minKey = 0;
+    int maxKey = 0;
+    XDisplayKeycodes(m_display, &minKey, &maxKey);
+    int perKey = 0;
+    KeySym* map =
+        XGetKeyboardMapping(m_display, static_cast<KeyCode>(minKey), maxKey - minKey + 1, &perKey);
+    if (!map)
+        return false;
+    bool free = false;
+    for (int keycode = minKey; keycode <= maxKey && !free; ++keycode) {
+        const KeySym* symbols = map + static_cast<long>(keycode - minKey) * perKey;
+        free = std::all_of(symbols, symbols + perKey, [](KeySym s) { return s == NoSymbol; });
+    }
+    XFree(map);
+    return free;
+}
+
+// Every character of the text has a key, or can be given one.
+bool KeyPostingXTest::everyCharacterHasAKey(const std::vector<TypingFallback::Piece>& pieces) {
+    const int group = currentGroup(m_display);
+    std::optional<bool> spare;
+    for (const auto& piece : pieces) {
+        const auto* text = std::get_if<std::u16string>(&piece);
+        if (!text)
+            continue;
+        for (const char32_t c : codePoints(*text)) {
+            if (isControl(c))
+                return false;
+            if (layoutKeyFor(keysymOf(c), group))
+                continue;
+            if (!spare)
+                spare = canMapSpareKey();
+            if (!*spare)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool KeyPostingXTest::typeCodePoint(char32_t c) {
+    if (isControl(c))
+        return false;
+    const KeySym wanted = keysymOf(c);
     const int group = currentGroup(m_display);
     const bool caps = capsLocked(m_display);
-    for (int keycode = minKey; keycode <= maxKey; ++keycode)
-        for (int level = 0; level < 2 && !isSpareKey(keycode); ++level) {
-            if (XkbKeycodeToKeysym(m_display, static_cast<KeyCode>(keycode), group, level) !=
-                wanted)
-                continue;
-            // Caps Lock turns the levels of a letter key round; Shift turns them back.
-            KeySym lower = 0;
-            KeySym upper = 0;
-            XConvertCase(wanted, &lower, &upper);
-            const bool cased = lower != upper;
-            tap({static_cast<KeyCode>(keycode), (level == 1) != (caps && cased)});
-            return true;
-        }
+    if (const auto key = layoutKeyFor(wanted, group)) {
+        // Caps Lock turns the levels of a letter key round; Shift turns them back.
+        KeySym lower = 0;
+        KeySym upper = 0;
+        XConvertCase(wanted, &lower, &upper);
+        const bool cased = lower != upper;
+        tap({static_cast<KeyCode>(key->first), (key->second == 1) != (caps && cased)});
+        return true;
+    }
 
+    int minKey = 0;
+    int maxKey = 0;
+    XDisplayKeycodes(m_display, &minKey, &maxKey);
     const KeyCode spare = spareKeyFor(wanted, minKey, maxKey);
     if (spare == 0)
         return false;
@@ -274,26 +351,37 @@ void KeyPostingXTest::restoreSpareKeys() {
     XSync(m_display, False);
 }
 
-bool KeyPostingXTest::typeText(const std::string& text) {
+TypingResult KeyPostingXTest::typeText(const std::string& text) {
+    using Kind = TypingResult::Kind;
     std::lock_guard lock(m_mutex);
     if (m_lost)
-        return false;
-    SyntheticInput::Batch batch(*m_synthetic);
+        return {Kind::failed};
+    const auto pieces = TypingFallback::pieces(text);
+    // A text with a hole in it would read as what the user said; nothing typed and the text
+    // left to the caller is honest.
+    if (!everyCharacterHasAKey(pieces))
+        return {m_lost ? Kind::failed : Kind::noKey};
     const auto held = releaseHeldModifiers();
     bool typed = true;
-    for (const auto& piece : TypingFallback::pieces(text)) {
-        if (std::holds_alternative<TypingFallback::LineBreak>(piece)) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (std::holds_alternative<TypingFallback::LineBreak>(pieces[i])) {
             // A plain Return would send a chat message or a form; Shift+Return breaks the line.
             tap({XKeysymToKeycode(m_display, XK_Return), true});
-            continue;
+        } else {
+            for (const char32_t c : codePoints(std::get<std::u16string>(pieces[i])))
+                typed = typeCodePoint(c) && typed;
         }
-        for (const char32_t c : codePoints(std::get<std::u16string>(piece)))
-            typed = typeCodePoint(c) && typed;
         XSync(m_display, False);
+        // The target takes each piece in turn before the next arrives.
+        if (i + 1 < pieces.size())
+            pause(KeyEvents::piecePause);
     }
     pressAgain(held);
     XSync(m_display, False);
-    return typed && !m_lost;
+    if (m_lost)
+        return {Kind::failed};
+    // Only a layout changed under us mid-text leaves a character without a key here.
+    return {typed ? Kind::typed : Kind::failed};
 }
 
 } // namespace talverin

@@ -3,9 +3,13 @@
 #include "Runtime/Result.h"
 #include "Runtime/SyntheticInput.h"
 #include "TalverinInsert/KeyPosting.h"
+#include "TalverinInsert/TypingFallback.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,8 +26,8 @@ enum class KeyPostingError {
 // Synthetic keys through XTest on an X connection of its own. The paste chord is Control with
 // the key that types "v" in the layout; typed text uses each character's own key and level, and
 // a spare keycode, mapped to the character until another one needs the key or the connection
-// closes, for characters the layout lacks. Every post is marked as the program's own while it
-// runs, so the key tap leaves it out.
+// closes, for characters the layout lacks; control characters are never typed. Every key event
+// is announced to the key tap before it goes out, so the tap leaves exactly those out.
 class KeyPostingXTest final : public KeyPosting, public PasteKeyResolver {
 public:
     // The keycode of "v" in the US layout, used when no layout has it.
@@ -37,8 +41,11 @@ public:
     KeyPostingXTest& operator=(const KeyPostingXTest&) = delete;
 
     bool postPaste(std::uint16_t keyCode) override;
-    bool typeText(const std::string& text) override;
+    TypingResult typeText(const std::string& text) override;
     std::uint16_t pasteKey() override;
+
+    // Waits between two typed pieces; tests replace it.
+    std::function<void(double seconds)> pause;
 
 private:
     KeyPostingXTest(std::shared_ptr<SyntheticInput> synthetic, _XDisplay* display);
@@ -51,6 +58,11 @@ private:
         std::uint64_t lastUse = 0;
     };
     bool typeCodePoint(char32_t c);
+    std::optional<std::pair<int, int>> layoutKeyFor(unsigned long symbol, int group);
+    bool canMapSpareKey();
+    bool everyCharacterHasAKey(const std::vector<TypingFallback::Piece>& pieces);
+    // Announces the key event to the key tap, then posts it.
+    void post(std::uint8_t keycode, bool down);
     std::uint8_t spareKeyFor(unsigned long symbol, int minKey, int maxKey);
     bool isSpareKey(int keycode) const;
     void restoreSpareKeys();

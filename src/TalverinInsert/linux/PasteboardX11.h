@@ -18,6 +18,8 @@ union _XEvent;
 
 namespace talverin {
 
+struct ClipboardConnectionX11;
+
 enum class PasteboardX11Error {
     noDisplay, // the X display could not be opened
     noXFixes,  // the server cannot report changes of the clipboard's owner
@@ -49,7 +51,7 @@ public:
     Result<PasteboardTypeLists, PasteboardError> itemTypes() override;
     Result<std::vector<ClipItem>, PasteboardError> readItems(std::int64_t maxBytes) override;
     Result<void, PasteboardError> write(const std::vector<ClipItem>& items) override;
-    void watchServed(std::int64_t changeCount, std::function<void()> onServed) override;
+    bool waitServed(std::int64_t changeCount, double timeout) override;
     bool handOff() override;
     void serveOn(std::function<bool(std::function<void()>)> post) override;
 
@@ -57,15 +59,14 @@ public:
     bool owns();
 
 private:
-    struct Impl;
-    explicit PasteboardX11(std::unique_ptr<Impl> impl);
+    explicit PasteboardX11(std::unique_ptr<ClipboardConnectionX11> impl);
     void watch();
 
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<ClipboardConnectionX11> m_impl;
     // What a job handed to the queue reaches: nothing once the clipboard is gone.
     struct Life {
         std::mutex mutex;
-        Impl* impl = nullptr;
+        ClipboardConnectionX11* impl = nullptr;
     };
     std::shared_ptr<Life> m_life = std::make_shared<Life>();
     // The watcher: waits on the connection while the queue is idle.

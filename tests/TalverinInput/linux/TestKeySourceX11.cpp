@@ -1,9 +1,11 @@
 // labels: x11
+// links: TalverinInsertLinux
 #include "TalverinInput/linux/KeySourceX11.h"
 
 #include "../TapTestSupport.h"
 #include "support/LinuxTestSupport.h"
 #include "TalverinInput/KeyTap.h"
+#include "TalverinInsert/linux/KeyPostingXTest.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +75,7 @@ protected:
         std::shared_ptr<std::atomic<int>> m_live;
     };
 
-    void makeTap(HoldKey key, std::shared_ptr<const SyntheticInput> synthetic = nullptr) {
+    void makeTap(HoldKey key, std::shared_ptr<SyntheticInput> synthetic = nullptr) {
         KeyTap::System system{[] { return true; },
                               [display = server.display(), synthetic,
                                live = liveSources]() -> std::unique_ptr<KeySource> {
@@ -189,18 +191,60 @@ TEST_F(KeyTapOnX11, AnotherKeyDuringAHoldCancelsIt) {
     EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "cancel(otherKey)", "up"}));
 }
 
-TEST_F(KeyTapOnX11, SyntheticKeysAreTheProgramsOwnOnlyWhileItPosts) {
-    auto synthetic = std::make_shared<SyntheticInput>(0.05);
+// The application's poster, announcing what it posts to the tap as in the application.
+std::unique_ptr<KeyPostingXTest> posterFor(const std::string& display,
+                                           std::shared_ptr<SyntheticInput> synthetic) {
+    auto made = KeyPostingXTest::create(std::move(synthetic), display);
+    return made ? std::move(made).value() : nullptr;
+}
+
+// The paste chord and typed keys go out in the middle of a hold, the held hold key itself let
+// go and pressed again around them: none of it reaches the hold machine.
+TEST_F(KeyTapOnX11, TheProgramsOwnKeysAreNotHeard) {
+    auto synthetic = std::make_shared<SyntheticInput>();
+    auto poster = posterFor(server.display(), synthetic);
+    ASSERT_TRUE(poster);
+    makeTap(HoldKey::rightOption, synthetic);
+    key(xRightAlt, true);
+    ASSERT_EQ(waitFor(2), (std::vector<std::string>{"down", "press"}));
+    ASSERT_TRUE(poster->postPaste(poster->pasteKey()));
+    ASSERT_TRUE(poster->typeText("ok \u00e9"));
+    key(xRightAlt, false);
+    EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "up", "release"}));
+    loop.runFor(0.1);
+    EXPECT_EQ(heard.size(), 4u);
+}
+
+// Another XTest client (an on-screen keyboard, a remote desktop) right after the program
+// posted is heard: its hold key, and even the very key the paste chord used.
+TEST_F(KeyTapOnX11, AnotherClientsKeysAreHeardWhileTheProgramPosts) {
+    auto synthetic = std::make_shared<SyntheticInput>();
+    auto poster = posterFor(server.display(), synthetic);
+    ASSERT_TRUE(poster);
     makeTap(HoldKey::f13, synthetic);
-    {
-        SyntheticInput::Batch posting(*synthetic);
-        key(xF13, true);
-        key(xF13, false);
-    }
-    // Past the grace period the same virtual keyboard is anyone's again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const std::uint16_t pasteKey = poster->pasteKey();
+    ASSERT_TRUE(poster->postPaste(pasteKey));
     key(xF13, true);
+    key(pasteKey, true);
+    key(pasteKey, false);
     key(xF13, false);
+    EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "cancel(otherKey)", "up"}));
+}
+
+// Another client's hold in the middle of the program's typing, sent between two typed pieces:
+// the hold is heard whole, and none of the typed keys around it cancel it.
+TEST_F(KeyTapOnX11, AHoldWhileTheProgramTypesIsHeardAndTheTypingIsNot) {
+    auto synthetic = std::make_shared<SyntheticInput>();
+    auto poster = posterFor(server.display(), synthetic);
+    ASSERT_TRUE(poster);
+    makeTap(HoldKey::f13, synthetic);
+    int pauses = 0;
+    poster->pause = [&](double) {
+        if (++pauses <= 2)
+            key(xF13, pauses == 1);
+    };
+    ASSERT_TRUE(poster->typeText("first piece\nsecond piece\nthird piece"));
+    ASSERT_GE(pauses, 2);
     EXPECT_EQ(waitFor(4), (std::vector<std::string>{"down", "press", "up", "release"}));
     loop.runFor(0.1);
     EXPECT_EQ(heard.size(), 4u);

@@ -1,15 +1,21 @@
 // labels: x11
+// gtest first: Xlib's macros (None, Status ...) would break its headers.
+#include <gtest/gtest.h>
+
 #include "TalverinInsert/linux/KeyPostingXTest.h"
 
 #include "TextFixture.h"
-
-#include <gtest/gtest.h>
+#include "Xclip.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -94,6 +100,117 @@ TEST_F(KeyPostingXTestTest, TextIsTypedAsItStandsWhateverTheLayoutAndLockLack) {
     }
 }
 
+// The pieces go out one by one with a short pause between them, none after the last.
+TEST_F(KeyPostingXTestTest, TypedPiecesArePacedByAShortPause) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t pauses;
+    } cases[] = {
+        {"one piece", "hello", 0},
+        {"45 letters", std::string(45, 'a'), 2},
+        {"two lines", "one\ntwo", 2},
+    };
+    std::vector<double> paused;
+    poster->pause = [&](double seconds) { paused.push_back(seconds); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        paused.clear();
+        ASSERT_TRUE(poster->typeText(c.text));
+        EXPECT_EQ(paused, std::vector<double>(c.pauses, 0.002));
+    }
+}
+
+// A text that cannot be typed whole is not typed at all, so the field never holds a text
+// with a hole in it: a control character, or a character the layout lacks when every keycode
+// is taken. What is typed next arrives alone.
+TEST_F(KeyPostingXTestTest, ATextWithACharacterWithoutAKeyIsNotTypedAtAll) {
+    test::TextFixture fixture(server.display(), "view");
+    ASSERT_TRUE(fixture.waitFor("ready"));
+    EXPECT_EQ(poster->typeText("ring\u0007bell"), TypingResult{TypingResult::Kind::noKey});
+    EXPECT_EQ(poster->typeText("ctrl-c\u0003"), TypingResult{TypingResult::Kind::noKey});
+    // Another program maps every keycode the layout leaves empty.
+    int minKey = 0;
+    int maxKey = 0;
+    XDisplayKeycodes(driver, &minKey, &maxKey);
+    int perKey = 0;
+    KeySym* map =
+        XGetKeyboardMapping(driver, static_cast<KeyCode>(minKey), maxKey - minKey + 1, &perKey);
+    ASSERT_TRUE(map);
+    for (int keycode = minKey; keycode <= maxKey; ++keycode) {
+        const KeySym* symbols = map + static_cast<long>(keycode - minKey) * perKey;
+        if (std::all_of(symbols, symbols + perKey, [](KeySym s) { return s == NoSymbol; })) {
+            KeySym taken[2] = {XK_F35, XK_F35};
+            XChangeKeyboardMapping(driver, keycode, 2, taken, 1);
+        }
+    }
+    XFree(map);
+    XSync(driver, False);
+    EXPECT_EQ(poster->typeText("caf\u00e9"), TypingResult{TypingResult::Kind::noKey});
+    EXPECT_TRUE(poster->typeText("ok"));
+    EXPECT_TRUE(fixture.waitFor("view: ok"))
+        << (fixture.lines().empty() ? "" : fixture.lines().back());
+}
+
+// A terminal without accessibility takes typed text as its user's keys: the exact text reaches
+// the program running in it, with no control character of a paste chord.
+TEST_F(KeyPostingXTestTest, XtermGetsTheExactText) {
+    test::TempDir dir;
+    const std::string file = dir.path() / "received";
+    test::Program xterm(server.display(),
+                        {"env", "LC_ALL=C.UTF-8", "xterm", "-u8", "-geometry", "80x10+0+0", "-e",
+                         "sh", "-c", "cat > " + file},
+                        "", true);
+    // Its window, once mapped: the keys go to it through the focus and the pointer.
+    const Atom wmPid = XInternAtom(driver, "_NET_WM_PID", False);
+    Window window = None;
+    const double deadline = test::monotonicNow() + 60;
+    while (window == None && test::monotonicNow() < deadline) {
+        Window root = None;
+        Window parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        XQueryTree(driver, DefaultRootWindow(driver), &root, &parent, &children, &count);
+        for (unsigned int i = 0; i < count && window == None; ++i) {
+            Atom type = None;
+            int format = 0;
+            unsigned long n = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            XWindowAttributes attributes{};
+            if (XGetWindowProperty(driver, children[i], wmPid, 0, 1, False, XA_CARDINAL, &type,
+                                   &format, &n, &after, &data) == Success &&
+                data && n == 1 && XGetWindowAttributes(driver, children[i], &attributes) &&
+                attributes.map_state == IsViewable)
+                window = children[i];
+            if (data)
+                XFree(data);
+        }
+        if (children)
+            XFree(children);
+        if (window == None)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(window, static_cast<Window>(None)) << "xterm never showed its window";
+    XWarpPointer(driver, None, window, 0, 0, 0, 0, 20, 20);
+    XSetInputFocus(driver, window, RevertToPointerRoot, CurrentTime);
+    XSync(driver, False);
+
+    const std::string text = "Hello,\tw\u00f6rld \u2014 \u20ac5 \u2713 \U0001F600 \u0436!";
+    ASSERT_TRUE(poster->typeText(text + "\n"));
+    std::string received;
+    const double readBy = test::monotonicNow() + 60;
+    while (received.find('\n') == std::string::npos && test::monotonicNow() < readBy) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        received = all.str();
+        if (received.find('\n') == std::string::npos)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(received, text + "\n");
+}
+
 // A busy client reads its events long after the keys went out, and looks each key up in the
 // mapping it fetches then: the spare keys must still type what they were pressed for. The
 // client is stopped while the text is typed, so it reads everything after the post returned.
@@ -102,7 +219,7 @@ TEST_F(KeyPostingXTestTest, ABusyClientStillTypesWhatTheLayoutLacks) {
     test::TextFixture fixture(server.display(), "view");
     ASSERT_TRUE(fixture.waitFor("ready"));
     ASSERT_EQ(::kill(fixture.pid(), SIGSTOP), 0);
-    const bool typed = poster->typeText(text);
+    const bool typed = static_cast<bool>(poster->typeText(text));
     ASSERT_EQ(::kill(fixture.pid(), SIGCONT), 0);
     EXPECT_TRUE(typed);
     EXPECT_TRUE(fixture.waitFor("view: " + text))
