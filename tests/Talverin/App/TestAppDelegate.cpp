@@ -63,7 +63,7 @@ protected:
             s->keyTap = keyTap;
             s->mic = mic;
             s->liveDraft = liveDraft;
-            s->context = std::make_shared<test::ContextReadingFake>();
+            s->context = contextReader;
             s->inserter = std::make_shared<test::TextInsertingFake>();
             s->dictate = std::make_shared<test::DictatingFake>();
             s->pill = pill;
@@ -81,6 +81,7 @@ protected:
         };
         env.windows = windows;
         env.frontApps = frontApps;
+        env.processID = ownPid;
         env.keyboardSettings = keyboardSettings;
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
@@ -107,6 +108,9 @@ protected:
         std::make_shared<test::PermissionWatchingFake>();
     std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
     std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
+    std::shared_ptr<test::ContextReadingFake> contextReader =
+        std::make_shared<test::ContextReadingFake>();
+    static constexpr std::int32_t ownPid = 777;
     std::shared_ptr<test::FrontApplicationsFake> frontApps =
         std::make_shared<test::FrontApplicationsFake>();
     std::shared_ptr<test::KeyboardSettingsFake> keyboardSettings =
@@ -335,6 +339,37 @@ TEST_F(AppDelegatePagesTest, ADictationFromThePopoverGoesBackToTheApplicationBef
     // A closed popover closes nothing and activates nobody.
     EXPECT_FALSE(shell.closePopover());
     EXPECT_EQ(frontApps->activated.size(), 1u);
+}
+
+// The popover opened over our own window (the onboarding, or a popover reopened by a second
+// launch) remembers no application: a dictation that closes it activates nothing.
+TEST_F(AppDelegatePagesTest, OurOwnWindowInFrontIsNeverTheApplicationToGoBackTo) {
+    frontApps->front = RunningApp{0x1800003, ownPid};
+    windows->showPopover();
+    ASSERT_TRUE(app->dictation()->closePopover());
+    EXPECT_TRUE(frontApps->activated.empty());
+}
+
+// Inserting again from a popover with no application to go back to reads the field only once
+// the focus has left our windows, and waits for that no longer than the activation bound.
+TEST_F(AppDelegatePagesTest, InsertAgainReadsTheFieldOnlyOnceOurWindowsLetTheFocusGo) {
+    for (bool focusLeaves : {true, false}) {
+        SCOPED_TRACE(focusLeaves ? "the focus leaves" : "the focus stays");
+        contextReader->log.clear();
+        windows->showPopover();
+        windows->focused = true;
+        auto outcome = app->dictation()->insertAgain("Meeting notes");
+        world.runUntil(world.uptime() + 0.2);
+        EXPECT_EQ(contextReader->log.count("read"), 0u) << "read while our window had the focus";
+        if (focusLeaves)
+            windows->focused = false;
+        world.runUntil(world.uptime() + 0.1);
+        EXPECT_EQ(contextReader->log.count("read"), focusLeaves ? 1u : 0u);
+        world.runUntil(world.uptime() + DictationTiming().activationMax);
+        EXPECT_EQ(contextReader->log.count("read"), 1u) << "the wait is bounded";
+        windows->focused = false;
+        world.runUntil(world.uptime() + 1);
+    }
 }
 
 TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {

@@ -199,5 +199,40 @@ TEST_F(WebViewControllerTest, AnEndedPageProcessStopsItsTestsAndReloads) {
     EXPECT_EQ(run("return String(window.__marker);"), "undefined");
 }
 
+// The size given is where a window starts, not a floor: the user can make the window smaller.
+TEST_F(WebViewControllerTest, TheViewAsksForNoMinimumSize) {
+    show();
+    GtkRequisition minimum{}, natural{};
+    gtk_widget_get_preferred_size(controller->view(), &minimum, &natural);
+    EXPECT_LT(minimum.width, 400);
+    EXPECT_LT(minimum.height, 620);
+    gtk_window_resize(GTK_WINDOW(window), 300, 200);
+    EXPECT_TRUE(loop.runUntil(
+        [&] { return gtk_widget_get_allocated_width(controller->view()) == 300; }, 60));
+}
+
+// A theme set before the view exists changes nothing; once it exists, the next load of the
+// page gets the new theme before its first paint.
+TEST_F(WebViewControllerTest, AThemeTakesEffectOnlyOnceTheViewExistsAndAtTheNextLoad) {
+    controller = std::make_unique<WebViewController>(
+        *bridge, opener, defaults,
+        WebViewController::Options{"popover", Bridge::ViewRole::main, 400, 620,
+                                   ThemeSetting::light, test::fixtureWeb()});
+    controller->setTheme(ThemeSetting::dark);
+    EXPECT_EQ(controller->theme(), ThemeSetting::light);
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window), controller->view());
+    g_signal_connect(controller->webView(), "load-changed", G_CALLBACK(countLoad), &loads);
+    gtk_widget_show_all(window);
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 1; }, 60));
+    EXPECT_EQ(run("return window.__tlvTheme;"), "light");
+
+    controller->setTheme(ThemeSetting::dark);
+    EXPECT_EQ(run("return window.__tlvTheme;"), "light") << "the page is not reloaded";
+    webkit_web_view_reload(controller->webView());
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 2; }, 60));
+    EXPECT_EQ(run("return window.__tlvTheme;"), "dark");
+}
+
 } // namespace
 } // namespace talverin
