@@ -64,6 +64,7 @@ public:
     void setStatusIcon(const MenuBarIcon::Image& image) override { statusIcons.push_back(image); }
 
     bool hasFocus() const override { return focused; }
+    void learningChanged() override { log.record("learningChanged"); }
 
     std::vector<MenuBarIcon::Image> statusIcons;
     // One of the windows holds the keyboard focus.

@@ -476,6 +476,7 @@ void AppDelegate::toggleLearning() {
     m_env.defaults->set(learningDisabledKey, !disabled);
     if (!disabled)
         m_correctionWatch->stop();
+    m_env.windows->learningChanged();
 }
 
 bool AppDelegate::learningIsOn() const {

@@ -77,6 +77,7 @@ protected:
                 accessibility, secure, [] { return true; }, 1);
             live.cloudConfigured = cloudConfigured;
             live.pillState = [p = pill] { return p->current(); };
+            live.copyText = [this](const std::string& text) { copied.push_back(text); };
             return live;
         };
         env.windows = windows;
@@ -119,6 +120,7 @@ protected:
     LiveParts::Consent givenConsent;
     bool cloudConfigured = false;
     int inserterQuits = 0;
+    std::vector<std::string> copied;
     int loginItemRegistrations = 0;
     std::unique_ptr<AppDelegate> app;
 };
@@ -715,6 +717,22 @@ TEST_F(AppDelegateTest, LearningIsOnUntilTheMenuTurnsItOff) {
     EXPECT_EQ(defaults->get(AppDelegate::learningDisabledKey), nlohmann::json(true));
     app->toggleLearning();
     EXPECT_TRUE(app->learningIsOn());
+    // Each change reaches the status menu's check mark.
+    EXPECT_EQ(windows->log.count("learningChanged"), 2u);
+}
+
+// The history page's Copy reaches the clipboard the services hold, not the Bridge's own.
+TEST_F(AppDelegateTest, TheHistorysCopyGoesToTheServicesClipboard) {
+    launch();
+    app->bridge()->history().append(HistoryItem{"a1", Wire::Date(Clock::now()), "Editor", "",
+                                                "Clean words", "raw words", true,
+                                                DictationMode::clean});
+    std::optional<Bridge::Answer> answer;
+    app->bridge()->receive(nullptr, R"({"cmd":"historyCopy","args":{"id":"a1","which":"raw"}})",
+                           [&](Bridge::Answer a) { answer = std::move(a); });
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(answer->error);
+    EXPECT_EQ(copied, std::vector<std::string>{"raw words"});
 }
 
 TEST_F(AppDelegateTest, AReopenShowsTheOnboardingUntilItIsDoneThenThePopover) {

@@ -223,9 +223,7 @@ void ShellWindowsGtk::install(Bridge& bridge) {
             if (onOpenOnboarding)
                 onOpenOnboarding();
         };
-        m_statusItem->onOpenLog = [this] {
-            m_opener->open("file://" + (Paths::appStateDir() / "Talverin.log").string());
-        };
+        m_statusItem->onOpenLog = [this] { openLog(); };
         m_statusItem->onQuit = [this] {
             if (onQuit)
                 onQuit();
@@ -380,6 +378,22 @@ GtkWidget* ShellWindowsGtk::focusedWindow() const {
         w = parent;
     }
     return nullptr;
+}
+
+void ShellWindowsGtk::learningChanged() {
+    if (m_statusItem)
+        m_statusItem->learningChanged();
+}
+
+void ShellWindowsGtk::openLog() {
+    // The log is the shell's own file, not a page's link: its failure is the shell's line.
+    const std::string uri = "file://" + (Paths::appStateDir() / "Talverin.log").string();
+    GError* error = nullptr;
+    if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error))
+        return;
+    tlLog(std::string("Status menu: the log could not be opened (") +
+          (error ? error->message : "no program for it") + ")");
+    g_clear_error(&error);
 }
 
 bool ShellWindowsGtk::hasFocus() const { return focusedWindow() != nullptr; }

@@ -82,6 +82,7 @@ public:
     void setTheme(ThemeSetting theme) override;
     void setStatusIcon(const MenuBarIcon::Image& image) override;
     bool hasFocus() const override;
+    void learningChanged() override;
     // The size of the status item's icon, in pixels a side.
     static constexpr int statusIconPixels = 22;
     // One frame as the status item sends it: straight alpha, in the colour of the theme.
@@ -110,6 +111,7 @@ private:
     // Answers whether the key was taken.
     bool keyPressed(GtkWidget* window, GdkEventKey* event);
     void onboardingClosed();
+    void openLog();
 
     GDBusConnection* m_bus;
     PageMaker m_makePage;
