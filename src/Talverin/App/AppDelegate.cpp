@@ -396,8 +396,9 @@ void AppDelegate::prewarmMic() {
     auto mic = m_services->mic;
     WorkerPool::async([mic] {
         auto prepared = mic->prewarm();
+        // The backends say what went wrong in the error itself and seldom add a message.
         if (!prepared)
-            tlLog("Mic: not prepared (" + prepared.message() + ")");
+            tlLog("Mic: not prepared (" + prepared.error().description() + ")");
     });
 }
 

@@ -55,7 +55,9 @@ protected:
         AppDelegate::Environment env;
         env.defaults = defaults;
         env.historyFile = dir.path() / "history.json";
-        env.makeServices = [this](HoldKey key, LiveParts::Consent consent, std::function<void()>) {
+        env.makeServices = [this](HoldKey key, LiveParts::Consent consent,
+                                  std::function<void()> onDevicesChange) {
+            devicesChange = std::move(onDevicesChange);
             keyTap->setHoldKey(key);
             keyTap->log.clear();
             givenConsent = std::move(consent);
@@ -70,6 +72,7 @@ protected:
             s->sounds = std::make_shared<test::SoundPlayingFake>();
             s->ducker = ducker;
             s->permissions = permissions;
+            s->microphones = [this] { return inputs; };
             s->languageRecognizer = std::make_shared<test::LanguageRecognizingFake>();
             LiveServices live;
             live.services = s;
@@ -118,6 +121,9 @@ protected:
         std::make_shared<test::KeyboardSettingsFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
+    // What the sound system reports, and its report that the devices changed.
+    std::vector<Wire::Microphone> inputs;
+    std::function<void()> devicesChange;
     bool cloudConfigured = false;
     int inserterQuits = 0;
     std::vector<std::string> copied;
@@ -719,6 +725,80 @@ TEST_F(AppDelegateTest, LearningIsOnUntilTheMenuTurnsItOff) {
     EXPECT_TRUE(app->learningIsOn());
     // Each change reaches the status menu's check mark.
     EXPECT_EQ(windows->log.count("learningChanged"), 2u);
+}
+
+// A microphone chosen in the settings becomes the device and is prepared at once; a preparation
+// that fails says why, in the error's own words.
+TEST_F(AppDelegateTest, AChosenMicrophoneIsPreparedAndAFailureSaysWhy) {
+    struct Case {
+        std::optional<MicError> failure;
+        const char* line;
+    };
+    const Case cases[] = {
+        {std::nullopt, nullptr},
+        {MicError::noInput(), "Mic: not prepared (no input device)"},
+        {MicError::device(-50), "Mic: not prepared (device selection failed (-50))"},
+    };
+    launch();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line ? c.line : "prepared");
+        mic->log.clear();
+        logs.take();
+        if (c.failure)
+            mic->prewarmAnswers.push_back(fail(*c.failure));
+        const std::string id = "usb-" + std::to_string(++n);
+        app->bridge()->updateSettings({.microphoneID = id});
+        settle();
+        EXPECT_EQ(mic->deviceID(), id);
+        EXPECT_EQ(mic->log.names(), (std::vector<std::string>{"setDeviceID", "prewarm"}));
+        EXPECT_EQ(logs.starting("Mic: "),
+                  c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+    }
+}
+
+// A microphone that fails to start opens the onboarding, without taking the focus, only when
+// the microphone is not allowed; a busy or missing device does not.
+TEST_F(AppDelegateTest, AMicrophoneFailureOpensTheOnboardingOnlyWithoutPermission) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    launch();
+    windows->log.clear();
+    app->dictation()->onMicFailed(MicError::noInput());
+    EXPECT_EQ(windows->log.count("showOnboarding"), 0u);
+    permissions->set({PermissionState::denied, PermissionState::granted, PermissionState::granted});
+    app->dictation()->onMicFailed(MicError::notAuthorized());
+    ASSERT_EQ(windows->log.count("showOnboarding"), 1u);
+    EXPECT_EQ(windows->log.last("showOnboarding")->args, "step=first nofocus");
+}
+
+// When the input devices change, the pages get the new list and the pill a new microphone menu
+// that keeps the chosen device.
+TEST_F(AppDelegatePagesTest, ADevicesChangeReachesThePagesAndThePillsMenu) {
+    app->bridge()->updateSettings({.microphoneID = "usb-2"});
+    inputs = {{"usb-1", "Desk"}, {"usb-2", "Headset"}};
+    ASSERT_TRUE(devicesChange);
+    devicesChange();
+    EXPECT_EQ(count(*mainPage, Wire::Event::microphones(inputs)), 1u);
+    EXPECT_EQ(count(*onboardingPage, Wire::Event::microphones(inputs)), 1u);
+    EXPECT_EQ(pill->microphoneMenu(), (PillMicrophoneMenu{inputs, std::string("usb-2")}));
+}
+
+// Sleep, a user switch and a lock each end a running drag of the pill where it was, with its
+// line, and stop the correction watch; without a drag there is no line.
+TEST_F(AppDelegatePagesTest, ASuspendPutsBackADragAndSaysSo) {
+    for (std::string_view notice : {SystemNotification::willSleep,
+                                    SystemNotification::sessionDidResignActive,
+                                    SystemNotification::screenIsLocked}) {
+        SCOPED_TRACE(std::string(notice));
+        logs.take();
+        ASSERT_TRUE(pill->beginDrag());
+        workspace->post(notice);
+        EXPECT_FALSE(pill->isDragging());
+        EXPECT_EQ(logs.count("Pill: drag put back (the computer sleeps or locks)"), 1);
+        workspace->post(notice);
+        EXPECT_EQ(logs.count("Pill: drag put back (the computer sleeps or locks)"), 1);
+    }
 }
 
 // The history page's Copy reaches the clipboard the services hold, not the Bridge's own.
