@@ -90,6 +90,7 @@ public:
 
     StatusItemSni* statusItem() { return m_statusItem.get(); }
     GtkWidget* popoverWidget() const { return m_popover; }
+    GtkWidget* onboardingWidget() const { return m_onboarding; }
     // The popover's page, once it was first shown.
     Page* popoverPage() const { return m_popoverPage.get(); }
 

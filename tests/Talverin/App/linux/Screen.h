@@ -96,10 +96,11 @@ public:
     }
 
     // A window of another client that takes the keyboard focus, as an application the user
-    // clicks into does.
-    void focusWindowOfAnotherClient() {
-        Window other = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 50, 50,
-                                           0, 0, 0xFFFFFF);
+    // clicks into does; its id.
+    unsigned long focusWindowOfAnotherClient(int width = 50, int height = 50) {
+        Window other = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0,
+                                           static_cast<unsigned>(width),
+                                           static_cast<unsigned>(height), 0, 0, 0xFFFFFF);
         XMapRaised(m_display, other);
         XSync(m_display, False);
         // Mapped is not yet viewable for a window manager that reparents it first.
@@ -112,6 +113,50 @@ public:
         }
         XSetInputFocus(m_display, other, RevertToParent, CurrentTime);
         XSync(m_display, False);
+        return other;
+    }
+
+    // The window is mapped and its ancestors too.
+    bool isViewable(unsigned long window) {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(m_display, window, &attributes) &&
+               attributes.map_state == IsViewable;
+    }
+
+    // Whether window `a` is stacked above window `b`, comparing the windows (or the window
+    // manager's frames around them) that are children of the root.
+    bool isAbove(unsigned long a, unsigned long b) {
+        const Window root = DefaultRootWindow(m_display);
+        auto topLevel = [&](Window w) {
+            for (;;) {
+                Window r = None, parent = None;
+                Window* children = nullptr;
+                unsigned int count = 0;
+                if (!XQueryTree(m_display, w, &r, &parent, &children, &count))
+                    return Window(None);
+                if (children)
+                    XFree(children);
+                if (parent == root || parent == None)
+                    return w;
+                w = parent;
+            }
+        };
+        const Window ta = topLevel(a), tb = topLevel(b);
+        Window r = None, parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, root, &r, &parent, &children, &count))
+            return false;
+        int ia = -1, ib = -1;
+        for (unsigned int i = 0; i < count; ++i) {
+            if (children[i] == ta)
+                ia = static_cast<int>(i);
+            if (children[i] == tb)
+                ib = static_cast<int>(i);
+        }
+        if (children)
+            XFree(children);
+        return ia > ib && ib >= 0;
     }
 
     // Asks a window to close as a window manager's close button does (WM_DELETE_WINDOW).

@@ -1,5 +1,6 @@
 // labels: x11 dbus pulse webkit
 // resource-lock: pulse-server
+// timeout: 300
 #include "Talverin/App/linux/AppProcess.h"
 #include "TalverinInput/linux/FakeBus.h"
 #include "support/LinuxTestSupport.h"

@@ -1,4 +1,5 @@
 // labels: x11 webkit
+// timeout: 300
 #include "Talverin/App/linux/ShellWindowsGtk.h"
 
 #include "Runtime/DefaultsStore.h"
@@ -250,6 +251,33 @@ TEST_P(PopoverClipboard, TheHistorysCopyPutsTheTextOnTheClipboard) {
     clipboard.reset();
 }
 
+// Minimising and stacking need a window manager.
+class OnboardingOnScreen : public PopoverOnScreen {};
+
+// Opened again without focus, a minimised onboarding window comes back from the task bar and
+// above the window that covered it.
+TEST_P(OnboardingOnScreen, OpenedAgainItIsRestoredAndRaisedWithoutFocus) {
+    windows->showOnboarding(std::nullopt, true);
+    GtkWidget* onboarding = windows->onboardingWidget();
+    ASSERT_NE(onboarding, nullptr);
+    const auto xid = [&] { return gdk_x11_window_get_xid(gtk_widget_get_window(onboarding)); };
+    ASSERT_TRUE(loop.runUntil([&] { return screen->isViewable(xid()); }, 60));
+
+    gtk_window_iconify(GTK_WINDOW(onboarding));
+    ASSERT_TRUE(loop.runUntil([&] { return !screen->isViewable(xid()); }, 60))
+        << "the window manager did not minimise it";
+    windows->showOnboarding(std::nullopt, false);
+    EXPECT_TRUE(loop.runUntil([&] { return screen->isViewable(xid()); }, 60))
+        << "still minimised";
+
+    const unsigned long cover = screen->focusWindowOfAnotherClient(600, 400);
+    ASSERT_TRUE(loop.runUntil([&] { return screen->isAbove(cover, xid()); }, 60));
+    windows->showOnboarding(4, false);
+    EXPECT_TRUE(loop.runUntil([&] { return screen->isAbove(xid(), cover); }, 60))
+        << "not raised above the window in front";
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManager, OnboardingOnScreen, ::testing::Values(true));
 INSTANTIATE_TEST_SUITE_P(NoWindowManager, PopoverClipboard, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(WindowManager, PopoverOnScreen, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "openbox" : "none"; });
