@@ -170,8 +170,12 @@ struct ShellWindowsGtk::Callbacks {
         static_cast<ShellWindowsGtk*>(data)->closePopover();
         return TRUE;
     }
-    static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data) {
+    static gboolean focusIn(GtkWidget* window, GdkEvent*, gpointer data) {
         auto* self = static_cast<ShellWindowsGtk*>(data);
+        // A menu of the page took the pointer for a while; back in the popover, a press
+        // outside closes it again.
+        if (window == self->m_popover && self->isPopoverShown() && !self->m_grabbed)
+            self->grabPointer(self->m_showing, grabRetries);
         if (self->onActivated)
             self->onActivated();
         return FALSE;
