@@ -63,7 +63,12 @@ public:
     // Kept apart from the log: a dictation sends many.
     void setStatusIcon(const MenuBarIcon::Image& image) override { statusIcons.push_back(image); }
 
+    bool hasFocus() const override { return focused; }
+    void learningChanged() override { log.record("learningChanged"); }
+
     std::vector<MenuBarIcon::Image> statusIcons;
+    // One of the windows holds the keyboard focus.
+    bool focused = false;
 
 private:
     void screenChanged() {

@@ -64,6 +64,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_services = live.services;
     m_correctionWatch = live.correctionWatch;
     m_bridge->cloudConfigured = live.cloudConfigured;
+    if (live.copyText)
+        m_bridge->copyText = live.copyText;
 
     // The status item's glyph rests until a dictation makes it active.
     m_glyph = std::make_unique<MenuBarGlyph>();
@@ -87,8 +89,14 @@ void AppDelegate::applicationDidFinishLaunching() {
             openOnboarding();
     };
     m_env.windows->onPopoverWillShow = [this, token] {
-        if (token)
-            m_previousApp = m_env.frontApps->frontmost();
+        if (!token)
+            return;
+        // With our own window in front (the onboarding, a popover reopened) there is no other
+        // application for a dictation to go back to.
+        auto front = m_env.frontApps->frontmost();
+        if (front && front->pid == m_env.processID)
+            front.reset();
+        m_previousApp = front;
     };
     m_env.windows->onActivated = [center = m_env.appCenter] {
         center->post(SystemNotification::didBecomeActive);
@@ -221,8 +229,12 @@ void AppDelegate::wireDictation() {
         return true;
     };
     d.targetReady = [this, token] {
-        if (!token || !m_dictationTarget || m_env.frontApps->hasTerminated(*m_dictationTarget))
+        if (!token)
             return true;
+        // Without an application to bring back, the target is whatever takes the focus once
+        // our windows have let it go; reading the field before that reads our own window.
+        if (!m_dictationTarget || m_env.frontApps->hasTerminated(*m_dictationTarget))
+            return !m_env.windows->hasFocus();
         auto front = m_env.frontApps->frontmost();
         return front && front->pid == m_dictationTarget->pid;
     };
@@ -384,8 +396,9 @@ void AppDelegate::prewarmMic() {
     auto mic = m_services->mic;
     WorkerPool::async([mic] {
         auto prepared = mic->prewarm();
+        // The backends say what went wrong in the error itself and seldom add a message.
         if (!prepared)
-            tlLog("Mic: not prepared (" + prepared.message() + ")");
+            tlLog("Mic: not prepared (" + prepared.error().description() + ")");
     });
 }
 
@@ -464,6 +477,7 @@ void AppDelegate::toggleLearning() {
     m_env.defaults->set(learningDisabledKey, !disabled);
     if (!disabled)
         m_correctionWatch->stop();
+    m_env.windows->learningChanged();
 }
 
 bool AppDelegate::learningIsOn() const {

@@ -83,6 +83,8 @@ public:
         std::string system;
         // Where every module's log lines go from the launch on; empty keeps the sink there is.
         CoreLog::Sink logSink;
+        // This process: the application in front is never remembered when it is ourselves.
+        std::int32_t processID = 0;
         // The application in front, for the return after a dictation from the popover.
         std::shared_ptr<FrontApplications> frontApps =
             std::make_shared<FrontApplicationsNull>("none given");

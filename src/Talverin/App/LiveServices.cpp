@@ -49,6 +49,7 @@ LiveServices LiveServices::live(HoldKey holdKey, LiveParts::Consent consent,
     live.services = std::move(services);
     live.cloudConfigured = cloud.configured;
     live.correctionWatch = parts.correctionWatch();
+    live.copyText = parts.copyText;
     if (parts.pillState)
         live.pillState = [state = parts.pillState] {
             auto now = state();

@@ -50,6 +50,8 @@ struct LiveParts {
     std::function<std::optional<Rect>(const Rect& windowFrame)> screenFrame;
     // The user's preferred languages, most preferred first.
     std::function<std::vector<std::string>()> preferredLanguages;
+    // Main thread: puts a history text on the desktop clipboard, the one the inserter holds.
+    std::function<void(const std::string&)> copyText;
 };
 
 // The live service bundle and the correction watch that only the shell drives.
@@ -58,6 +60,8 @@ struct LiveServices {
     std::shared_ptr<CorrectionWatch> correctionWatch;
     // Whether a cloud backend was configured when the bundle was built.
     bool cloudConfigured = false;
+    // The history page's copy; none leaves the Bridge's own.
+    std::function<void(const std::string&)> copyText;
     // What the pill shows now, for the status item's glyph.
     std::function<PillState()> pillState = [] { return MenuBarGlyph::stateOf(nullptr); };
 

@@ -5,8 +5,8 @@
 
 namespace talverin {
 
-// Starting the application at login, the XDG way: a copy of the bundle's desktop entry in the
-// user's autostart folder. Only an installed application registers: a binary run from a build
+// Starting the application at login, the XDG way: the bundle's desktop entry, its command
+// naming the running program by its absolute path, in the user's autostart folder. Only an installed application registers: a binary run from a build
 // tree would leave an entry behind that points at a build. "Enabled" means the entry exists.
 namespace LoginItem {
 struct Places {

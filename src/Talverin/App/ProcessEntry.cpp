@@ -43,8 +43,8 @@ std::int32_t writePillStates(const std::filesystem::path& folder, std::ostream& 
     return 0;
 }
 
-std::int32_t writeMenuIcon(const std::filesystem::path& file, const SelfTest::Probes& probes,
-                           std::ostream& out) {
+std::int32_t writeMenuIcon(const std::filesystem::path& file, const std::string& given,
+                           const SelfTest::Probes& probes, std::ostream& out) {
     const auto png = probes.menuIconPNG ? probes.menuIconPNG() : std::nullopt;
     bool written = false;
     if (png) {
@@ -57,7 +57,7 @@ std::int32_t writeMenuIcon(const std::filesystem::path& file, const SelfTest::Pr
         out << "menu icon: failed\n";
         return 1;
     }
-    out << "menu icon: " << file.string() << "\n";
+    out << "menu icon: " << given << "\n";
     return 0;
 }
 
@@ -69,13 +69,14 @@ Choice choose(const std::vector<std::string>& arguments,
         return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
     };
     if (has("--selftest"))
-        return {Mode::selfTest, {}};
-    if (has("--pill-states"))
-        return {Mode::pillStates,
-                currentFolder / valueAfter(arguments, "--pill-states").value_or("pill-states")};
+        return {Mode::selfTest, {}, {}};
+    if (has("--pill-states")) {
+        const std::string folder = valueAfter(arguments, "--pill-states").value_or("pill-states");
+        return {Mode::pillStates, currentFolder / folder, folder};
+    }
     if (const auto path = valueAfter(arguments, "--menu-icon"))
-        return {Mode::menuIcon, currentFolder / *path};
-    return {Mode::normal, {}};
+        return {Mode::menuIcon, currentFolder / *path, *path};
+    return {Mode::normal, {}, {}};
 }
 
 std::int32_t run(const Choice& choice, const Bundle& bundle, const SelfTest::Probes& probes,
@@ -86,7 +87,7 @@ std::int32_t run(const Choice& choice, const Bundle& bundle, const SelfTest::Pro
     case Mode::pillStates:
         return writePillStates(choice.path, out);
     case Mode::menuIcon:
-        return writeMenuIcon(choice.path, probes, out);
+        return writeMenuIcon(choice.path, choice.given, probes, out);
     case Mode::normal:
         break;
     }

@@ -27,6 +27,8 @@ struct Choice {
     Mode mode = Mode::normal;
     // The pill images' folder or the icon's file, made absolute.
     std::filesystem::path path;
+    // That value as the command line gave it, for the line the mode prints.
+    std::string given;
     bool operator==(const Choice&) const = default;
 };
 

@@ -41,6 +41,11 @@ public:
     virtual void setTheme(ThemeSetting theme) = 0;
     // Main thread. The status item shows a new frame of its glyph.
     virtual void setStatusIcon(const MenuBarIcon::Image& image) = 0;
+    // Main thread. The learning setting may have changed: the status menu's mark follows.
+    virtual void learningChanged() = 0;
+    // Main thread. One of these windows holds the keyboard focus now, as the display server
+    // says (not as its last event said).
+    virtual bool hasFocus() const = 0;
 
     // Main thread: the menu's quit item or the quit shortcut.
     std::function<void()> onQuit;
@@ -77,6 +82,8 @@ public:
     void closeOnboarding() override {}
     void setTheme(ThemeSetting) override {}
     void setStatusIcon(const MenuBarIcon::Image&) override {}
+    bool hasFocus() const override { return false; }
+    void learningChanged() override {}
 
 private:
     std::string m_reason;

@@ -3,6 +3,7 @@
 #include "Runtime/DefaultsStore.h"
 #include "Runtime/MainQueue.h"
 #include "Runtime/SerialQueue.h"
+#include "TalverinCore/CoreLog.h"
 #include "TalverinCore/HistoryStore.h"
 #include "TalverinInsert/ClipItem.h"
 #include "TalverinInsert/PasteboardAccessing.h"
@@ -11,23 +12,25 @@
 
 namespace talverin {
 
-namespace {
-
-// The default copy: the clipboard belongs to the inserter's queue, where its owner waits for
-// selection requests, so the write is handed there and the main thread never blocks on it.
-std::function<void(const std::string&)> clipboardCopy(std::optional<Bridge::Clipboard> clipboard) {
+// The clipboard belongs to the inserter's queue, where its owner waits for selection requests:
+// the write is handed to the clipboard's queue and the main thread never blocks on it. A write
+// that fails leaves a line, since the page has already said "Copied".
+std::function<void(const std::string&)> Bridge::copyTo(std::optional<Clipboard> clipboard) {
     return [clipboard = std::move(clipboard)](const std::string& text) {
-        if (!clipboard || !clipboard->pasteboard || !clipboard->queue)
+        if (!clipboard || !clipboard->pasteboard || !clipboard->queue) {
+            CoreLog::write("History: not copied (no clipboard)");
             return;
+        }
         clipboard->queue->async([pasteboard = clipboard->pasteboard, text] {
             ClipItem item;
             item.entries.push_back({std::string(PasteboardTypes::plainText), text});
-            pasteboard->write({std::move(item)});
+            auto written = pasteboard->write({std::move(item)});
+            if (!written)
+                CoreLog::write("History: not copied (" + std::string(toString(written.error())) +
+                               ")");
         });
     };
 }
-
-} // namespace
 
 Bridge::Bridge(DefaultsStore& defaults, std::shared_ptr<HistoryStore> history,
                std::optional<Clipboard> clipboard)
@@ -45,7 +48,7 @@ Bridge::Bridge(DefaultsStore& defaults, std::shared_ptr<HistoryStore> history,
     insertAgain = [](std::string) {
         return Future<InsertOutcome>::ready(InsertOutcome::refused(RefuseReason::empty));
     };
-    copyText = clipboardCopy(std::move(clipboard));
+    copyText = copyTo(std::move(clipboard));
     onLearnedWord = [](const std::string&) {};
     onFinishOnboarding = [] {};
     onMicTest = [](bool, ViewRole) {};

@@ -62,6 +62,10 @@ public:
     // The longest word the history may add to the vocabulary, in user-perceived characters.
     static constexpr std::size_t maxAddedWordLength = 64;
 
+    // A copy into the clipboard, done on its queue; without one nothing is copied and a line
+    // says so.
+    static std::function<void(const std::string&)> copyTo(std::optional<Clipboard> clipboard);
+
     // Loads the settings from `defaults` over the default settings.
     Bridge(DefaultsStore& defaults, std::shared_ptr<HistoryStore> history,
            std::optional<Clipboard> clipboard = std::nullopt);

@@ -55,7 +55,9 @@ protected:
         AppDelegate::Environment env;
         env.defaults = defaults;
         env.historyFile = dir.path() / "history.json";
-        env.makeServices = [this](HoldKey key, LiveParts::Consent consent, std::function<void()>) {
+        env.makeServices = [this](HoldKey key, LiveParts::Consent consent,
+                                  std::function<void()> onDevicesChange) {
+            devicesChange = std::move(onDevicesChange);
             keyTap->setHoldKey(key);
             keyTap->log.clear();
             givenConsent = std::move(consent);
@@ -63,13 +65,14 @@ protected:
             s->keyTap = keyTap;
             s->mic = mic;
             s->liveDraft = liveDraft;
-            s->context = std::make_shared<test::ContextReadingFake>();
+            s->context = contextReader;
             s->inserter = std::make_shared<test::TextInsertingFake>();
             s->dictate = std::make_shared<test::DictatingFake>();
             s->pill = pill;
             s->sounds = std::make_shared<test::SoundPlayingFake>();
             s->ducker = ducker;
             s->permissions = permissions;
+            s->microphones = [this] { return inputs; };
             s->languageRecognizer = std::make_shared<test::LanguageRecognizingFake>();
             LiveServices live;
             live.services = s;
@@ -77,10 +80,12 @@ protected:
                 accessibility, secure, [] { return true; }, 1);
             live.cloudConfigured = cloudConfigured;
             live.pillState = [p = pill] { return p->current(); };
+            live.copyText = [this](const std::string& text) { copied.push_back(text); };
             return live;
         };
         env.windows = windows;
         env.frontApps = frontApps;
+        env.processID = ownPid;
         env.keyboardSettings = keyboardSettings;
         env.workspace = workspace;
         env.appCenter = std::make_shared<NotificationCenter>();
@@ -107,14 +112,21 @@ protected:
         std::make_shared<test::PermissionWatchingFake>();
     std::shared_ptr<test::ShellWindowsFake> windows = std::make_shared<test::ShellWindowsFake>();
     std::shared_ptr<test::PillPresentingFake> pill = std::make_shared<test::PillPresentingFake>();
+    std::shared_ptr<test::ContextReadingFake> contextReader =
+        std::make_shared<test::ContextReadingFake>();
+    static constexpr std::int32_t ownPid = 777;
     std::shared_ptr<test::FrontApplicationsFake> frontApps =
         std::make_shared<test::FrontApplicationsFake>();
     std::shared_ptr<test::KeyboardSettingsFake> keyboardSettings =
         std::make_shared<test::KeyboardSettingsFake>();
     std::shared_ptr<NotificationCenter> workspace = std::make_shared<NotificationCenter>();
     LiveParts::Consent givenConsent;
+    // What the sound system reports, and its report that the devices changed.
+    std::vector<Wire::Microphone> inputs;
+    std::function<void()> devicesChange;
     bool cloudConfigured = false;
     int inserterQuits = 0;
+    std::vector<std::string> copied;
     int loginItemRegistrations = 0;
     std::unique_ptr<AppDelegate> app;
 };
@@ -335,6 +347,37 @@ TEST_F(AppDelegatePagesTest, ADictationFromThePopoverGoesBackToTheApplicationBef
     // A closed popover closes nothing and activates nobody.
     EXPECT_FALSE(shell.closePopover());
     EXPECT_EQ(frontApps->activated.size(), 1u);
+}
+
+// The popover opened over our own window (the onboarding, or a popover reopened by a second
+// launch) remembers no application: a dictation that closes it activates nothing.
+TEST_F(AppDelegatePagesTest, OurOwnWindowInFrontIsNeverTheApplicationToGoBackTo) {
+    frontApps->front = RunningApp{0x1800003, ownPid};
+    windows->showPopover();
+    ASSERT_TRUE(app->dictation()->closePopover());
+    EXPECT_TRUE(frontApps->activated.empty());
+}
+
+// Inserting again from a popover with no application to go back to reads the field only once
+// the focus has left our windows, and waits for that no longer than the activation bound.
+TEST_F(AppDelegatePagesTest, InsertAgainReadsTheFieldOnlyOnceOurWindowsLetTheFocusGo) {
+    for (bool focusLeaves : {true, false}) {
+        SCOPED_TRACE(focusLeaves ? "the focus leaves" : "the focus stays");
+        contextReader->log.clear();
+        windows->showPopover();
+        windows->focused = true;
+        auto outcome = app->dictation()->insertAgain("Meeting notes");
+        world.runUntil(world.uptime() + 0.2);
+        EXPECT_EQ(contextReader->log.count("read"), 0u) << "read while our window had the focus";
+        if (focusLeaves)
+            windows->focused = false;
+        world.runUntil(world.uptime() + 0.1);
+        EXPECT_EQ(contextReader->log.count("read"), focusLeaves ? 1u : 0u);
+        world.runUntil(world.uptime() + DictationTiming().activationMax);
+        EXPECT_EQ(contextReader->log.count("read"), 1u) << "the wait is bounded";
+        windows->focused = false;
+        world.runUntil(world.uptime() + 1);
+    }
 }
 
 TEST_F(AppDelegatePagesTest, TheHoldKeyReachesTheOnboardingPageWhileItsWindowExists) {
@@ -680,6 +723,96 @@ TEST_F(AppDelegateTest, LearningIsOnUntilTheMenuTurnsItOff) {
     EXPECT_EQ(defaults->get(AppDelegate::learningDisabledKey), nlohmann::json(true));
     app->toggleLearning();
     EXPECT_TRUE(app->learningIsOn());
+    // Each change reaches the status menu's check mark.
+    EXPECT_EQ(windows->log.count("learningChanged"), 2u);
+}
+
+// A microphone chosen in the settings becomes the device and is prepared at once; a preparation
+// that fails says why, in the error's own words.
+TEST_F(AppDelegateTest, AChosenMicrophoneIsPreparedAndAFailureSaysWhy) {
+    struct Case {
+        std::optional<MicError> failure;
+        const char* line;
+    };
+    const Case cases[] = {
+        {std::nullopt, nullptr},
+        {MicError::noInput(), "Mic: not prepared (no input device)"},
+        {MicError::device(-50), "Mic: not prepared (device selection failed (-50))"},
+    };
+    launch();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line ? c.line : "prepared");
+        mic->log.clear();
+        logs.take();
+        if (c.failure)
+            mic->prewarmAnswers.push_back(fail(*c.failure));
+        const std::string id = "usb-" + std::to_string(++n);
+        app->bridge()->updateSettings({.microphoneID = id});
+        settle();
+        EXPECT_EQ(mic->deviceID(), id);
+        EXPECT_EQ(mic->log.names(), (std::vector<std::string>{"setDeviceID", "prewarm"}));
+        EXPECT_EQ(logs.starting("Mic: "),
+                  c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+    }
+}
+
+// A microphone that fails to start opens the onboarding, without taking the focus, only when
+// the microphone is not allowed; a busy or missing device does not.
+TEST_F(AppDelegateTest, AMicrophoneFailureOpensTheOnboardingOnlyWithoutPermission) {
+    permissions->set(allGranted);
+    storeSettings({.onboarded = true});
+    launch();
+    windows->log.clear();
+    app->dictation()->onMicFailed(MicError::noInput());
+    EXPECT_EQ(windows->log.count("showOnboarding"), 0u);
+    permissions->set({PermissionState::denied, PermissionState::granted, PermissionState::granted});
+    app->dictation()->onMicFailed(MicError::notAuthorized());
+    ASSERT_EQ(windows->log.count("showOnboarding"), 1u);
+    EXPECT_EQ(windows->log.last("showOnboarding")->args, "step=first nofocus");
+}
+
+// When the input devices change, the pages get the new list and the pill a new microphone menu
+// that keeps the chosen device.
+TEST_F(AppDelegatePagesTest, ADevicesChangeReachesThePagesAndThePillsMenu) {
+    app->bridge()->updateSettings({.microphoneID = "usb-2"});
+    inputs = {{"usb-1", "Desk"}, {"usb-2", "Headset"}};
+    ASSERT_TRUE(devicesChange);
+    devicesChange();
+    EXPECT_EQ(count(*mainPage, Wire::Event::microphones(inputs)), 1u);
+    EXPECT_EQ(count(*onboardingPage, Wire::Event::microphones(inputs)), 1u);
+    EXPECT_EQ(pill->microphoneMenu(), (PillMicrophoneMenu{inputs, std::string("usb-2")}));
+}
+
+// Sleep, a user switch and a lock each end a running drag of the pill where it was, with its
+// line, and stop the correction watch; without a drag there is no line.
+TEST_F(AppDelegatePagesTest, ASuspendPutsBackADragAndSaysSo) {
+    for (std::string_view notice : {SystemNotification::willSleep,
+                                    SystemNotification::sessionDidResignActive,
+                                    SystemNotification::screenIsLocked}) {
+        SCOPED_TRACE(std::string(notice));
+        logs.take();
+        ASSERT_TRUE(pill->beginDrag());
+        workspace->post(notice);
+        EXPECT_FALSE(pill->isDragging());
+        EXPECT_EQ(logs.count("Pill: drag put back (the computer sleeps or locks)"), 1);
+        workspace->post(notice);
+        EXPECT_EQ(logs.count("Pill: drag put back (the computer sleeps or locks)"), 1);
+    }
+}
+
+// The history page's Copy reaches the clipboard the services hold, not the Bridge's own.
+TEST_F(AppDelegateTest, TheHistorysCopyGoesToTheServicesClipboard) {
+    launch();
+    app->bridge()->history().append(HistoryItem{"a1", Wire::Date(Clock::now()), "Editor", "",
+                                                "Clean words", "raw words", true,
+                                                DictationMode::clean});
+    std::optional<Bridge::Answer> answer;
+    app->bridge()->receive(nullptr, R"({"cmd":"historyCopy","args":{"id":"a1","which":"raw"}})",
+                           [&](Bridge::Answer a) { answer = std::move(a); });
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(answer->error);
+    EXPECT_EQ(copied, std::vector<std::string>{"raw words"});
 }
 
 TEST_F(AppDelegateTest, AReopenShowsTheOnboardingUntilItIsDoneThenThePopover) {

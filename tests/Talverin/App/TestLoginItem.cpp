@@ -21,7 +21,8 @@ protected:
         fs::create_directories(bundle());
         test::writeFile(dir.path() / "prefix" / "bin" / "talverin", "");
         test::writeFile(bundle() / "app.talverin.Talverin.desktop",
-                        "[Desktop Entry]\nName=Talverin\nName[ru]=Талверин\n");
+                        "[Desktop Entry]\nName=Talverin\nName[ru]=Талверин\nExec=talverin\n"
+                        "TryExec=talverin\n");
     }
     fs::path bundle() const { return dir.path() / "prefix" / "share" / "talverin"; }
     LoginItem::Places installed() const {
@@ -34,10 +35,14 @@ protected:
     test::LogLines logs;
 };
 
-TEST_F(LoginItemTest, AnInstalledApplicationCopiesItsEntryOnce) {
+// The entry starts the program where it is installed: a prefix that is not on the session's
+// PATH still starts at login.
+TEST_F(LoginItemTest, AnInstalledApplicationWritesItsEntryOnceWithTheProgramsAbsolutePath) {
     LoginItem::registerIfInstalled(installed());
     ASSERT_TRUE(fs::exists(entry()));
-    EXPECT_EQ(test::readFile(entry()), test::readFile(bundle() / "app.talverin.Talverin.desktop"));
+    EXPECT_EQ(test::readFile(entry()), "[Desktop Entry]\nName=Talverin\nName[ru]=Талверин\nExec=" +
+                                           installed().executable.string() +
+                                           "\nTryExec=talverin\n");
     // Enabled already: nothing more, not even a line.
     LoginItem::registerIfInstalled(installed());
     EXPECT_EQ(logs.lines(), std::vector<std::string>{"Login item: registered"});
@@ -60,6 +65,21 @@ TEST_F(LoginItemTest, ABuildTreeOrAForeignBundleIsNeverRegistered) {
                   std::vector<std::string>{"Login item: not registered (not installed)"});
         EXPECT_FALSE(fs::exists(entry()));
     }
+}
+
+// A folder name with a space or a quote is quoted as the desktop entry's command expects.
+TEST_F(LoginItemTest, AnAwkwardInstallFolderIsQuotedInTheCommand) {
+    const fs::path prefix = dir.path() / "my \"apps\"";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share" / "talverin");
+    test::writeFile(prefix / "bin" / "talverin", "");
+    test::writeFile(prefix / "share" / "talverin" / "app.talverin.Talverin.desktop",
+                    "[Desktop Entry]\nExec=talverin --quiet\n");
+    LoginItem::registerIfInstalled(
+        {prefix / "share" / "talverin", prefix / "bin" / "talverin", dir.path() / "autostart",
+         "app.talverin.Talverin"});
+    EXPECT_EQ(test::readFile(entry()), "[Desktop Entry]\nExec=\"" + dir.path().string() +
+                                           "/my \\\\\"apps\\\\\"/bin/talverin\" --quiet\n");
 }
 
 TEST_F(LoginItemTest, AFailedCopyIsLoggedWithItsReason) {

@@ -167,6 +167,7 @@ int DesktopApplication::run() {
                 system->quitInserter();
         };
         env.registerLoginItem = [] { LoginItem::registerIfInstalled(LoginItem::current()); };
+        env.processID = static_cast<std::int32_t>(getpid());
         env.version = Bundle::main().shortVersion();
         env.system = systemName();
         env.logSink = tlLog;

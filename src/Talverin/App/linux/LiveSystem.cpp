@@ -3,11 +3,13 @@
 #include "Runtime/Bundle.h"
 #include "Runtime/MainQueue.h"
 #include "Runtime/PreferredLanguages.h"
+#include "Runtime/SerialQueue.h"
 #include "Runtime/SyntheticInput.h"
 #include "Runtime/linux/XErrorTrap.h"
 #include "Talverin/App/OpusStream.h"
 #include "Talverin/App/PillPresentingNull.h"
 #include "Talverin/Dictation/linux/LanguageRecognizingCld2.h"
+#include "Talverin/Web/Bridge.h"
 #include "Talverin/App/linux/LiveAudio.h"
 #include "TalverinAudio/AudioDevices.h"
 #include "TalverinCloud/SecretStoreNull.h"
@@ -303,6 +305,10 @@ LiveParts LiveSystem::parts() {
     };
     parts.inputs = [audio = m_audio] { return AudioDevices::inputs(*audio); };
     parts.preferredLanguages = [] { return PreferredLanguages::current(); };
+    // The X11 clipboard answers a call from any thread after the one under way, so a copy
+    // from the history waits behind an insertion instead of racing it.
+    m_copies = std::make_shared<SerialQueue>("clipboard copies");
+    parts.copyText = Bridge::copyTo(Bridge::Clipboard{m_pasteboard, m_copies});
     return parts;
 }
 

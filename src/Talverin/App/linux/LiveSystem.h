@@ -20,6 +20,7 @@ class NotificationCenter;
 class PasteboardAccessing;
 class PasteKeyResolver;
 class SecureInput;
+class SerialQueue;
 class SleepWatching;
 class SpeechRecognizers;
 class SyntheticInput;
@@ -73,6 +74,9 @@ private:
     std::shared_ptr<AccessibilityBackend> m_accessibility;
     std::shared_ptr<SecureInput> m_secureInput;
     std::shared_ptr<PasteboardAccessing> m_pasteboard;
+    // Where the history page's copies write the clipboard, one after another, off the main
+    // thread.
+    std::shared_ptr<SerialQueue> m_copies;
     std::shared_ptr<KeyPosting> m_poster;
     std::shared_ptr<PasteKeyResolver> m_pasteKey;
     std::shared_ptr<SpeechRecognizers> m_recognizers;

@@ -12,7 +12,11 @@
 #include <cctype>
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -104,9 +108,22 @@ public:
         if (m_controller.webView())
             webkit_web_view_execute_editing_command(m_controller.webView(), editCommand(action));
     }
+    void whenLoaded(std::function<void()> ready) override {
+        if (m_controller.isLoaded()) {
+            ready();
+            return;
+        }
+        m_waiting.push_back(std::move(ready));
+        m_controller.onLoaded = [this] {
+            auto waiting = std::exchange(m_waiting, {});
+            for (auto& ready : waiting)
+                ready();
+        };
+    }
 
 private:
     WebViewController m_controller;
+    std::vector<std::function<void()>> m_waiting;
 };
 
 } // namespace
@@ -123,16 +140,42 @@ struct ShellWindowsGtk::Callbacks {
         return static_cast<ShellWindowsGtk*>(self)->keyPressed(window, event) ? TRUE : FALSE;
     }
     static gboolean popoverFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
-        auto* self = static_cast<ShellWindowsGtk*>(data);
-        if (self->focusLoss == FocusLoss::closes && self->isPopoverShown()) {
-            self->m_focusLostAt = Clock::uptime();
-            self->closePopover();
-        }
+        static_cast<ShellWindowsGtk*>(data)->popoverLostFocus();
         return FALSE;
     }
-    static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data) {
-
+    static gboolean popoverPress(GtkWidget* window, GdkEventButton* event, gpointer data) {
+        // Through the grab, a press on another client's window arrives at the popover's own
+        // window with coordinates outside it; a press on the page arrives at the page's.
+        if (event->window != gtk_widget_get_window(window))
+            return FALSE;
+        const int width = gtk_widget_get_allocated_width(window);
+        const int height = gtk_widget_get_allocated_height(window);
+        if (event->x >= 0 && event->y >= 0 && event->x < width && event->y < height)
+            return FALSE;
+        static_cast<ShellWindowsGtk*>(data)->pressedOutside();
+        return TRUE;
+    }
+    static gboolean popoverMapped(GtkWidget*, GdkEvent*, gpointer data) {
         auto* self = static_cast<ShellWindowsGtk*>(data);
+        self->grabPointer(self->m_showing, grabRetries);
+        return FALSE;
+    }
+    static gboolean popoverGrabBroken(GtkWidget*, GdkEvent*, gpointer data) {
+        // A menu of the page took the pointer; the focus still closes the popover.
+        static_cast<ShellWindowsGtk*>(data)->m_grabbed = false;
+        return FALSE;
+    }
+    static gboolean popoverDelete(GtkWidget*, GdkEvent*, gpointer data) {
+        // The window manager closes it: the same close as every other, and the window stays.
+        static_cast<ShellWindowsGtk*>(data)->closePopover();
+        return TRUE;
+    }
+    static gboolean focusIn(GtkWidget* window, GdkEvent*, gpointer data) {
+        auto* self = static_cast<ShellWindowsGtk*>(data);
+        // A menu of the page took the pointer for a while; back in the popover, a press
+        // outside closes it again.
+        if (window == self->m_popover && self->isPopoverShown() && !self->m_grabbed)
+            self->grabPointer(self->m_showing, grabRetries);
         if (self->onActivated)
             self->onActivated();
         return FALSE;
@@ -184,9 +227,7 @@ void ShellWindowsGtk::install(Bridge& bridge) {
             if (onOpenOnboarding)
                 onOpenOnboarding();
         };
-        m_statusItem->onOpenLog = [this] {
-            m_opener->open("file://" + (Paths::appStateDir() / "Talverin.log").string());
-        };
+        m_statusItem->onOpenLog = [this] { openLog(); };
         m_statusItem->onQuit = [this] {
             if (onQuit)
                 onQuit();
@@ -194,27 +235,31 @@ void ShellWindowsGtk::install(Bridge& bridge) {
         setStatusIcon(MenuBarIcon::image(MenuBarIcon::Idle{}));
     }
 
-    m_popoverPage = m_makePage(bridge, {"popover", Bridge::ViewRole::main, popoverWidth,
-                                        popoverHeight, bridge.settings().theme});
+    // The window is cheap and made now; its page, with its web processes, waits for the first
+    // showing.
     m_popover = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(m_popover), "Talverin");
     gtk_window_set_decorated(GTK_WINDOW(m_popover), FALSE);
+    gtk_window_set_resizable(GTK_WINDOW(m_popover), FALSE);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(m_popover), TRUE);
     gtk_window_set_skip_pager_hint(GTK_WINDOW(m_popover), TRUE);
-    gtk_window_set_type_hint(GTK_WINDOW(m_popover), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
+    // A dialog, not a menu: window managers give a dialog the keyboard focus, and the page's
+    // search and word fields need it.
+    gtk_window_set_type_hint(GTK_WINDOW(m_popover), GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_keep_above(GTK_WINDOW(m_popover), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(m_popover), popoverWidth, popoverHeight);
-    // The page loads now, while the popover is still hidden.
-    gtk_container_add(GTK_CONTAINER(m_popover), m_popoverPage->view());
+    gtk_widget_add_events(m_popover, GDK_BUTTON_PRESS_MASK);
     g_signal_connect(m_popover, "key-press-event", G_CALLBACK(Callbacks::keyPress), this);
     g_signal_connect(m_popover, "focus-out-event", G_CALLBACK(Callbacks::popoverFocusOut), this);
     g_signal_connect(m_popover, "focus-in-event", G_CALLBACK(Callbacks::focusIn), this);
-    g_signal_connect(m_popover, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+    g_signal_connect(m_popover, "button-press-event", G_CALLBACK(Callbacks::popoverPress), this);
+    g_signal_connect(m_popover, "map-event", G_CALLBACK(Callbacks::popoverMapped), this);
+    g_signal_connect(m_popover, "grab-broken-event", G_CALLBACK(Callbacks::popoverGrabBroken),
+                     this);
+    g_signal_connect(m_popover, "delete-event", G_CALLBACK(Callbacks::popoverDelete), this);
 }
 
-bool ShellWindowsGtk::isPopoverShown() const {
-    return m_popover && gtk_widget_get_visible(m_popover);
-}
+bool ShellWindowsGtk::isPopoverShown() const { return m_popoverOpen; }
 
 void ShellWindowsGtk::activate(int x, int y) {
     if (isPopoverShown()) {
@@ -233,6 +278,13 @@ void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
         return;
     if (onPopoverWillShow)
         onPopoverWillShow();
+    if (!m_popoverPage) {
+        m_popoverPage = m_makePage(*m_bridge, {"popover", Bridge::ViewRole::main, popoverWidth,
+                                               popoverHeight, m_bridge->settings().theme});
+        GtkWidget* view = m_popoverPage->view();
+        gtk_container_add(GTK_CONTAINER(m_popover), view);
+        gtk_widget_show(view);
+    }
     GdkDisplay* display = gdk_display_get_default();
     int x = 0, y = 0;
     if (point) {
@@ -252,16 +304,132 @@ void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
         top = std::clamp(top, area.y, std::max(area.y, area.y + area.height - popoverHeight));
     }
     gtk_window_move(GTK_WINDOW(m_popover), left, top);
-    gtk_widget_show_all(m_popover);
-    gtk_window_present(GTK_WINDOW(m_popover));
+    m_popoverOpen = true;
+    const std::uint64_t showing = ++m_showing;
     m_bridge->send(Wire::Event::shown(), Bridge::ViewRole::main);
     if (onScreenChange)
         onScreenChange();
+    // The first showing maps the window once the page has loaded, bounded; later ones at once.
+    m_popoverPage->whenLoaded([this, showing] { mapPopover(showing); });
+    MainQueue::after(firstPageWait, [this, showing, alive = std::weak_ptr<int>(m_alive)] {
+        if (!alive.expired())
+            mapPopover(showing);
+    });
+}
+
+void ShellWindowsGtk::mapPopover(std::uint64_t showing) {
+    if (!m_popoverOpen || showing != m_showing || gtk_widget_get_mapped(m_popover))
+        return;
+    gtk_widget_show(m_popover);
+    // A request from another program (the panel, a second launch) carries no event time of
+    // ours; the server's time lets a window manager give us the focus.
+    GdkWindow* window = gtk_widget_get_window(m_popover);
+    gtk_window_present_with_time(GTK_WINDOW(m_popover),
+                                 window ? gdk_x11_get_server_time(window) : GDK_CURRENT_TIME);
+}
+
+void ShellWindowsGtk::grabPointer(std::uint64_t showing, int triesLeft) {
+    if (!m_popoverOpen || showing != m_showing || m_grabbed || !gtk_widget_get_mapped(m_popover))
+        return;
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(m_popover));
+    const GdkGrabStatus status =
+        gdk_seat_grab(seat, gtk_widget_get_window(m_popover), GDK_SEAT_CAPABILITY_ALL_POINTING,
+                      TRUE, nullptr, nullptr, nullptr, nullptr);
+    if (status == GDK_GRAB_SUCCESS) {
+        m_grabbed = true;
+        return;
+    }
+    if (triesLeft <= 0)
+        return;
+    MainQueue::after(grabRetryInterval,
+                     [this, showing, triesLeft, alive = std::weak_ptr<int>(m_alive)] {
+                         if (!alive.expired())
+                             grabPointer(showing, triesLeft - 1);
+                     });
+}
+
+void ShellWindowsGtk::ungrabPointer() {
+    if (!m_grabbed)
+        return;
+    m_grabbed = false;
+    gdk_seat_ungrab(gdk_display_get_default_seat(gtk_widget_get_display(m_popover)));
+}
+
+GtkWidget* ShellWindowsGtk::focusedWindow() const {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display))
+        return nullptr;
+    Display* x = GDK_DISPLAY_XDISPLAY(display);
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(x, &focus, &revert);
+    // The focus may sit on a child of a toplevel: walk up to a window of ours.
+    for (Window w = focus; w != None && w != PointerRoot;) {
+        for (GtkWidget* ours : {m_popover, m_onboarding}) {
+            GdkWindow* gdk = ours ? gtk_widget_get_window(ours) : nullptr;
+            if (gdk && gdk_x11_window_get_xid(gdk) == w)
+                return ours;
+        }
+        Window root = None, parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(x, w, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            break;
+        w = parent;
+    }
+    return nullptr;
+}
+
+void ShellWindowsGtk::learningChanged() {
+    if (m_statusItem)
+        m_statusItem->learningChanged();
+}
+
+void ShellWindowsGtk::openLog() {
+    // The log is the shell's own file, not a page's link: its failure is the shell's line.
+    const std::string uri = "file://" + (Paths::appStateDir() / "Talverin.log").string();
+    GError* error = nullptr;
+    if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error))
+        return;
+    tlLog(std::string("Status menu: the log could not be opened (") +
+          (error ? error->message : "no program for it") + ")");
+    g_clear_error(&error);
+}
+
+bool ShellWindowsGtk::hasFocus() const { return focusedWindow() != nullptr; }
+
+void ShellWindowsGtk::popoverLostFocus() {
+    if (!isPopoverShown() || !gtk_widget_get_mapped(m_popover))
+        return;
+    // GTK reports a focus-out also while the focus is being handed to the popover (a server
+    // without a window manager, where the focus follows the pointer until it is set) and when
+    // it goes nowhere; only another window that holds it now is a real move.
+    if (focusedWindow() == m_popover)
+        return;
+    GdkDisplay* display = gtk_widget_get_display(m_popover);
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(GDK_DISPLAY_XDISPLAY(display), &focus, &revert);
+    if (focus == None || focus == PointerRoot)
+        return;
+    m_focusLostAt = Clock::uptime();
+    closePopover();
+}
+
+void ShellWindowsGtk::pressedOutside() {
+    m_focusLostAt = Clock::uptime();
+    closePopover();
 }
 
 void ShellWindowsGtk::closePopover() {
     if (!isPopoverShown())
         return;
+    m_popoverOpen = false;
+    ungrabPointer();
     gtk_widget_hide(m_popover);
     m_bridge->send(Wire::Event::hidden(), Bridge::ViewRole::main);
     if (onScreenChange)
@@ -298,11 +466,17 @@ void ShellWindowsGtk::showOnboarding(std::optional<int> step, bool takeFocus) {
         m_onboardingObscured = false;
         tlLog("Onboarding: opened");
     }
+    // Brought to the front in both cases, and back from the task bar when it was minimised;
+    // only with focus does it take the keyboard from the application in front.
+    gtk_window_set_focus_on_map(GTK_WINDOW(m_onboarding), takeFocus);
     gtk_widget_show_all(m_onboarding);
+    gtk_window_deiconify(GTK_WINDOW(m_onboarding));
+    GdkWindow* window = gtk_widget_get_window(m_onboarding);
     if (takeFocus)
-        gtk_window_present(GTK_WINDOW(m_onboarding));
-    else
-        gtk_window_set_focus_on_map(GTK_WINDOW(m_onboarding), FALSE);
+        gtk_window_present_with_time(GTK_WINDOW(m_onboarding),
+                                     window ? gdk_x11_get_server_time(window) : GDK_CURRENT_TIME);
+    else if (window)
+        gdk_window_raise(window);
 }
 
 bool ShellWindowsGtk::onboardingOnScreen() const {
@@ -366,6 +540,7 @@ void ShellWindowsGtk::setStatusIcon(const MenuBarIcon::Image& image) {
 }
 
 void ShellWindowsGtk::setTheme(ThemeSetting theme) {
+    // A page not built yet takes the theme of the settings when it is.
     if (m_popoverPage)
         m_popoverPage->setTheme(theme);
 }

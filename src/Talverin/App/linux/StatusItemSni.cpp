@@ -197,6 +197,13 @@ struct StatusItemSni::Callbacks {
         ++item.m_revision;
         item.emit(menuPath, menuInterface, "LayoutUpdated",
                   g_variant_new("(ui)", item.m_revision, 0));
+        GVariantBuilder updated;
+        g_variant_builder_init(&updated, G_VARIANT_TYPE("a(ia{sv})"));
+        g_variant_builder_add(&updated, "(i@a{sv})", static_cast<gint32>(learning),
+                              properties(item, learning));
+        item.emit(menuPath, menuInterface, "ItemsPropertiesUpdated",
+                  g_variant_new("(@a(ia{sv})@a(ias))", g_variant_builder_end(&updated),
+                                g_variant_new_array(G_VARIANT_TYPE("(ias)"), nullptr, 0)));
         return true;
     }
 
@@ -350,6 +357,8 @@ void StatusItemSni::watcherVanished() {
     tlLog("Status item: no StatusNotifierWatcher: the popover opens from the pill's menu and on "
           "reopen");
 }
+
+void StatusItemSni::learningChanged() { Callbacks::refresh(*this); }
 
 void StatusItemSni::menuClicked(std::int32_t id) {
     const std::function<void()>* action = nullptr;

@@ -47,6 +47,10 @@ public:
     bool isRegistered() const { return m_registered; }
     // Replaces the icon and tells the panel (NewIcon).
     void setIcon(Pixmap pixmap);
+    // The learning setting may have changed, from the menu or from anywhere else: reads the
+    // check mark again and, when it changed, tells a host that caches the menu (a new layout
+    // revision, LayoutUpdated and ItemsPropertiesUpdated).
+    void learningChanged();
 
     // A left click, with the click point in screen coordinates.
     std::function<void(int x, int y)> onActivate;

@@ -174,6 +174,11 @@ void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpoint
     static_cast<WebViewController*>(data)->pageProcessEnded();
 }
 
+void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    if (event == WEBKIT_LOAD_FINISHED)
+        static_cast<WebViewController*>(data)->pageLoaded();
+}
+
 } // namespace
 
 WebViewController::WebViewController(Bridge& bridge, UrlOpening& opener,
@@ -217,7 +222,6 @@ void WebViewController::loadView() {
     m_webView = WEBKIT_WEB_VIEW(g_object_ref_sink(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", m_contentManager, nullptr)));
     g_object_set_data(G_OBJECT(m_webView), controllerKey, this);
-    gtk_widget_set_size_request(GTK_WIDGET(m_webView), m_options.width, m_options.height);
 
     m_page = std::make_shared<PageWebKit>(m_webView, m_contentManager);
     m_messageContext = std::make_unique<MessageContext>(MessageContext{&m_bridge, m_page.get()});
@@ -227,6 +231,7 @@ void WebViewController::loadView() {
                      G_CALLBACK(receiveMessage), m_messageContext.get());
     g_signal_connect(m_webView, "decide-policy", G_CALLBACK(decidePolicy), &m_opener);
     g_signal_connect(m_webView, "web-process-terminated", G_CALLBACK(processTerminated), this);
+    g_signal_connect(m_webView, "load-changed", G_CALLBACK(loadChanged), this);
 
     // The page draws its own background; the window behind it shows through.
     const GdkRGBA clear{0, 0, 0, 0};
@@ -238,6 +243,12 @@ void WebViewController::loadView() {
     m_bridge.attach(m_page, m_options.role);
     const std::string url = std::string(scheme) + "://app/index.html#" + m_options.route;
     webkit_web_view_load_uri(m_webView, url.c_str());
+}
+
+void WebViewController::pageLoaded() {
+    m_loaded = true;
+    if (onLoaded)
+        onLoaded();
 }
 
 void WebViewController::setTheme(ThemeSetting theme) {

@@ -6,6 +6,7 @@
 #include "TalverinCore/ThemeSetting.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,8 +30,8 @@ public:
     struct Options {
         std::string route;     // the part of the URL after "#"
         Bridge::ViewRole role; // the page's role with the Bridge
-        int width = 400;       // the view's initial size
-        int height = 620;
+        int width = 400;       // the initial size of the window that shows it; the view itself
+        int height = 620;      // asks for no size, so the window can be made smaller
         ThemeSetting theme = ThemeSetting::automatic;
         std::filesystem::path webRoot; // empty: the bundle's "web" folder
     };
@@ -51,10 +52,17 @@ public:
     ThemeSetting theme() const { return m_options.theme; }
     const BundleSchemeHandler& schemeHandler() const { return m_scheme; }
 
+    // The page has finished loading at least once.
+    bool isLoaded() const { return m_loaded; }
+    // Main thread: the page finished loading (also after a reload).
+    std::function<void()> onLoaded;
+
     // Replaces the theme script; it takes effect at the page's next load, no reload here.
     void setTheme(ThemeSetting theme);
     // The page's content process ended: stop what it ran, then reload it, spaced out.
     void pageProcessEnded();
+    // WebKit finished loading the page.
+    void pageLoaded();
 
 private:
     void loadView();
@@ -70,6 +78,7 @@ private:
     std::shared_ptr<PageWebKit> m_page;
     std::unique_ptr<MessageContext> m_messageContext;
     std::optional<double> m_lastReload;
+    bool m_loaded = false;
     // Delayed reloads hold this weakly: a controller that is gone reloads nothing.
     std::shared_ptr<WebViewController*> m_alive;
 };

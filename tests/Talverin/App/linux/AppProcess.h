@@ -18,6 +18,7 @@
 extern char** environ;
 // The test program's own leak settings (support/SanitizerDefaults.cpp), when it has them.
 extern "C" const char* __lsan_default_options() __attribute__((weak));
+extern "C" const char* __ubsan_default_options() __attribute__((weak));
 
 namespace talverin::test {
 
@@ -46,6 +47,8 @@ public:
         // life of the process as the tests do: not at all.
         if (__lsan_default_options && !changes.contains("LSAN_OPTIONS"))
             changes["LSAN_OPTIONS"] = std::string(__lsan_default_options());
+        if (__ubsan_default_options && !changes.contains("UBSAN_OPTIONS"))
+            changes["UBSAN_OPTIONS"] = std::string(__ubsan_default_options());
         std::vector<std::string> entries;
         for (char** e = environ; *e; ++e) {
             std::string entry = *e;

@@ -69,8 +69,6 @@ protected:
         };
         windows = std::make_unique<ShellWindowsGtk>(appBus, makePage,
                                                     std::make_shared<test::UrlOpeningFake>());
-        // The bare X server of the test has no window manager and takes the focus away at once.
-        windows->focusLoss = ShellWindowsGtk::FocusLoss::ignored;
         windows->install(*bridge);
         ASSERT_TRUE(loop.runUntil([&] { return !watcher->items.empty(); }, 60));
     }
@@ -132,6 +130,22 @@ TEST_F(ShellWindowsGtkTest, AClickOnTheItemShowsThePopoverAndASecondHidesIt) {
                                                                 Wire::Event::Kind::hidden}));
 }
 
+// The popover's page, and the web processes behind it, exist only once the popover was first
+// shown, and then for good; what is pushed to it before is dropped.
+TEST_F(ShellWindowsGtkTest, ThePopoversPageIsBuiltOnItsFirstShowingAndKept) {
+    windows->setTheme(ThemeSetting::dark);
+    EXPECT_TRUE(pages.empty());
+    EXPECT_EQ(windows->popoverPage(), nullptr);
+    windows->showPopover();
+    EXPECT_EQ(pages, std::vector<std::string>{"popover"});
+    auto* page = windows->popoverPage();
+    windows->closePopover();
+    windows->showPopover();
+    windows->closePopover();
+    EXPECT_EQ(pages, std::vector<std::string>{"popover"});
+    EXPECT_EQ(windows->popoverPage(), page);
+}
+
 TEST_F(ShellWindowsGtkTest, TheOnboardingWindowKeepsItsPageUntilItCloses) {
     windows->showOnboarding(std::nullopt, true);
     ASSERT_TRUE(windows->hasOnboarding());
@@ -145,7 +159,7 @@ TEST_F(ShellWindowsGtkTest, TheOnboardingWindowKeepsItsPageUntilItCloses) {
     EXPECT_EQ(logs.count("Onboarding: closed"), 1);
     windows->showOnboarding(4, false);
     EXPECT_EQ(logs.count("Onboarding: opened"), 2);
-    EXPECT_EQ(pages, (std::vector<std::string>{"popover", "onboarding", "onboarding?step=4"}));
+    EXPECT_EQ(pages, (std::vector<std::string>{"onboarding", "onboarding?step=4"}));
 }
 
 // A window that covers the onboarding window takes it off screen; uncovered, it is back.

@@ -155,6 +155,60 @@ TEST_F(StatusItemSniTest, AboutToShowReadsTheLearningMarkAgain) {
     EXPECT_FALSE(aboutToShow());
 }
 
+// A change of the learning setting, from the menu or elsewhere, is signalled at once: a host
+// that caches the menu learns of a new revision and of the item's new check mark.
+TEST_F(StatusItemSniTest, ALearningChangeIsSignalledWithANewRevision) {
+    makeItem();
+    struct Heard {
+        std::vector<std::uint32_t> revisions;
+        std::vector<std::int32_t> toggles;
+    } signals;
+    const guint subscription = g_dbus_connection_signal_subscribe(
+        panel, nullptr, "com.canonical.dbusmenu", nullptr, StatusItemSni::menuPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char* name,
+           GVariant* parameters, gpointer data) {
+            auto* heard = static_cast<Heard*>(data);
+            if (g_strcmp0(name, "LayoutUpdated") == 0) {
+                guint32 revision = 0;
+                g_variant_get(parameters, "(ui)", &revision, nullptr);
+                heard->revisions.push_back(revision);
+            } else if (g_strcmp0(name, "ItemsPropertiesUpdated") == 0) {
+                GVariant* updated = g_variant_get_child_value(parameters, 0);
+                for (gsize i = 0; i < g_variant_n_children(updated); ++i) {
+                    gint32 id = 0;
+                    GVariant* props = nullptr;
+                    g_variant_get_child(updated, i, "(i@a{sv})", &id, &props);
+                    gint32 state = -1;
+                    if (id == StatusItemSni::learning)
+                        g_variant_lookup(props, "toggle-state", "i", &state);
+                    heard->toggles.push_back(state);
+                    g_variant_unref(props);
+                }
+                g_variant_unref(updated);
+            }
+        },
+        &signals, nullptr);
+    // The item answers the panel's calls once it is on the bus.
+    EXPECT_EQ(menu().front(), "1 Learn [1]");
+
+    learning = false;
+    item->learningChanged();
+    ASSERT_TRUE(loop.runUntil([&] { return !signals.toggles.empty(); }, 60));
+    ASSERT_EQ(signals.revisions.size(), 1u);
+    EXPECT_EQ(signals.toggles, std::vector<std::int32_t>{0});
+    EXPECT_EQ(menu().front(), "1 Learn [0]");
+    // No change, no signal.
+    item->learningChanged();
+    learning = true;
+    item->learningChanged();
+    ASSERT_TRUE(loop.runUntil([&] { return signals.toggles.size() == 2; }, 60));
+    EXPECT_EQ(signals.toggles, (std::vector<std::int32_t>{0, 1}));
+    ASSERT_EQ(signals.revisions.size(), 2u);
+    EXPECT_GT(signals.revisions[1], signals.revisions[0]);
+    g_dbus_connection_signal_unsubscribe(panel, subscription);
+}
+
 TEST_F(StatusItemSniTest, TheIconIsARGBInNetworkByteOrder) {
     makeItem();
     item->setIcon({2, 1, {0xFF, 0x10, 0x20, 0x30, 0x80, 0x01, 0x02, 0x03}});

@@ -6,6 +6,7 @@
 #include "TalverinCore/HistoryStore.h"
 #include "support/LinuxTestSupport.h"
 #include "fakes/UrlOpeningFake.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 #include "Talverin/Web/WebFixtures.h"
 
@@ -197,6 +198,74 @@ TEST_F(WebViewControllerTest, AnEndedPageProcessStopsItsTestsAndReloads) {
     EXPECT_TRUE(loop.runUntil([&] { return loads >= 2; }, 60)) << "no reload";
     EXPECT_EQ(stopped, (std::vector<std::string>{"mic off", "key off"}));
     EXPECT_EQ(run("return String(window.__marker);"), "undefined");
+}
+
+// The size given is where a window starts, not a floor: the user can make the window smaller.
+TEST_F(WebViewControllerTest, TheViewAsksForNoMinimumSize) {
+    show();
+    GtkRequisition minimum{}, natural{};
+    gtk_widget_get_preferred_size(controller->view(), &minimum, &natural);
+    EXPECT_LT(minimum.width, 400);
+    EXPECT_LT(minimum.height, 620);
+    gtk_window_resize(GTK_WINDOW(window), 300, 200);
+    EXPECT_TRUE(loop.runUntil(
+        [&] { return gtk_widget_get_allocated_width(controller->view()) == 300; }, 60));
+}
+
+// A theme set before the view exists changes nothing; once it exists, the next load of the
+// page gets the new theme before its first paint.
+TEST_F(WebViewControllerTest, AThemeTakesEffectOnlyOnceTheViewExistsAndAtTheNextLoad) {
+    controller = std::make_unique<WebViewController>(
+        *bridge, opener, defaults,
+        WebViewController::Options{"popover", Bridge::ViewRole::main, 400, 620,
+                                   ThemeSetting::light, test::fixtureWeb()});
+    controller->setTheme(ThemeSetting::dark);
+    EXPECT_EQ(controller->theme(), ThemeSetting::light);
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window), controller->view());
+    g_signal_connect(controller->webView(), "load-changed", G_CALLBACK(countLoad), &loads);
+    gtk_widget_show_all(window);
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 1; }, 60));
+    EXPECT_EQ(run("return window.__tlvTheme;"), "light");
+
+    controller->setTheme(ThemeSetting::dark);
+    EXPECT_EQ(run("return window.__tlvTheme;"), "light") << "the page is not reloaded";
+    webkit_web_view_reload(controller->webView());
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 2; }, 60));
+    EXPECT_EQ(run("return window.__tlvTheme;"), "dark");
+}
+
+// A page process that ends again soon after a reload is reloaded no sooner than ten seconds
+// after the last reload, and the line says how long it waits.
+TEST_F(WebViewControllerTest, ASecondEndWithinTenSecondsWaitsOutTheSpacing) {
+    test::LogLines logs;
+    show();
+    // When each load starts, which is right after the controller asks for it.
+    std::vector<double> starts;
+    g_signal_connect(controller->webView(), "load-changed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+                         if (event == WEBKIT_LOAD_STARTED)
+                             static_cast<std::vector<double>*>(data)->push_back(
+                                 test::monotonicNow());
+                     }),
+                     &starts);
+    webkit_web_view_terminate_web_process(controller->webView());
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 2; }, 60)) << "no reload";
+    EXPECT_EQ(logs.starting("Web: "),
+              std::vector<std::string>{"Web: the main page's process ended: reloading in 0 s"});
+
+    webkit_web_view_terminate_web_process(controller->webView());
+    ASSERT_TRUE(loop.runUntil([&] { return logs.starting("Web: ").size() == 2; }, 60));
+    const std::string line = logs.starting("Web: ")[1];
+    const std::string prefix = "Web: the main page's process ended: reloading in ";
+    ASSERT_TRUE(line.starts_with(prefix)) << line;
+    const int seconds = std::stoi(line.substr(prefix.size()));
+    EXPECT_GT(seconds, 0) << line;
+    EXPECT_LE(seconds, 10) << line;
+    ASSERT_TRUE(loop.runUntil([&] { return loads >= 3; }, 90)) << "no second reload";
+    ASSERT_EQ(starts.size(), 2u);
+    // Less a little for the start of the first reload, which comes after it was asked for.
+    EXPECT_GE(starts[1] - starts[0], WebViewController::reloadSpacing - 0.5);
 }
 
 } // namespace
