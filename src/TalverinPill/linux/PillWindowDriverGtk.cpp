@@ -150,6 +150,10 @@ PillWindowDriverGtk::create(std::shared_ptr<PillModel> model) {
     GdkScreen* screen = gdk_display_get_default_screen(display);
     self->m_signals.push_back(g_signal_connect_swapped(screen, "monitors-changed", changed, self));
     self->m_signals.push_back(g_signal_connect_swapped(screen, "size-changed", changed, self));
+    self->m_signals.push_back(g_signal_connect_swapped(
+        screen, "composited-changed", G_CALLBACK(&PillWindowDriverGtk::compositedChanged), self));
+    self->m_composited = gdk_screen_is_composited(screen);
+    self->clearShape();
 
     self->m_model->onWillChange = [self] { self->modelWillChange(); };
     self->m_monitor =
@@ -292,6 +296,7 @@ void PillWindowDriverGtk::orderOut() {
     if (!isVisible())
         return;
     gtk_widget_hide(m_window);
+    clearShape();
     if (m_tickId)
         gtk_widget_remove_tick_callback(m_window, m_tickId);
     m_tickId = 0;
@@ -328,12 +333,6 @@ void PillWindowDriverGtk::syncModel() {
 
 void PillWindowDriverGtk::queueFrame() {
     m_drawPending = true;
-    // GDK draws only what the window's shape lets show, and the last frame's shape may be
-    // smaller than the next one, or empty: the window opens up until the frame is drawn and
-    // cuts the shape again. Its background is none, so what opens up shows what lies below.
-    GdkWindow* window = gtk_widget_get_window(m_window);
-    if (window && !gdk_screen_is_composited(gtk_widget_get_screen(m_window)))
-        gdk_window_shape_combine_region(window, nullptr, 0, 0);
     gtk_widget_queue_draw(m_window);
 }
 
@@ -378,15 +377,13 @@ int PillWindowDriverGtk::draw(GtkWidget* widget, cairo_t* cr, void* context) {
         CairoPtr ic(cairo_create(image.get()), cairo_destroy);
         const auto frame = self->m_animator.frame(t);
         const double wall = double(g_get_real_time()) / 1e6 - referenceEpoch;
-        PillAnimatedView{*self->m_model, frame, wall, self->m_stopPressed}.draw(ic.get());
+        PillAnimatedView{*self->m_model, frame, wall, self->m_stopPressed, self->m_composited}.draw(
+            ic.get());
     }
     cairo_surface_flush(image.get());
-    // Without a compositor alpha shows as black: the window's shape is cut to what is drawn,
-    // and nothing at all of it shows while the pill is transparent.
-    if (!gdk_screen_is_composited(gtk_widget_get_screen(widget))) {
-        RegionPtr drawn(gdk_cairo_region_create_from_surface(image.get()), cairo_region_destroy);
-        gdk_window_shape_combine_region(gtk_widget_get_window(widget), drawn.get(), 0, 0);
-    }
+    // The shape is cut before the frame reaches the window, so a frame that shrinks never
+    // shows its transparent margin, and one that grows paints what the new shape opens.
+    self->applyShape(image.get());
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, image.get(), 0, 0);
@@ -435,7 +432,7 @@ int PillWindowDriverGtk::buttonPress(GtkWidget*, GdkEventButton* event, void* co
     self->m_windowPress = true;
     if (!self->send(PillMouseEvent::down(p))) {
         const auto stop = self->stopRect();
-        if (stop && PillRects::contains(*stop, p)) {
+        if (stop && PillGeometry::isOnStop(p, *stop)) {
             self->m_stopPressed = true;
             self->wantFrames();
         }
@@ -466,6 +463,40 @@ int PillWindowDriverGtk::leave(GtkWidget*, GdkEventCrossing*, void* context) {
     return FALSE;
 }
 
+void PillWindowDriverGtk::applyShape(cairo_surface_t* frame) {
+    Display* x = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    m_body = PillWindowShapeX11::opaqueSpans(frame);
+    if (m_composited)
+        m_shape.reset(x, xWindow());
+    else
+        m_shape.cut(x, xWindow(), m_body);
+}
+
+void PillWindowDriverGtk::clearShape() {
+    // Until its first frame is drawn, a window mapped without a compositor shows nothing.
+    m_body.clear();
+    if (!m_composited)
+        m_shape.cut(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()), xWindow(), m_body);
+}
+
+void PillWindowDriverGtk::compositedChanged(void* context) {
+    auto* self = static_cast<PillWindowDriverGtk*>(context);
+    const bool composited = gdk_screen_is_composited(gtk_widget_get_screen(self->m_window));
+    if (composited == self->m_composited)
+        return;
+    self->m_composited = composited;
+    // A compositor that leaves hands the window back to the server as it is, margins and
+    // shadows black: the last frame's body is cut at once, before the frame without shadows.
+    Display* x = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    if (self->xWindow()) {
+        if (composited)
+            self->m_shape.reset(x, self->xWindow());
+        else
+            self->m_shape.cut(x, self->xWindow(), self->m_body);
+    }
+    self->wantFrames();
+}
+
 void PillWindowDriverGtk::screensChanged(void* context) {
     auto* self = static_cast<PillWindowDriverGtk*>(context);
     if (self->onScreensChanged)
@@ -492,7 +523,7 @@ void PillWindowDriverGtk::release(Point p) {
         m_stopPressed = false;
         wantFrames();
         const auto stop = stopRect();
-        if (!consumed && stop && PillRects::contains(*stop, p) && m_model->onStop)
+        if (!consumed && stop && PillGeometry::isOnStop(p, *stop) && m_model->onStop)
             m_model->onStop();
     }
 }
