@@ -21,6 +21,8 @@ namespace {
 
 // Seconds between the Unix epoch and 2001-01-01 UTC, the origin of the pulsing dots' time.
 constexpr double referenceEpoch = 978307200;
+// The pulsing dots' frames come no closer than 1/30 s (GLib's timers count whole milliseconds).
+constexpr unsigned pulseIntervalMs = 34;
 
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 using CairoPtr = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
@@ -176,6 +178,7 @@ PillWindowDriverGtk::~PillWindowDriverGtk() {
     }
     if (m_syncSource)
         g_source_remove(m_syncSource);
+    stopPulse();
     GdkDisplay* display = gdk_display_get_default();
     GdkScreen* screen = gdk_display_get_default_screen(display);
     for (std::size_t i = 0; i < m_signals.size(); ++i)
@@ -300,6 +303,7 @@ void PillWindowDriverGtk::orderOut() {
     if (m_tickId)
         gtk_widget_remove_tick_callback(m_window, m_tickId);
     m_tickId = 0;
+    stopPulse();
 }
 
 void PillWindowDriverGtk::layout() {
@@ -340,20 +344,56 @@ void PillWindowDriverGtk::wantFrames() {
     if (!isVisible())
         return;
     queueFrame();
-    if (!m_tickId && m_animator.animating(now()))
-        m_tickId = gtk_widget_add_tick_callback(
-            m_window, reinterpret_cast<GtkTickCallback>(&PillWindowDriverGtk::tick), this, nullptr);
+    const double t = now();
+    if (m_animator.moving(t)) {
+        if (!m_tickId)
+            m_tickId = gtk_widget_add_tick_callback(
+                m_window, reinterpret_cast<GtkTickCallback>(&PillWindowDriverGtk::tick), this,
+                nullptr);
+        stopPulse();
+    } else if (!m_tickId && m_animator.pulsing(t)) {
+        startPulse();
+    }
 }
 
 int PillWindowDriverGtk::tick(GtkWidget* widget, GdkFrameClock*, void* context) {
     auto* self = static_cast<PillWindowDriverGtk*>(context);
     (void)widget;
     self->queueFrame();
-    if (self->m_animator.animating(now()))
+    const double t = now();
+    if (self->m_animator.moving(t))
         return G_SOURCE_CONTINUE;
-    // This frame shows the values at rest; nothing ticks until the model changes again.
+    // This frame shows the values at rest; nothing ticks until the model changes again, but
+    // for the dots' own slower pulse.
     self->m_tickId = 0;
+    if (self->m_animator.pulsing(t))
+        self->startPulse();
     return G_SOURCE_REMOVE;
+}
+
+void PillWindowDriverGtk::startPulse() {
+    if (m_pulseId)
+        return;
+    // The dots change slowly: a frame every 1/30 s at most shows their pulse as smoothly as
+    // the display's own rate, at half the cost or less.
+    m_pulseId = g_timeout_add(
+        pulseIntervalMs,
+        [](void* context) -> gboolean {
+            auto* self = static_cast<PillWindowDriverGtk*>(context);
+            if (self->m_tickId || !self->isVisible() || !self->m_animator.pulsing(now())) {
+                self->m_pulseId = 0;
+                return G_SOURCE_REMOVE;
+            }
+            self->queueFrame();
+            return G_SOURCE_CONTINUE;
+        },
+        this);
+}
+
+void PillWindowDriverGtk::stopPulse() {
+    if (m_pulseId)
+        g_source_remove(m_pulseId);
+    m_pulseId = 0;
 }
 
 bool PillWindowDriverGtk::isAnimating() const {

@@ -86,6 +86,9 @@ private:
     void wantFrames();
     void queueFrame();
     static int tick(GtkWidget* widget, GdkFrameClock* clock, void* self);
+    // Frames for the polishing dots alone, at most 30 a second.
+    void startPulse();
+    void stopPulse();
     static int draw(GtkWidget* widget, cairo_t* cr, void* self);
     static int buttonPress(GtkWidget* widget, GdkEventButton* event, void* self);
     static int buttonRelease(GtkWidget* widget, GdkEventButton* event, void* self);
@@ -117,6 +120,7 @@ private:
     bool m_drawPending = false; // a redraw is queued and not yet done
     unsigned m_syncSource = 0;
     unsigned m_tickId = 0;
+    unsigned m_pulseId = 0;
     std::uint64_t m_framesDrawn = 0;
     std::unique_ptr<PillPointerMonitorX11> m_monitor;
     bool m_composited = false;
