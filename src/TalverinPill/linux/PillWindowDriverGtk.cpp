@@ -6,7 +6,9 @@
 #include "TalverinPill/PillGeometry.h"
 #include "TalverinPill/PillLayout.h"
 #include "TalverinPill/PillModel.h"
+#include "TalverinPill/PillOverlayViews.h"
 #include "TalverinPill/PillRects.h"
+#include "TalverinPill/linux/PillAccessibleGtk.h"
 #include "TalverinPill/linux/PillPointerMonitorX11.h"
 
 #include <gtk/gtk.h>
@@ -145,6 +147,12 @@ PillWindowDriverGtk::create(std::shared_ptr<PillModel> model) {
                      G_CALLBACK(&PillWindowDriverGtk::buttonRelease), self);
     g_signal_connect(window, "motion-notify-event", G_CALLBACK(&PillWindowDriverGtk::motion), self);
     g_signal_connect(window, "leave-notify-event", G_CALLBACK(&PillWindowDriverGtk::leave), self);
+    // GTK sets the window's input shape anew whenever it lays out the window's parts.
+    g_signal_connect_after(window, "size-allocate",
+                           G_CALLBACK(+[](GtkWidget*, GdkRectangle*, gpointer driver) {
+                               static_cast<PillWindowDriverGtk*>(driver)->applyInputShape();
+                           }),
+                           self);
     // The callbacks take the driver as their first argument and ignore the signal's own.
     auto changed = G_CALLBACK(&PillWindowDriverGtk::screensChanged);
     self->m_signals.push_back(g_signal_connect_swapped(display, "monitor-added", changed, self));
@@ -158,6 +166,16 @@ PillWindowDriverGtk::create(std::shared_ptr<PillModel> model) {
     self->clearShape();
 
     self->m_model->onWillChange = [self] { self->modelWillChange(); };
+    // The buttons' default actions are the clicks the window's own mouse handling makes.
+    self->m_accessible = std::make_unique<PillAccessibleGtk>(window);
+    self->m_accessible->onStop = [self] {
+        if (self->m_model->onStop)
+            self->m_model->onStop();
+    };
+    self->m_accessible->onMicPress = [self] {
+        if (self->m_model->onRestPress)
+            self->m_model->onRestPress();
+    };
     self->m_monitor =
         std::make_unique<PillPointerMonitorX11>(DisplayString(GDK_DISPLAY_XDISPLAY(display)));
     self->m_monitor->onEvent = [self] { self->monitored(); };
@@ -186,6 +204,7 @@ PillWindowDriverGtk::~PillWindowDriverGtk() {
             i < 2 ? static_cast<gpointer>(display) : static_cast<gpointer>(screen), m_signals[i]);
     m_monitor.reset();
     m_menu.reset();
+    m_accessible.reset();
     m_model->onWillChange = nullptr;
     gtk_widget_destroy(m_window);
 }
@@ -332,7 +351,42 @@ void PillWindowDriverGtk::modelWillChange() {
 
 void PillWindowDriverGtk::syncModel() {
     m_animator.sync(*m_model, now());
+    syncAccessible();
     wantFrames();
+}
+
+void PillWindowDriverGtk::syncAccessible() {
+    PillAccessibleGtk::Scene scene;
+    const Rect& window = m_model->window();
+    // A rectangle of the screen (y up) in the window (y down).
+    auto inWindow = [&](const Rect& r) {
+        const Point topLeft = toWindow({r.minX(), r.maxY()}, window);
+        return Rect{topLeft, r.size};
+    };
+    const PillShapeState& shape = m_model->shape();
+    const Size size = shape.look.size;
+    const Rect frame{
+        {shape.centre.x - shape.grab.x * size.width, shape.centre.y - shape.grab.y * size.height},
+        size};
+    if (shape.opacity > 0 && !m_model->layers().empty()) {
+        const PillContentLayer& layer = m_model->layers().back();
+        const Size layerSize = PillShapeView::layerSize(layer.kind);
+        const Rect content = PillGeometry::contentFrame(layerSize, frame, m_model->align());
+        if (const PillFace* face = layer.kind.asFace()) {
+            scene.row = {face->accessibilityLabel, inWindow(content)};
+            if (face->stopLabel)
+                scene.stop = {*face->stopLabel, inWindow(PillGeometry::stopRect(content))};
+        } else if (const auto* mic = layer.kind.asMic()) {
+            // The button is the disc in the middle of its content.
+            const double disc = PillMicMetrics::micSize;
+            scene.mic = {
+                mic->label,
+                inWindow({{content.midX() - disc / 2, content.midY() - disc / 2}, {disc, disc}})};
+        } else if (const auto* hover = layer.kind.asHover()) {
+            scene.hint = {hover->lead + " " + hover->key, inWindow(content)};
+        }
+    }
+    m_accessible->update(scene);
 }
 
 void PillWindowDriverGtk::queueFrame() {

@@ -21,6 +21,7 @@ typedef struct _GCancellable GCancellable;
 
 namespace talverin {
 
+class PillAccessibleGtk;
 class PillModel;
 class PillPointerMonitorX11;
 
@@ -83,6 +84,8 @@ private:
     static double now();
     void modelWillChange();
     void syncModel();
+    // Gives the screen reader's view of the window the model's parts, where they come to rest.
+    void syncAccessible();
     void wantFrames();
     void queueFrame();
     static int tick(GtkWidget* widget, GdkFrameClock* clock, void* self);
@@ -123,6 +126,7 @@ private:
     unsigned m_pulseId = 0;
     std::uint64_t m_framesDrawn = 0;
     std::unique_ptr<PillPointerMonitorX11> m_monitor;
+    std::unique_ptr<PillAccessibleGtk> m_accessible;
     bool m_composited = false;
     PillWindowShapeX11 m_shape;
     // The opaque body of the last frame drawn, to cut at once when the compositor leaves.
