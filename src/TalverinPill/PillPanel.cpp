@@ -513,6 +513,11 @@ std::optional<PillBubble> PillPanel::bubble() const {
 }
 
 void PillPanel::updateDecoration() {
+    // A screen reader finds the resting pill as the button it is; a pill on its way in or out
+    // is no button.
+    const bool rests = m_state.kind() == PillState::Kind::hidden && !m_drag &&
+                       (m_stage.kind() == Kind::bar || m_stage.kind() == Kind::hover);
+    m_model->restLabel = rests ? std::string(m_copy.micButton()) : std::string();
     const bool show = m_state.kind() == PillState::Kind::hidden && m_stage.kind() == Kind::hover &&
                       m_hovering && !isIsland() && !m_drag && !m_snapping && m_driver->isVisible();
     if (const auto hint = bubble()) {

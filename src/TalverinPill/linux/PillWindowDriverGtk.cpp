@@ -385,6 +385,9 @@ void PillWindowDriverGtk::syncAccessible() {
         } else if (const auto* hover = layer.kind.asHover()) {
             scene.hint = {hover->lead + " " + hover->key, inWindow(content)};
         }
+    } else if (shape.opacity > 0 && !m_model->restLabel.empty()) {
+        // The idle bar: a press on it starts dictating as the microphone button does.
+        scene.mic = {m_model->restLabel, inWindow(frame)};
     }
     m_accessible->update(scene);
 }

@@ -203,9 +203,11 @@ TEST_F(PillAccessibilityTest, TheMicrophoneButtonsActionStartsAHandsFreeDictatio
         ++clicks;
         panel->show(PillState::handsFree(0, ""), std::nullopt);
     };
-    // The resting pill grows its microphone button under the pointer.
+    // The idle bar at rest is the button already: a press on it starts dictating.
     panel->setShowsIdleBar(true);
     ASSERT_TRUE(loop.runUntil([&] { return !driver->isAnimating(); }, 30));
+    ASSERT_TRUE(has(reader("read"), "push button", "Hands-free dictation"));
+    // The resting pill grows its microphone button under the pointer.
     const PillShapeState& shape = model->shape();
     GdkRectangle g{};
     gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &g);
