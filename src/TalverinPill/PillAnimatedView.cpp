@@ -72,8 +72,9 @@ void PillAnimatedView::draw(cairo_t* cr) const {
         const Point centre = toWindow({bubble.frame.midX() + frame.bubbleOffset.x,
                                        bubble.frame.midY() + frame.bubbleOffset.y},
                                       window);
-        withOpacity(cr, frame.bubbleOpacity,
-                    [&](cairo_t* c) { PillBubbleView{bubble}.draw(c, centre); });
+        withOpacity(cr, frame.bubbleOpacity, [&](cairo_t* c) {
+            PillBubbleView{bubble, shadows}.draw(c, centre);
+        });
     }
 
     const PillShapeState& shape = frame.shape;
@@ -99,6 +100,7 @@ void PillAnimatedView::draw(cairo_t* cr) const {
         view.layerOpacity = layerOpacity;
         view.time = time;
         view.stopPressed = stopPressed;
+        view.shadows = shadows;
         view.draw(c, {at.x + grab.x, at.y + grab.y});
     };
     drawMixed(

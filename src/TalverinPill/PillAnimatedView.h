@@ -15,6 +15,7 @@ struct PillAnimatedView {
     const PillAnimator::Frame& frame;
     double time = 0;          // for the pulsing dots: seconds since 2001-01-01 UTC
     bool stopPressed = false; // the stop button is held down
+    bool shadows = true;      // soft shadows, only where a compositor blends them
 
     void draw(cairo_t* cr) const;
 };

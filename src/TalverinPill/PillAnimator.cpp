@@ -151,6 +151,10 @@ PillAnimator::Frame PillAnimator::frame(double now) const {
 }
 
 bool PillAnimator::animating(double now) const {
+    return moving(now) || pulsing(now);
+}
+
+bool PillAnimator::moving(double now) const {
     const bool tracks = m_centre.moving(now) || m_look.moving(now) || m_opacity.moving(now) ||
                         m_scale.moving(now) || m_lift.moving(now) || m_ghosts.moving(now) ||
                         m_bubbleOpacity.moving(now) || m_bubbleOffset.moving(now) ||
@@ -160,13 +164,18 @@ bool PillAnimator::animating(double now) const {
     for (const auto& [spot, track] : m_hot)
         if (track.moving(now))
             return true;
-    const bool visible = m_opacity.value(now)[0] > 0;
-    for (const auto& shown : m_layers) {
+    for (const auto& shown : m_layers)
         if (shown.opacity.moving(now))
             return true;
-        if (visible && !m_reduceMotion && !shown.leaving && pulses(shown.layer))
+    return false;
+}
+
+bool PillAnimator::pulsing(double now) const {
+    if (m_reduceMotion || m_opacity.value(now)[0] <= 0)
+        return false;
+    for (const auto& shown : m_layers)
+        if (!shown.leaving && pulses(shown.layer))
             return true;
-    }
     return false;
 }
 

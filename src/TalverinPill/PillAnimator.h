@@ -46,6 +46,12 @@ public:
     // Whether anything still moves at `now`; when not, frames are not needed until the model
     // changes again. The polishing dots pulse for as long as they are on show.
     bool animating(double now) const;
+    // Whether a value is on its way (a spring, a fade, a colour): each frame of the display
+    // shows a new step.
+    bool moving(double now) const;
+    // Whether the polishing dots pulse on a visible pill: they need frames too, but their
+    // slow pulse looks the same at 30 a second.
+    bool pulsing(double now) const;
 
 private:
     struct Layer {

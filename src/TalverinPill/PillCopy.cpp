@@ -9,29 +9,30 @@
 namespace talverin {
 namespace {
 
+// A modifier by the name on its key cap here: Option is Alt, Command is Super.
 struct ModifierName {
-    std::string_view glyph;
+    std::string_view name;
     std::string_view sideEn; // "right" or "left"
-    std::string_view sideRu; // "справа" or "слева"
+    std::string_view sideRu; // "правый" or "левый"
 };
 
 std::optional<ModifierName> modifierName(HoldKey key) {
-    constexpr std::string_view option = "⌥", command = "⌘", control = "⌃", shift = "⇧";
+    constexpr std::string_view alt = "Alt", super = "Super", ctrl = "Ctrl", shift = "Shift";
     constexpr std::string_view right = "right", left = "left";
-    constexpr std::string_view rightRu = "справа", leftRu = "слева";
+    constexpr std::string_view rightRu = "правый", leftRu = "левый";
     switch (key) {
     case HoldKey::rightOption:
-        return ModifierName{option, right, rightRu};
+        return ModifierName{alt, right, rightRu};
     case HoldKey::leftOption:
-        return ModifierName{option, left, leftRu};
+        return ModifierName{alt, left, leftRu};
     case HoldKey::rightCommand:
-        return ModifierName{command, right, rightRu};
+        return ModifierName{super, right, rightRu};
     case HoldKey::leftCommand:
-        return ModifierName{command, left, leftRu};
+        return ModifierName{super, left, leftRu};
     case HoldKey::rightControl:
-        return ModifierName{control, right, rightRu};
+        return ModifierName{ctrl, right, rightRu};
     case HoldKey::leftControl:
-        return ModifierName{control, left, leftRu};
+        return ModifierName{ctrl, left, leftRu};
     case HoldKey::rightShift:
         return ModifierName{shift, right, rightRu};
     case HoldKey::leftShift:
@@ -53,10 +54,10 @@ std::string joined(std::string_view first, std::string_view separator, std::stri
 std::string PillCopy::keyName(HoldKey key, PillLang lang) {
     if (key == HoldKey::fn)
         return "fn";
-    if (const auto modifier = modifierName(key)) {
-        return lang == PillLang::ru ? joined(modifier->glyph, " ", modifier->sideRu)
-                                    : joined(modifier->sideEn, " ", modifier->glyph);
-    }
+    // Both languages put the side first, as they say it: "Hold right Alt", "Держите правый Alt".
+    if (const auto modifier = modifierName(key))
+        return joined(lang == PillLang::ru ? modifier->sideRu : modifier->sideEn, " ",
+                      modifier->name);
     // The function keys: their raw names are "f13" ... "f20", all ASCII.
     std::string name(toString(key));
     for (char& c : name)

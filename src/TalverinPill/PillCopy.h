@@ -28,18 +28,18 @@ public:
     PillLang lang() const { return m_lang; }
 
     // The fixed texts. They keep the typographic apostrophe, en dash and ellipsis; the
-    // shortcut hints are the command-key glyph and a letter.
+    // shortcut hints name the keys as this desktop's keyboards and our pages do.
     std::string_view listening() const { return pick("Listening…", "Слушаю…"); }
     std::string_view polishing() const { return pick("Polishing…", "Шлифую текст…"); }
     std::string_view inserted() const { return pick("Inserted", "Вставлено"); }
-    std::string_view undoHint() const { return pick("⌘Z – undo", "⌘Z – отменить"); }
+    std::string_view undoHint() const { return pick("Ctrl+Z – undo", "Ctrl+Z – отменить"); }
     std::string_view voiceEdit() const { return pick("What to change?", "Что изменить?"); }
     std::string_view copied() const { return pick("Copied", "Скопировано"); }
-    std::string_view pasteHint() const { return pick("⌘V – paste", "⌘V – вставить"); }
+    std::string_view pasteHint() const { return pick("Ctrl+V – paste", "Ctrl+V – вставить"); }
     std::string_view learned() const { return pick("Added to words", "Добавлено в слова"); }
     std::string_view offline() const { return pick("Offline", "Нет сети"); }
     std::string_view offlineDetail() const {
-        return pick("recognised on this Mac", "распознано на этом Mac");
+        return pick("recognised on this computer", "распознано на этом компьютере");
     }
     std::string_view silence() const { return pick("Can’t hear you", "Вас не слышно"); }
     std::string_view silenceNoMic() const {
@@ -61,7 +61,8 @@ public:
     }
     std::string_view menuSettings() const { return pick("Settings…", "Настройки…"); }
 
-    // The display name of a hold key: "F13", "fn", "right ⌥" in English, "⌥ справа" in Russian.
+    // The display name of a hold key, as the settings pages name it but in running text:
+    // "F13", "fn", "right Alt" in English, "правый Alt" in Russian.
     static std::string keyName(HoldKey key, PillLang lang);
     std::string hoverKey(HoldKey key) const { return keyName(key, m_lang); }
 

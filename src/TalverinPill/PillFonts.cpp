@@ -5,6 +5,7 @@
 #include "TalverinCore/ThemeTokens.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -55,8 +56,8 @@ State& state() {
     return *shared;
 }
 
-// The development tree keeps the web pages' copies of the same files here.
-constexpr std::string_view developmentFonts = "web/public/fonts";
+// A development tree keeps the bundle's fonts in its resources folder.
+constexpr std::string_view developmentFonts = "resources/fonts";
 constexpr int climbLimit = 12;
 
 bool holdsProbe(const std::filesystem::path& folder) {
@@ -177,6 +178,14 @@ std::string familiesLocked(const State& shared) {
     return list + "," + std::string(systemFamily);
 }
 
+// The weight axis's setting for pango ("wght=500"), written the same in every locale: GTK
+// sets the number locale from the environment, and pango would read "500,5" as "500".
+std::string weightVariation(double weight) {
+    char number[64];
+    const auto written = std::to_chars(number, number + sizeof number, weight);
+    return "wght=" + std::string(number, written.ptr);
+}
+
 Font make(const State& shared, double size, double weight, bool tabular) {
     auto* description = pango_font_description_new();
     // Set as a list, never parsed from a string: the Cyrillic face's only family name ends in
@@ -186,8 +195,7 @@ Font make(const State& shared, double size, double weight, bool tabular) {
     if (shared.faces) {
         const int nearest = static_cast<int>(std::lround(std::clamp(weight, 100.0, 1000.0)));
         pango_font_description_set_weight(description, static_cast<PangoWeight>(nearest));
-        auto variations = "wght=" + std::to_string(weight);
-        pango_font_description_set_variations(description, variations.c_str());
+        pango_font_description_set_variations(description, weightVariation(weight).c_str());
     } else {
         pango_font_description_set_weight(description, systemWeight(weight));
     }
@@ -285,10 +293,11 @@ PangoWeight systemWeight(double weight) {
         double below;
         PangoWeight weight;
     };
-    static constexpr Band bands[] = {{150, PANGO_WEIGHT_ULTRALIGHT}, {250, PANGO_WEIGHT_THIN},
-                                     {350, PANGO_WEIGHT_LIGHT},      {475, PANGO_WEIGHT_NORMAL},
-                                     {550, PANGO_WEIGHT_MEDIUM},     {675, PANGO_WEIGHT_SEMIBOLD},
-                                     {750, PANGO_WEIGHT_BOLD},       {850, PANGO_WEIGHT_ULTRABOLD}};
+    // Pango's thin (100) is lighter than its ultra light (200).
+    static constexpr Band bands[] = {{150, PANGO_WEIGHT_THIN},   {250, PANGO_WEIGHT_ULTRALIGHT},
+                                     {350, PANGO_WEIGHT_LIGHT},  {475, PANGO_WEIGHT_NORMAL},
+                                     {550, PANGO_WEIGHT_MEDIUM}, {675, PANGO_WEIGHT_SEMIBOLD},
+                                     {750, PANGO_WEIGHT_BOLD},   {850, PANGO_WEIGHT_ULTRABOLD}};
     for (const auto& band : bands)
         if (weight < band.below)
             return band.weight;

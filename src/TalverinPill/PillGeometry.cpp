@@ -273,6 +273,11 @@ Point PillGeometry::micCentre(const Rect& rect) {
     return PillRects::centre(rect);
 }
 
+bool PillGeometry::isOnStop(Point p, const Rect& stop) {
+    // The corners of the square lie beyond the drawn disc, and a click there is a click beside it.
+    return PillRects::distance(p, PillRects::centre(stop)) <= stop.size.width / 2;
+}
+
 bool PillGeometry::isOnMic(Point p, const Rect& hover) {
     return PillRects::distance(p, micCentre(hover)) <= PillMicMetrics::micSize / 2;
 }

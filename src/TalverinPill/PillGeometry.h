@@ -106,6 +106,8 @@ public:
     static Rect contentFrame(Size content, const Rect& rect, PillContentAlign align);
     // The hands-free stop button at the trailing end of the content.
     static Rect stopRect(const Rect& content);
+    // Whether a point is on the stop button: its hit shape is the circle inscribed in its square.
+    static bool isOnStop(Point p, const Rect& stop);
 
     static Rect hitRect(const Rect& rect);
     // An island is also reached through the housing's column, up to and past the top edge.

@@ -43,6 +43,10 @@ public:
     std::function<void()> onStop;
     // The resting pill's microphone button.
     std::function<void()> onRestPress;
+    // What a screen reader calls the resting pill, which a press starts dictating from even
+    // before its microphone button has grown: the panel's words for that button; empty while
+    // the pill does not rest.
+    std::string restLabel;
 
     const PillShapeState& shape() const { return m_shape; }
     const Rect& window() const { return m_window; }

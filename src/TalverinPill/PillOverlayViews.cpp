@@ -127,8 +127,9 @@ void PillMicContent::draw(cairo_t* cr, const Box& frame) const {
 
 void PillBubbleView::draw(cairo_t* cr, Point centre) const {
     const Box box = centredBox(centre, bubble.frame.size);
-    PillCanvas::shadow(
-        cr, [&](cairo_t* c) { PillCanvas::capsulePath(c, box); }, shadowOf(0.35, 4, 2));
+    if (shadow)
+        PillCanvas::shadow(
+            cr, [&](cairo_t* c) { PillCanvas::capsulePath(c, box); }, shadowOf(0.35, 4, 2));
     PillCanvas::capsulePath(cr, box);
     PillCanvas::fill(cr, PillColor::background());
     const auto font = PillFonts::font(13.5, 500, false);
@@ -199,13 +200,15 @@ void PillShapeView::draw(cairo_t* cr, Point centre) const {
 
     if (shape.lift > 0) {
         cairo_push_group(cr);
-        PillCanvas::shadow(cr, outline, shadowOf(0.55, 24, 18));
+        if (shadows)
+            PillCanvas::shadow(cr, outline, shadowOf(0.55, 24, 18));
         outline(cr);
         PillCanvas::fill(cr, PillColor::island());
         cairo_pop_group_to_source(cr);
         cairo_paint_with_alpha(cr, std::min(shape.lift, 1.0));
     }
-    PillCanvas::shadow(cr, outline, shadowOf(0.35 * plain, 4, 2));
+    if (shadows)
+        PillCanvas::shadow(cr, outline, shadowOf(0.35 * plain, 4, 2));
     outline(cr);
     PillCanvas::fill(cr, PillColor::island());
     outline(cr);

@@ -62,6 +62,8 @@ struct PillMicContent {
 // The hint bubble beside the resting pill.
 struct PillBubbleView {
     PillBubble bubble;
+    // Off where nothing composites the window: a soft shadow there is a dark smear.
+    bool shadow = true;
 
     // Draws the bubble centred on `centre`.
     void draw(cairo_t* cr, Point centre) const;
@@ -92,6 +94,9 @@ struct PillShapeView {
     std::function<double(std::int64_t id)> layerOpacity = [](std::int64_t) { return 1.0; };
     double time = 0;          // for the pulsing dots
     bool stopPressed = false; // the hands-free stop button is held down
+    // The base and lift shadows; off where nothing composites the window, which then shows
+    // only the opaque body.
+    bool shadows = true;
 
     // The frame a layer's content takes.
     static Size layerSize(const PillContentLayer::Kind& kind);

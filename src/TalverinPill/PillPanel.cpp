@@ -171,6 +171,8 @@ void PillPanel::chooseScreen(const std::optional<Rect>& screenFrame) {
     } else {
         chosen = {0, *screenFrame, *screenFrame, std::nullopt};
     }
+    // A screen chosen for this dictation outranks the one a display took away.
+    m_displacedFrom.reset();
     if (m_screen == chosen)
         return;
     m_screen = chosen;
@@ -319,11 +321,27 @@ void PillPanel::screensChanged() {
     if (!m_screen)
         return;
     const auto screens = m_driver->screens();
-    const auto same = std::find_if(screens.begin(), screens.end(),
-                                   [&](const PillScreen& s) { return s.id == m_screen->id; });
-    m_screen = same != screens.end() ? *same : pointerScreen();
+    auto withId = [&](std::uint32_t id) {
+        return std::find_if(screens.begin(), screens.end(),
+                            [&](const PillScreen& s) { return s.id == id; });
+    };
+    // A display that went away and came back takes its pill back: it went only because it
+    // had to, and a monitor that sleeps and wakes must not leave it behind on another one.
+    if (const auto back = m_displacedFrom ? withId(*m_displacedFrom) : screens.end();
+        back != screens.end()) {
+        m_screen = *back;
+        m_displacedFrom.reset();
+    } else if (const auto same = withId(m_screen->id); same != screens.end()) {
+        m_screen = *same;
+    } else {
+        // Synthetic displays have no id to know them again by.
+        if (!m_displacedFrom && m_screen->id != 0)
+            m_displacedFrom = m_screen->id;
+        m_screen = pointerScreen();
+    }
     if (!m_driver->isVisible())
         return;
+    const bool droppedSnap = m_snapping;
     if (m_snapping) {
         // The snap was aiming at a frame of the old arrangement.
         ++m_snapToken;
@@ -337,6 +355,17 @@ void PillPanel::screensChanged() {
         refreshHover();
     place();
     updateMouse();
+    // The snap's end would have let a pill that went away under the overlay leave the screen:
+    // with the snap dropped, that happens here.
+    if (droppedSnap)
+        leaveIfGone();
+}
+
+void PillPanel::leaveIfGone() {
+    // A pill that went away while a snap held the overlay up still has to leave the screen:
+    // its own order-out found the overlay up and stood aside.
+    if (m_state.kind() == PillState::Kind::hidden && m_stage.kind() == Kind::none)
+        orderOutIfGone(m_sequence);
 }
 
 void PillPanel::refreshHover() {
@@ -484,6 +513,11 @@ std::optional<PillBubble> PillPanel::bubble() const {
 }
 
 void PillPanel::updateDecoration() {
+    // A screen reader finds the resting pill as the button it is; a pill on its way in or out
+    // is no button.
+    const bool rests = m_state.kind() == PillState::Kind::hidden && !m_drag &&
+                       (m_stage.kind() == Kind::bar || m_stage.kind() == Kind::hover);
+    m_model->restLabel = rests ? std::string(m_copy.micButton()) : std::string();
     const bool show = m_state.kind() == PillState::Kind::hidden && m_stage.kind() == Kind::hover &&
                       m_hovering && !isIsland() && !m_drag && !m_snapping && m_driver->isVisible();
     if (const auto hint = bubble()) {

@@ -103,6 +103,7 @@ private:
     void apply(const PillStep& step);
     void applyContent(const PillStep::Content& content);
     void orderOutIfGone(std::int64_t token);
+    void leaveIfGone();
     void place();
     void setWindowRect(const Rect& frame);
     void screensChanged();
@@ -155,6 +156,9 @@ private:
     bool m_dragging = false;
     PillCopy m_copy;
     std::optional<PillScreen> m_screen;
+    // The display the pill stood on before it went away, until it returns or a dictation
+    // chooses a screen of its own.
+    std::optional<std::uint32_t> m_displacedFrom;
     bool m_overlay = false; // the window covers the whole screen, during a drag or a snap
     std::optional<PillFace> m_face;
     PillStage m_stage = PillStage::none();

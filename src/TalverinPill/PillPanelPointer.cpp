@@ -86,7 +86,7 @@ void PillPanel::updateMouse() {
     if (m_drag || m_press)
         takes = true;
     else if (const auto stop = stopRect())
-        takes = PillRects::contains(*stop, p);
+        takes = PillGeometry::isOnStop(p, *stop);
     else
         takes = canRest() && hitTest(p);
     if (m_driver->ignoresMouse() != !takes)
@@ -396,10 +396,8 @@ void PillPanel::snapEnded(std::int64_t token) {
                         graceCheck(grace);
                 });
             }
-        } else if (m_stage.kind() == Kind::none) {
-            // A pill that went away while the snap held the overlay up still has to leave the
-            // screen: its own order-out found the overlay up and stood aside.
-            orderOutIfGone(m_sequence);
+        } else {
+            leaveIfGone();
         }
     }
     updateDecoration();

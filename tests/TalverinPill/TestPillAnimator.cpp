@@ -265,13 +265,24 @@ TEST(PillAnimator, NothingMovesWithoutAChange) {
     model.startContent(PillContentLayer::Kind::state(polishing), 0);
     animator.sync(model, 2);
     EXPECT_TRUE(animator.animating(60));
+    // Only the dots: they ask for their own slower frames, not the display's every one.
+    EXPECT_TRUE(animator.pulsing(60));
+    EXPECT_FALSE(animator.moving(60));
     model.setReduceMotion(true);
     animator.sync(model, 61);
     EXPECT_FALSE(animator.animating(61));
+    EXPECT_FALSE(animator.pulsing(61));
     model.setReduceMotion(false);
     model.setOpacity(0, std::nullopt);
     animator.sync(model, 62);
     EXPECT_FALSE(animator.animating(62));
+    EXPECT_FALSE(animator.pulsing(62));
+    // A fade under the dots is motion: it takes every frame while it runs.
+    model.setOpacity(1, PillAnim::fade(PillFade::fadeIn, 0));
+    animator.sync(model, 63);
+    EXPECT_TRUE(animator.moving(63.05));
+    EXPECT_TRUE(animator.pulsing(63.05));
+    EXPECT_FALSE(animator.moving(64));
 }
 
 // An ARGB image of the overlay of `width` x `height` points at one pixel a point.

@@ -49,32 +49,66 @@ TEST(PillLang, CurrentReadsThePreferredLanguagesOnEveryCall) {
         ::unsetenv("LANGUAGE");
 }
 
-// The typographic characters are spelled as escapes here, so an ASCII stand-in in the
-// product's texts cannot pass by looking the same.
-TEST(PillCopy, FixedTextsUseTheTypographicCharacters) {
+// Every fixed text in both languages. The typographic characters are spelled as escapes, so
+// an ASCII stand-in in the product's texts cannot pass by looking the same.
+TEST(PillCopy, FixedTextsInBothLanguages) {
+    struct Row {
+        const char* name;
+        std::string_view (PillCopy::*text)() const;
+        const char* en;
+        const char* ru;
+    };
+    const Row rows[] = {
+        {"listening", &PillCopy::listening, "Listening\u2026", "Слушаю\u2026"},
+        {"polishing", &PillCopy::polishing, "Polishing\u2026", "Шлифую текст\u2026"},
+        {"inserted", &PillCopy::inserted, "Inserted", "Вставлено"},
+        {"undoHint", &PillCopy::undoHint, "Ctrl+Z \u2013 undo", "Ctrl+Z \u2013 отменить"},
+        {"voiceEdit", &PillCopy::voiceEdit, "What to change?", "Что изменить?"},
+        {"copied", &PillCopy::copied, "Copied", "Скопировано"},
+        {"pasteHint", &PillCopy::pasteHint, "Ctrl+V \u2013 paste", "Ctrl+V \u2013 вставить"},
+        {"learned", &PillCopy::learned, "Added to words", "Добавлено в слова"},
+        {"offline", &PillCopy::offline, "Offline", "Нет сети"},
+        {"offlineDetail", &PillCopy::offlineDetail, "recognised on this computer",
+         "распознано на этом компьютере"},
+        {"silence", &PillCopy::silence, "Can\u2019t hear you", "Вас не слышно"},
+        {"silenceNoMic", &PillCopy::silenceNoMic, "check the microphone", "проверьте микрофон"},
+        {"limit", &PillCopy::limit, "Today\u2019s limit reached", "Лимит на сегодня исчерпан"},
+        {"notInserted", &PillCopy::notInserted, "Not inserted", "Не вставлено"},
+        {"stop", &PillCopy::stop, "Stop", "Остановить"},
+        {"handsFree", &PillCopy::handsFree, "Hands-free", "Без рук"},
+        {"hoverLead", &PillCopy::hoverLead, "Hold", "Держите"},
+        {"micButton", &PillCopy::micButton, "Hands-free dictation", "Диктовка без рук"},
+        {"menuMicrophone", &PillCopy::menuMicrophone, "Microphone", "Микрофон"},
+        {"menuAutomatic", &PillCopy::menuAutomatic, "Automatic", "Авто"},
+        {"menuHideForAnHour", &PillCopy::menuHideForAnHour, "Hide for an hour", "Скрыть на час"},
+        {"menuResetSpot", &PillCopy::menuResetSpot, "Back to bottom centre",
+         "Вернуть вниз по центру"},
+        {"menuSettings", &PillCopy::menuSettings, "Settings\u2026", "Настройки\u2026"},
+    };
     const PillCopy en(PillLang::en), ru(PillLang::ru);
-    EXPECT_EQ(en.listening(), "Listening\u2026");
-    EXPECT_EQ(ru.listening(), "Слушаю\u2026");
-    EXPECT_EQ(en.undoHint(), "\u2318Z \u2013 undo");
-    EXPECT_EQ(ru.pasteHint(), "\u2318V \u2013 вставить");
-    EXPECT_EQ(en.silence(), "Can\u2019t hear you");
-    EXPECT_EQ(en.limit(), "Today\u2019s limit reached");
-    EXPECT_EQ(ru.menuSettings(), "Настройки\u2026");
-    EXPECT_EQ(en.menuResetSpot(), "Back to bottom centre");
-    EXPECT_EQ(ru.offlineDetail(), "распознано на этом Mac");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ((en.*row.text)(), row.en);
+        EXPECT_EQ((ru.*row.text)(), row.ru);
+    }
 }
 
-TEST(PillCopy, KeyNamesPutTheSideWordOnTheSideEachLanguageReadsIt) {
+// The hold keys by the names the settings pages give them, side first in both languages.
+TEST(PillCopy, KeyNamesAreThisDesktopsKeyNamesWithTheSideFirst) {
     struct Row {
         HoldKey key;
         const char* en;
         const char* ru;
     };
     const Row rows[] = {
-        {HoldKey::rightOption, "right \u2325", "\u2325 справа"},
-        {HoldKey::leftCommand, "left \u2318", "\u2318 слева"},
-        {HoldKey::rightControl, "right \u2303", "\u2303 справа"},
-        {HoldKey::leftShift, "left \u21E7", "\u21E7 слева"},
+        {HoldKey::rightOption, "right Alt", "правый Alt"},
+        {HoldKey::leftOption, "left Alt", "левый Alt"},
+        {HoldKey::rightCommand, "right Super", "правый Super"},
+        {HoldKey::leftCommand, "left Super", "левый Super"},
+        {HoldKey::rightControl, "right Ctrl", "правый Ctrl"},
+        {HoldKey::leftControl, "left Ctrl", "левый Ctrl"},
+        {HoldKey::rightShift, "right Shift", "правый Shift"},
+        {HoldKey::leftShift, "left Shift", "левый Shift"},
         {HoldKey::fn, "fn", "fn"},
         {HoldKey::f13, "F13", "F13"},
         {HoldKey::f20, "F20", "F20"},
@@ -231,11 +265,10 @@ TEST(PillCopy, EveryStateAnnouncesInBothLanguages) {
         {PillState::inserted(" \n "), "Inserted", "Вставлено"},
         {PillState::handsFree(12, "hello"), none, none},
         {PillState::voiceEdit(3), none, none},
-        {PillState::copied(), "Copied. \u2318V \u2013 paste",
-         "Скопировано. \u2318V \u2013 вставить"},
+        {PillState::copied(), "Copied. Ctrl+V \u2013 paste", "Скопировано. Ctrl+V \u2013 вставить"},
         {PillState::learned("Talverin"), "Added to words: Talverin", "Добавлено в слова: Talverin"},
-        {PillState::offline(), "Offline \u2013 recognised on this Mac",
-         "Нет сети \u2013 распознано на этом Mac"},
+        {PillState::offline(), "Offline \u2013 recognised on this computer",
+         "Нет сети \u2013 распознано на этом компьютере"},
         {PillState::silence(), "Can\u2019t hear you \u2013 Desk Mic",
          "Вас не слышно \u2013 Desk Mic"},
         {PillState::refused(RefuseReason::secureField), "Not inserted \u2013 password field",

@@ -37,22 +37,21 @@ std::vector<Row> everyVisibleState() {
         {PillState::polishing(), "polishing", Mark::dots(), Text::Kind::label, "Polishing\u2026",
          "Шлифую текст\u2026", "Polishing\u2026"},
         {PillState::inserted("Notes"), "inserted", Mark::check(), Text::Kind::label,
-         "Inserted, \u2318Z \u2013 undo", "Вставлено, \u2318Z \u2013 отменить",
-         "Inserted in Notes"},
+         "Inserted, Ctrl+Z \u2013 undo", "Вставлено, Ctrl+Z \u2013 отменить", "Inserted in Notes"},
         {PillState::handsFree(75.5, "hi"), "handsFree", Mark::recording(), Text::Kind::live,
          "Hands-free, 1:15", "Без рук, 1:15", none},
         {PillState::voiceEdit(3), "voiceEdit.3", Mark::symbol("pencil", Tone::accent),
          Text::Kind::label, "What to change?, 3 words selected", "Что изменить?, выделено 3 слова",
          none},
         {PillState::copied(), "copied", Mark::symbol("doc.on.clipboard", Tone::neutral),
-         Text::Kind::label, "Copied, \u2318V \u2013 paste", "Скопировано, \u2318V \u2013 вставить",
-         "Copied. \u2318V \u2013 paste"},
+         Text::Kind::label, "Copied, Ctrl+V \u2013 paste", "Скопировано, Ctrl+V \u2013 вставить",
+         "Copied. Ctrl+V \u2013 paste"},
         {PillState::learned("Talverin"), "learned.Talverin", Mark::symbol("sparkles", Tone::accent),
          Text::Kind::label, "Added to words, Talverin", "Добавлено в слова, Talverin",
          "Added to words: Talverin"},
         {PillState::offline(), "offline", Mark::symbol("wifi.slash", Tone::neutral),
-         Text::Kind::label, "Offline, recognised on this Mac", "Нет сети, распознано на этом Mac",
-         "Offline \u2013 recognised on this Mac"},
+         Text::Kind::label, "Offline, recognised on this computer",
+         "Нет сети, распознано на этом компьютере", "Offline \u2013 recognised on this computer"},
         {PillState::silence(), "silence.Desk Mic", Mark::symbol("mic.slash", Tone::warn),
          Text::Kind::label, "Can\u2019t hear you, Desk Mic", "Вас не слышно, Desk Mic",
          "Can\u2019t hear you \u2013 Desk Mic"},
@@ -161,10 +160,10 @@ TEST(PillFace, LabelDetailsFollowTheirPayloads) {
 
 TEST(PillFace, LabelWidthRoundsEachTextUpThenToEvenWithinTheBounds) {
     test::PillMeasureFake fonts;
-    fonts.widths = {{"Inserted", 50.1}, {"\u2318Z \u2013 undo", 61.1}, {"wide", 380}};
+    fonts.widths = {{"Inserted", 50.1}, {"Ctrl+Z \u2013 undo", 61.1}, {"wide", 380}};
     const auto measure = fonts.unrounded();
     // 48 + 51 + (62 + 8) + 18 = 187, up to 188.
-    EXPECT_EQ(PillFace::labelWidth(Mark::check(), "Inserted", "\u2318Z \u2013 undo", measure), 188);
+    EXPECT_EQ(PillFace::labelWidth(Mark::check(), "Inserted", "Ctrl+Z \u2013 undo", measure), 188);
     EXPECT_EQ(PillFace::labelWidth(Mark::dots(), "", none, measure), 132);
     EXPECT_EQ(PillFace::labelWidth(Mark::check(), "Inserted", std::string(), measure), 132)
         << "an empty detail adds no gap";

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -75,15 +76,43 @@ TEST(PillFonts, SystemWeightBands) {
         PangoWeight expected;
     };
     const Case cases[] = {
-        {149.9, PANGO_WEIGHT_ULTRALIGHT}, {150, PANGO_WEIGHT_THIN},
-        {250, PANGO_WEIGHT_LIGHT},        {349.9, PANGO_WEIGHT_LIGHT},
-        {350, PANGO_WEIGHT_NORMAL},       {474.9, PANGO_WEIGHT_NORMAL},
-        {475, PANGO_WEIGHT_MEDIUM},       {550, PANGO_WEIGHT_SEMIBOLD},
-        {675, PANGO_WEIGHT_BOLD},         {750, PANGO_WEIGHT_ULTRABOLD},
-        {849.9, PANGO_WEIGHT_ULTRABOLD},  {850, PANGO_WEIGHT_HEAVY},
+        {1, PANGO_WEIGHT_THIN},          {100, PANGO_WEIGHT_THIN},
+        {149.9, PANGO_WEIGHT_THIN},      {150, PANGO_WEIGHT_ULTRALIGHT},
+        {200, PANGO_WEIGHT_ULTRALIGHT},  {249.9, PANGO_WEIGHT_ULTRALIGHT},
+        {250, PANGO_WEIGHT_LIGHT},       {349.9, PANGO_WEIGHT_LIGHT},
+        {350, PANGO_WEIGHT_NORMAL},      {474.9, PANGO_WEIGHT_NORMAL},
+        {475, PANGO_WEIGHT_MEDIUM},      {550, PANGO_WEIGHT_SEMIBOLD},
+        {675, PANGO_WEIGHT_BOLD},        {750, PANGO_WEIGHT_ULTRABOLD},
+        {849.9, PANGO_WEIGHT_ULTRABOLD}, {850, PANGO_WEIGHT_HEAVY},
+        {1000, PANGO_WEIGHT_HEAVY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PillFonts::systemWeight(c.weight), c.expected) << c.weight;
+    // A heavier numeric weight never draws lighter.
+    for (double weight = 1; weight < 1000; weight += 0.5)
+        ASSERT_LE(PillFonts::systemWeight(weight), PillFonts::systemWeight(weight + 0.5)) << weight;
+}
+
+// GTK sets the number locale from the environment, and a Russian one writes decimal commas.
+TEST(PillFonts, TheWeightReachesPangoTheSameInEveryLocale) {
+    ASSERT_TRUE(PillFonts::isLoaded());
+    test::TempDir dir;
+    const std::string build = "localedef -i ru_RU -f UTF-8 '" +
+                              (dir.path() / "ru_RU.UTF-8").string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(build.c_str()), 0) << "the Russian locale could not be built";
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    const bool russian = std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") != nullptr;
+    const std::string point = std::localeconv()->decimal_point;
+    // A weight no other test asks for, so the font is made here and not found in the cache.
+    const auto made = PillFonts::font(13.5, 512.5, false);
+    std::setlocale(LC_NUMERIC, before.c_str());
+    ::unsetenv("LOCPATH");
+    ASSERT_TRUE(russian);
+    ASSERT_EQ(point, ",");
+    const char* variations = pango_font_description_get_variations(made.description.get());
+    ASSERT_NE(variations, nullptr);
+    EXPECT_STREQ(variations, "wght=512.5");
 }
 
 // Font state is set once per process, so each scenario of missing or broken files runs in a
@@ -129,6 +158,10 @@ TEST_P(PillFontsAlone, LogsItsLinesAndFallsBack) {
     } else if (scenario == "badThenGood") {
         fs::create_directories(root / "bad");
         copyFaces(root / "good" / "fonts", true);
+    } else if (scenario == "developmentTree") {
+        // A checkout: the fonts in its resources folder, the program and its working folder
+        // further down.
+        copyFaces(root / "resources" / "fonts", true);
     }
     fs::create_directories(root / "bin");
     fs::create_directories(root / "work");
@@ -160,7 +193,8 @@ TEST_P(PillFontsAlone, LogsItsLinesAndFallsBack) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, PillFontsAlone,
                          ::testing::Values(Scenario{"noFiles"}, Scenario{"onlyPrimary"},
-                                           Scenario{"corruptPrimary"}, Scenario{"badThenGood"}),
+                                           Scenario{"corruptPrimary"}, Scenario{"badThenGood"},
+                                           Scenario{"developmentTree"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs only inside the process that a PillFontsAlone case starts.
@@ -196,6 +230,14 @@ TEST(PillFontsChild, Scenario) {
         EXPECT_FALSE(PillFonts::isLoaded());
         EXPECT_EQ(log.lines(), std::vector<std::string>{
                                    "PillFonts: font files not found, using the system font"});
+    } else if (scenario == "developmentTree") {
+        const auto found = PillFonts::fontsDirectory(std::nullopt);
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(fs::equivalent(*found, root / "resources" / "fonts")) << *found;
+        EXPECT_EQ(PillFonts::registerFonts(std::nullopt), 4);
+        EXPECT_TRUE(PillFonts::isLoaded());
+        EXPECT_EQ(PillFonts::families(), "Urbanist,Manrope ExtraLight,Sans");
+        EXPECT_TRUE(log.lines().empty());
     }
     if (!PillFonts::isLoaded()) {
         // Every font is then the system font of the matching weight band.

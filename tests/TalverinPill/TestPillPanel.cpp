@@ -202,6 +202,67 @@ TEST_F(PillPanelTest, AVisiblePillKeepsItsScreenUnlessAFrameMovesIt) {
     EXPECT_EQ(driver->frame(), PillGeometry::homeBox(PillSpot::bottomCenter, right));
 }
 
+TEST_F(PillPanelTest, AMonitorThatGoesAndComesBackTakesThePillBack) {
+    const PillScreen left = plainScreen();
+    const PillScreen right{9, rect(1920, 0, 1280, 800), rect(1920, 0, 1280, 780), std::nullopt};
+    // With the idle bar the window stays on screen between dictations, so the pill keeps its
+    // screen instead of following the pointer.
+    for (const bool idleBar : {false, true}) {
+        SCOPED_TRACE(idleBar ? "with the idle bar" : "without the idle bar");
+        driver = std::make_shared<test::PillWindowDriverFake>();
+        driver->screenList = {left, right};
+        driver->pointer = {2000, 100};
+        panel = std::make_unique<PillPanel>(model, driver, PillLang::en, fonts.measure());
+        panel->setShowsIdleBar(idleBar);
+        panel->show(PillState::listening("", 0));
+        settle();
+        ASSERT_EQ(panel->screen()->id, right.id);
+
+        // The right-hand monitor goes while the pill shows on it; the server keeps the pointer
+        // on the one that is left, and the pill moves there.
+        driver->pointer = {1919, 100};
+        driver->changeScreens({left});
+        EXPECT_EQ(panel->screen()->id, left.id);
+        EXPECT_EQ(driver->frame(), PillGeometry::homeBox(PillSpot::bottomCenter, left));
+        // It comes back while the pill still shows, and the pill goes back with it.
+        driver->changeScreens({left, right});
+        EXPECT_EQ(panel->screen()->id, right.id);
+        EXPECT_EQ(driver->frame(), PillGeometry::homeBox(PillSpot::bottomCenter, right));
+        panel->hide();
+        settle();
+        ASSERT_EQ(driver->isVisible(), idleBar);
+
+        // The next dictations start with the pointer on the monitor that came back.
+        driver->pointer = {2500, 400};
+        for (int dictation = 0; dictation < 2; ++dictation) {
+            SCOPED_TRACE(dictation);
+            panel->show(PillState::listening("", 0));
+            settle();
+            EXPECT_EQ(panel->screen()->id, right.id);
+            EXPECT_EQ(driver->frame(), PillGeometry::homeBox(PillSpot::bottomCenter, right));
+            EXPECT_EQ(model->window(), driver->frame());
+            panel->hide();
+            settle();
+        }
+    }
+}
+
+TEST_F(PillPanelTest, AMonitorComingBackAfterADictationChoseAnotherScreenLeavesThePill) {
+    const PillScreen left = plainScreen();
+    const PillScreen right{9, rect(1920, 0, 1280, 800), rect(1920, 0, 1280, 780), std::nullopt};
+    driver->screenList = {left, right};
+    driver->pointer = {2000, 100};
+    panel->setShowsIdleBar(true);
+    panel->show(PillState::listening("", 0));
+    settle();
+    driver->changeScreens({left});
+    // A dictation in a window on the left-hand monitor puts the pill there on purpose.
+    panel->show(PillState::polishing(), left.visibleFrame);
+    settle();
+    driver->changeScreens({left, right});
+    EXPECT_EQ(panel->screen()->id, left.id);
+}
+
 TEST_F(PillPanelTest, ScreenFrameForAWindowIsTheScreenHoldingMostOfIt) {
     PillScreen right{9, rect(1920, 0, 1280, 800), rect(1920, 0, 1280, 780), std::nullopt};
     driver->screenList = {plainScreen(), right};
@@ -270,20 +331,45 @@ TEST_F(PillPanelTest, TheIdleBarSettingActsByStage) {
 }
 
 TEST_F(PillPanelTest, AnAnimatedMoveAfterAHideStillLetsTheWindowGo) {
-    panel->show(PillState::inserted("Mail"));
-    settle();
-    const double hiddenAt = now();
-    panel->hide();
-    // The snap holds the overlay up past the hide's own order-out at 0.63 s.
-    runTo(hiddenAt + 0.3);
-    panel->setSpot(PillSpot::bottomLeft, true);
-    ASSERT_TRUE(panel->isOverlay());
-    settle();
-    EXPECT_FALSE(panel->isOverlay());
-    EXPECT_FALSE(driver->isVisible());
-    EXPECT_FALSE(driver->monitorsRunning());
-    ASSERT_EQ(orderOutTimes().size(), 1U);
-    EXPECT_NEAR(orderOutTimes()[0] - hiddenAt, 0.3 + 0.48, 1e-9);
+    struct Case {
+        const char* name;
+        // When the displays change after the move began; none for no change.
+        std::optional<double> screensChangeAfter;
+        // When the window leaves, after the move began.
+        double orderOutAfter;
+    };
+    const std::vector<Case> cases{
+        {"at the snap's end", std::nullopt, 0.48},
+        {"when the displays change before the snap ends", 0.4, 0.4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        driver = std::make_shared<test::PillWindowDriverFake>();
+        driver->screenList = {plainScreen()};
+        panel = std::make_unique<PillPanel>(model, driver, PillLang::en, fonts.measure());
+        panel->show(PillState::inserted("Mail"));
+        settle();
+        const double hiddenAt = now();
+        panel->hide();
+        // The snap holds the overlay up past the hide's own order-out at 0.63 s.
+        runTo(hiddenAt + 0.3);
+        panel->setSpot(PillSpot::bottomLeft, true);
+        ASSERT_TRUE(panel->isOverlay());
+        if (c.screensChangeAfter) {
+            runTo(hiddenAt + 0.3 + *c.screensChangeAfter);
+            ASSERT_TRUE(panel->isSnapping());
+            PillScreen wider = plainScreen();
+            wider.frame = rect(0, 0, 2560, 1440);
+            wider.visibleFrame = rect(0, 0, 2560, 1410);
+            driver->changeScreens({wider});
+        }
+        settle();
+        EXPECT_FALSE(panel->isOverlay());
+        EXPECT_FALSE(driver->isVisible());
+        EXPECT_FALSE(driver->monitorsRunning()) << "every pointer motion would wake us";
+        ASSERT_EQ(orderOutTimes().size(), 1U);
+        EXPECT_NEAR(orderOutTimes()[0] - hiddenAt, 0.3 + c.orderOutAfter, 1e-9);
+    }
 }
 
 TEST_F(PillPanelTest, SetSpotMovesAtOnceUnlessAnimatedWithMotion) {

@@ -304,7 +304,7 @@ TEST_F(PillPanelPointerTest, AfterTheSnapThePointerAwayCollapsesTheHoverFormAfte
     EXPECT_EQ(model->shape().centre, centreOf(PillStage::bar(), PillSpot::topLeft));
 }
 
-TEST_F(PillPanelPointerTest, InHandsFreeOnlyTheStopSquareTakesTheMouse) {
+TEST_F(PillPanelPointerTest, InHandsFreeOnlyTheStopButtonsCircleTakesTheMouse) {
     struct Case {
         const char* name;
         PillScreen screen;
@@ -333,9 +333,14 @@ TEST_F(PillPanelPointerTest, InHandsFreeOnlyTheStopSquareTakesTheMouse) {
             c.spot == PillSpot::topRight ? pill.maxX() : pill.midX() + width / 2;
         const Point stop{trailing - 6 - 16, pill.minY() + 22};
 
-        driver->moveTo(stop);
-        EXPECT_FALSE(driver->ignoresMouse()) << "on the stop square";
-        for (const Point p : {plus(stop, -17, 0), plus(stop, 0, 17), plus(stop, 0, -17),
+        // The button is a disc of radius 16 in a 32-point square.
+        for (const Point p : {stop, plus(stop, 11, -11), plus(stop, -15.9, 0), plus(stop, 0, 16)}) {
+            driver->moveTo(p);
+            EXPECT_FALSE(driver->ignoresMouse()) << "on the button " << p.x << ", " << p.y;
+        }
+        // In the square's corners, 20.5 points from the centre, a click is beside the button.
+        for (const Point p : {plus(stop, 14.5, 14.5), plus(stop, -14.5, -14.5), plus(stop, 12, -13),
+                              plus(stop, -17, 0), plus(stop, 0, 17), plus(stop, 0, -17),
                               Point{pill.minX() + 10, pill.minY() + 22},
                               Point{pill.midX(), pill.maxY() - 5}, Point{5, 5}}) {
             driver->moveTo(p);

@@ -6,7 +6,9 @@
 #include "TalverinPill/PillGeometry.h"
 #include "TalverinPill/PillLayout.h"
 #include "TalverinPill/PillModel.h"
+#include "TalverinPill/PillOverlayViews.h"
 #include "TalverinPill/PillRects.h"
+#include "TalverinPill/linux/PillAccessibleGtk.h"
 #include "TalverinPill/linux/PillPointerMonitorX11.h"
 
 #include <gtk/gtk.h>
@@ -21,6 +23,8 @@ namespace {
 
 // Seconds between the Unix epoch and 2001-01-01 UTC, the origin of the pulsing dots' time.
 constexpr double referenceEpoch = 978307200;
+// The pulsing dots' frames come no closer than 1/30 s (GLib's timers count whole milliseconds).
+constexpr unsigned pulseIntervalMs = 34;
 
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 using CairoPtr = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
@@ -143,6 +147,12 @@ PillWindowDriverGtk::create(std::shared_ptr<PillModel> model) {
                      G_CALLBACK(&PillWindowDriverGtk::buttonRelease), self);
     g_signal_connect(window, "motion-notify-event", G_CALLBACK(&PillWindowDriverGtk::motion), self);
     g_signal_connect(window, "leave-notify-event", G_CALLBACK(&PillWindowDriverGtk::leave), self);
+    // GTK sets the window's input shape anew whenever it lays out the window's parts.
+    g_signal_connect_after(window, "size-allocate",
+                           G_CALLBACK(+[](GtkWidget*, GdkRectangle*, gpointer driver) {
+                               static_cast<PillWindowDriverGtk*>(driver)->applyInputShape();
+                           }),
+                           self);
     // The callbacks take the driver as their first argument and ignore the signal's own.
     auto changed = G_CALLBACK(&PillWindowDriverGtk::screensChanged);
     self->m_signals.push_back(g_signal_connect_swapped(display, "monitor-added", changed, self));
@@ -150,8 +160,22 @@ PillWindowDriverGtk::create(std::shared_ptr<PillModel> model) {
     GdkScreen* screen = gdk_display_get_default_screen(display);
     self->m_signals.push_back(g_signal_connect_swapped(screen, "monitors-changed", changed, self));
     self->m_signals.push_back(g_signal_connect_swapped(screen, "size-changed", changed, self));
+    self->m_signals.push_back(g_signal_connect_swapped(
+        screen, "composited-changed", G_CALLBACK(&PillWindowDriverGtk::compositedChanged), self));
+    self->m_composited = gdk_screen_is_composited(screen);
+    self->clearShape();
 
     self->m_model->onWillChange = [self] { self->modelWillChange(); };
+    // The buttons' default actions are the clicks the window's own mouse handling makes.
+    self->m_accessible = std::make_unique<PillAccessibleGtk>(window);
+    self->m_accessible->onStop = [self] {
+        if (self->m_model->onStop)
+            self->m_model->onStop();
+    };
+    self->m_accessible->onMicPress = [self] {
+        if (self->m_model->onRestPress)
+            self->m_model->onRestPress();
+    };
     self->m_monitor =
         std::make_unique<PillPointerMonitorX11>(DisplayString(GDK_DISPLAY_XDISPLAY(display)));
     self->m_monitor->onEvent = [self] { self->monitored(); };
@@ -172,6 +196,7 @@ PillWindowDriverGtk::~PillWindowDriverGtk() {
     }
     if (m_syncSource)
         g_source_remove(m_syncSource);
+    stopPulse();
     GdkDisplay* display = gdk_display_get_default();
     GdkScreen* screen = gdk_display_get_default_screen(display);
     for (std::size_t i = 0; i < m_signals.size(); ++i)
@@ -179,6 +204,7 @@ PillWindowDriverGtk::~PillWindowDriverGtk() {
             i < 2 ? static_cast<gpointer>(display) : static_cast<gpointer>(screen), m_signals[i]);
     m_monitor.reset();
     m_menu.reset();
+    m_accessible.reset();
     m_model->onWillChange = nullptr;
     gtk_widget_destroy(m_window);
 }
@@ -292,9 +318,11 @@ void PillWindowDriverGtk::orderOut() {
     if (!isVisible())
         return;
     gtk_widget_hide(m_window);
+    clearShape();
     if (m_tickId)
         gtk_widget_remove_tick_callback(m_window, m_tickId);
     m_tickId = 0;
+    stopPulse();
 }
 
 void PillWindowDriverGtk::layout() {
@@ -323,17 +351,49 @@ void PillWindowDriverGtk::modelWillChange() {
 
 void PillWindowDriverGtk::syncModel() {
     m_animator.sync(*m_model, now());
+    syncAccessible();
     wantFrames();
+}
+
+void PillWindowDriverGtk::syncAccessible() {
+    PillAccessibleGtk::Scene scene;
+    const Rect& window = m_model->window();
+    // A rectangle of the screen (y up) in the window (y down).
+    auto inWindow = [&](const Rect& r) {
+        const Point topLeft = toWindow({r.minX(), r.maxY()}, window);
+        return Rect{topLeft, r.size};
+    };
+    const PillShapeState& shape = m_model->shape();
+    const Size size = shape.look.size;
+    const Rect frame{
+        {shape.centre.x - shape.grab.x * size.width, shape.centre.y - shape.grab.y * size.height},
+        size};
+    if (shape.opacity > 0 && !m_model->layers().empty()) {
+        const PillContentLayer& layer = m_model->layers().back();
+        const Size layerSize = PillShapeView::layerSize(layer.kind);
+        const Rect content = PillGeometry::contentFrame(layerSize, frame, m_model->align());
+        if (const PillFace* face = layer.kind.asFace()) {
+            scene.row = {face->accessibilityLabel, inWindow(content)};
+            if (face->stopLabel)
+                scene.stop = {*face->stopLabel, inWindow(PillGeometry::stopRect(content))};
+        } else if (const auto* mic = layer.kind.asMic()) {
+            // The button is the disc in the middle of its content.
+            const double disc = PillMicMetrics::micSize;
+            scene.mic = {
+                mic->label,
+                inWindow({{content.midX() - disc / 2, content.midY() - disc / 2}, {disc, disc}})};
+        } else if (const auto* hover = layer.kind.asHover()) {
+            scene.hint = {hover->lead + " " + hover->key, inWindow(content)};
+        }
+    } else if (shape.opacity > 0 && !m_model->restLabel.empty()) {
+        // The idle bar: a press on it starts dictating as the microphone button does.
+        scene.mic = {m_model->restLabel, inWindow(frame)};
+    }
+    m_accessible->update(scene);
 }
 
 void PillWindowDriverGtk::queueFrame() {
     m_drawPending = true;
-    // GDK draws only what the window's shape lets show, and the last frame's shape may be
-    // smaller than the next one, or empty: the window opens up until the frame is drawn and
-    // cuts the shape again. Its background is none, so what opens up shows what lies below.
-    GdkWindow* window = gtk_widget_get_window(m_window);
-    if (window && !gdk_screen_is_composited(gtk_widget_get_screen(m_window)))
-        gdk_window_shape_combine_region(window, nullptr, 0, 0);
     gtk_widget_queue_draw(m_window);
 }
 
@@ -341,20 +401,56 @@ void PillWindowDriverGtk::wantFrames() {
     if (!isVisible())
         return;
     queueFrame();
-    if (!m_tickId && m_animator.animating(now()))
-        m_tickId = gtk_widget_add_tick_callback(
-            m_window, reinterpret_cast<GtkTickCallback>(&PillWindowDriverGtk::tick), this, nullptr);
+    const double t = now();
+    if (m_animator.moving(t)) {
+        if (!m_tickId)
+            m_tickId = gtk_widget_add_tick_callback(
+                m_window, reinterpret_cast<GtkTickCallback>(&PillWindowDriverGtk::tick), this,
+                nullptr);
+        stopPulse();
+    } else if (!m_tickId && m_animator.pulsing(t)) {
+        startPulse();
+    }
 }
 
 int PillWindowDriverGtk::tick(GtkWidget* widget, GdkFrameClock*, void* context) {
     auto* self = static_cast<PillWindowDriverGtk*>(context);
     (void)widget;
     self->queueFrame();
-    if (self->m_animator.animating(now()))
+    const double t = now();
+    if (self->m_animator.moving(t))
         return G_SOURCE_CONTINUE;
-    // This frame shows the values at rest; nothing ticks until the model changes again.
+    // This frame shows the values at rest; nothing ticks until the model changes again, but
+    // for the dots' own slower pulse.
     self->m_tickId = 0;
+    if (self->m_animator.pulsing(t))
+        self->startPulse();
     return G_SOURCE_REMOVE;
+}
+
+void PillWindowDriverGtk::startPulse() {
+    if (m_pulseId)
+        return;
+    // The dots change slowly: a frame every 1/30 s at most shows their pulse as smoothly as
+    // the display's own rate, at half the cost or less.
+    m_pulseId = g_timeout_add(
+        pulseIntervalMs,
+        [](void* context) -> gboolean {
+            auto* self = static_cast<PillWindowDriverGtk*>(context);
+            if (self->m_tickId || !self->isVisible() || !self->m_animator.pulsing(now())) {
+                self->m_pulseId = 0;
+                return G_SOURCE_REMOVE;
+            }
+            self->queueFrame();
+            return G_SOURCE_CONTINUE;
+        },
+        this);
+}
+
+void PillWindowDriverGtk::stopPulse() {
+    if (m_pulseId)
+        g_source_remove(m_pulseId);
+    m_pulseId = 0;
 }
 
 bool PillWindowDriverGtk::isAnimating() const {
@@ -378,15 +474,13 @@ int PillWindowDriverGtk::draw(GtkWidget* widget, cairo_t* cr, void* context) {
         CairoPtr ic(cairo_create(image.get()), cairo_destroy);
         const auto frame = self->m_animator.frame(t);
         const double wall = double(g_get_real_time()) / 1e6 - referenceEpoch;
-        PillAnimatedView{*self->m_model, frame, wall, self->m_stopPressed}.draw(ic.get());
+        PillAnimatedView{*self->m_model, frame, wall, self->m_stopPressed, self->m_composited}.draw(
+            ic.get());
     }
     cairo_surface_flush(image.get());
-    // Without a compositor alpha shows as black: the window's shape is cut to what is drawn,
-    // and nothing at all of it shows while the pill is transparent.
-    if (!gdk_screen_is_composited(gtk_widget_get_screen(widget))) {
-        RegionPtr drawn(gdk_cairo_region_create_from_surface(image.get()), cairo_region_destroy);
-        gdk_window_shape_combine_region(gtk_widget_get_window(widget), drawn.get(), 0, 0);
-    }
+    // The shape is cut before the frame reaches the window, so a frame that shrinks never
+    // shows its transparent margin, and one that grows paints what the new shape opens.
+    self->applyShape(image.get());
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, image.get(), 0, 0);
@@ -435,7 +529,7 @@ int PillWindowDriverGtk::buttonPress(GtkWidget*, GdkEventButton* event, void* co
     self->m_windowPress = true;
     if (!self->send(PillMouseEvent::down(p))) {
         const auto stop = self->stopRect();
-        if (stop && PillRects::contains(*stop, p)) {
+        if (stop && PillGeometry::isOnStop(p, *stop)) {
             self->m_stopPressed = true;
             self->wantFrames();
         }
@@ -466,6 +560,40 @@ int PillWindowDriverGtk::leave(GtkWidget*, GdkEventCrossing*, void* context) {
     return FALSE;
 }
 
+void PillWindowDriverGtk::applyShape(cairo_surface_t* frame) {
+    Display* x = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    m_body = PillWindowShapeX11::opaqueSpans(frame);
+    if (m_composited)
+        m_shape.reset(x, xWindow());
+    else
+        m_shape.cut(x, xWindow(), m_body);
+}
+
+void PillWindowDriverGtk::clearShape() {
+    // Until its first frame is drawn, a window mapped without a compositor shows nothing.
+    m_body.clear();
+    if (!m_composited)
+        m_shape.cut(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()), xWindow(), m_body);
+}
+
+void PillWindowDriverGtk::compositedChanged(void* context) {
+    auto* self = static_cast<PillWindowDriverGtk*>(context);
+    const bool composited = gdk_screen_is_composited(gtk_widget_get_screen(self->m_window));
+    if (composited == self->m_composited)
+        return;
+    self->m_composited = composited;
+    // A compositor that leaves hands the window back to the server as it is, margins and
+    // shadows black: the last frame's body is cut at once, before the frame without shadows.
+    Display* x = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    if (self->xWindow()) {
+        if (composited)
+            self->m_shape.reset(x, self->xWindow());
+        else
+            self->m_shape.cut(x, self->xWindow(), self->m_body);
+    }
+    self->wantFrames();
+}
+
 void PillWindowDriverGtk::screensChanged(void* context) {
     auto* self = static_cast<PillWindowDriverGtk*>(context);
     if (self->onScreensChanged)
@@ -492,7 +620,7 @@ void PillWindowDriverGtk::release(Point p) {
         m_stopPressed = false;
         wantFrames();
         const auto stop = stopRect();
-        if (!consumed && stop && PillRects::contains(*stop, p) && m_model->onStop)
+        if (!consumed && stop && PillGeometry::isOnStop(p, *stop) && m_model->onStop)
             m_model->onStop();
     }
 }

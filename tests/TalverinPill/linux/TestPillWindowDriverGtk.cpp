@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -276,12 +277,23 @@ TEST_F(PillWindowDriverGtkTest, TheStopButtonStopsOnlyWhenReleasedOnIt) {
         return loop.runUntil(
             [&] { return std::find(heard.begin(), heard.end(), kind) != heard.end(); }, 30);
     };
+    windowBelow();
     panel->show(PillState::handsFree(3, ""), std::nullopt);
     // The content comes in a later step of the show.
     ASSERT_TRUE(loop.runUntil([&] { return driver->stopRect() && !driver->isAnimating(); }, 30));
     const auto stop = driver->stopRect();
     ASSERT_TRUE(stop);
     const Point middle = PillRects::centre(*stop);
+
+    // In the square's corner, 20.5 points from the centre, the click is beside the round
+    // button: it goes to the window below.
+    moveTo({middle.x + 14.5, middle.y - 14.5});
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return PillRects::distance(driver->pointerLocation(), middle) > 20; }, 30));
+    press();
+    release();
+    ASSERT_TRUE(loop.runUntil([&] { return belowPresses == 1; }, 30));
+    EXPECT_EQ(stops, 0);
 
     // Pressed on the button and let go beside it: nothing.
     moveTo(middle);
@@ -420,6 +432,188 @@ TEST_F(PillWindowDriverGtkTest, StaticMarksLookAsTheSnapshotsDo) {
         if (HasFailure())
             keep(shot, "pill-" + name);
     }
+}
+
+// A plain window of one colour under the pill's whole area: what must show beside the pill.
+class Backdrop {
+public:
+    static constexpr unsigned long colour = 0x2f9e44;
+
+    explicit Backdrop(const X11Rect& area) {
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.background_pixel = colour;
+        m_window = XCreateWindow(xdisplay(), DefaultRootWindow(xdisplay()), int(area.x),
+                                 int(area.y), unsigned(area.width), unsigned(area.height), 0,
+                                 CopyFromParent, InputOutput, CopyFromParent,
+                                 CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapWindow(xdisplay(), m_window);
+        // Below every other window, the pill's included.
+        XLowerWindow(xdisplay(), m_window);
+        XSync(xdisplay(), False);
+    }
+    ~Backdrop() {
+        XDestroyWindow(xdisplay(), m_window);
+        XSync(xdisplay(), False);
+    }
+    Backdrop(const Backdrop&) = delete;
+    Backdrop& operator=(const Backdrop&) = delete;
+
+private:
+    Window m_window = 0;
+};
+
+// Someone owning the compositing manager's selection, which is how X clients learn that a
+// compositor runs. No compositor stands behind it here: whatever the pill leaves transparent
+// then shows black, as it would on a desktop whose compositor is blending nothing yet.
+class CompositorClaim {
+public:
+    CompositorClaim() : m_display(XOpenDisplay(DisplayString(xdisplay()))) {
+        if (!m_display)
+            return;
+        m_owner = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(m_display, XInternAtom(m_display, "_NET_WM_CM_S0", False), m_owner,
+                           CurrentTime);
+        XSync(m_display, False);
+    }
+    ~CompositorClaim() { release(); }
+    CompositorClaim(const CompositorClaim&) = delete;
+    CompositorClaim& operator=(const CompositorClaim&) = delete;
+
+    bool ok() const { return m_display != nullptr; }
+    // The compositor leaves: its connection closes, and the selection with it.
+    void release() {
+        if (m_display)
+            XCloseDisplay(m_display);
+        m_display = nullptr;
+    }
+
+private:
+    Display* m_display = nullptr;
+    Window m_owner = 0;
+};
+
+// The screen's pixels over the pill's window, sorted by where each lies from the pill's
+// capsule: well outside it, or well inside it (the edge pixels are smoothed either way).
+struct AroundThePill {
+    long outside = 0;
+    long outsideNotBelow = 0; // outside, yet not the colour of the window below
+    long inside = 0;
+    long insideBelow = 0; // inside, yet the colour of the window below
+};
+
+class PillWindowWithoutCompositorTest : public PillWindowDriverGtkTest {
+protected:
+    X11Rect windowArea() const { return toX11Root(driver->frame(), primary()); }
+
+    AroundThePill readAround(const std::string& name) {
+        const PillShapeState& shape = model->shape();
+        const Size size = shape.look.size;
+        const X11Rect pill = toX11Root(
+            Rect{{pillCentre().x - size.width / 2, pillCentre().y - size.height / 2}, size},
+            primary());
+        const double radius = std::min(size.width, size.height) / 2;
+        // The part of the window that lies on the screen: the pill's box runs past its bottom.
+        const X11Rect area = windowArea();
+        const X11Rect screen = primary();
+        const int left = std::max(0, int(area.x)), top = std::max(0, int(area.y));
+        const int right = std::min(int(screen.width), int(area.x + area.width));
+        const int bottom = std::min(int(screen.height), int(area.y + area.height));
+        XImage* image =
+            XGetImage(xdisplay(), DefaultRootWindow(xdisplay()), left, top, unsigned(right - left),
+                      unsigned(bottom - top), AllPlanes, ZPixmap);
+        AroundThePill found;
+        if (!image)
+            return found;
+        Shot shot{right - left, bottom - top, {}};
+        for (int y = top; y < bottom; ++y) {
+            for (int x = left; x < right; ++x) {
+                const unsigned long pixel = XGetPixel(image, x - left, y - top) & 0xffffff;
+                shot.pixels.push_back(pixel);
+                // The distance from the pixel's centre to the capsule's outline.
+                const double px = x + 0.5, py = y + 0.5;
+                const double cx = std::clamp(px, pill.x + radius, pill.x + pill.width - radius);
+                const double cy = std::clamp(py, pill.y + radius, pill.y + pill.height - radius);
+                const double beyond = std::hypot(px - cx, py - cy) - radius;
+                if (beyond > 1.5) {
+                    ++found.outside;
+                    found.outsideNotBelow += pixel != Backdrop::colour;
+                } else if (beyond < -2) {
+                    ++found.inside;
+                    found.insideBelow += pixel == Backdrop::colour;
+                }
+            }
+        }
+        XDestroyImage(image);
+        if (found.outsideNotBelow > 0 || found.insideBelow > 0)
+            keep(shot, "around-" + name);
+        return found;
+    }
+
+    void showAndSettle(const PillState& state) {
+        panel->show(state, std::nullopt);
+        const double shown = test::monotonicNow();
+        ASSERT_TRUE(loop.runUntil(
+            [&] {
+                return test::monotonicNow() - shown >= 0.7 && panel->face() &&
+                       model->shape().look.size.width == panel->face()->width &&
+                       !driver->isAnimating();
+            },
+            30));
+    }
+};
+
+TEST_F(PillWindowWithoutCompositorTest, OnlyThePillsBodyShowsOverTheWindowBelow) {
+    ASSERT_FALSE(driver->composited()) << "this test needs a server without a compositor";
+    // The box the pill rests in at the bottom centre, whatever it shows.
+    panel->setShowsIdleBar(true);
+    ASSERT_TRUE(settle());
+    const Backdrop below(windowArea());
+
+    struct Row {
+        std::string name;
+        std::function<void()> bring;
+    };
+    const Row rows[] = {
+        {"idle bar", [] {}},
+        {"inserted", [&] { showAndSettle(PillState::inserted("Notes")); }},
+        {"hands-free", [&] { showAndSettle(PillState::handsFree(3, "a few words")); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.bring();
+        ASSERT_FALSE(HasFatalFailure());
+        const AroundThePill seen = readAround(row.name);
+        ASSERT_GT(seen.outside, 10000);
+        ASSERT_GT(seen.inside, 100);
+        EXPECT_EQ(seen.outsideNotBelow, 0);
+        EXPECT_EQ(seen.insideBelow, 0);
+    }
+}
+
+TEST_F(PillWindowWithoutCompositorTest, TheShapeFollowsTheCompositorAsItComesAndGoes) {
+    ASSERT_FALSE(driver->composited()) << "this test needs a server without a compositor";
+    panel->setShowsIdleBar(true);
+    ASSERT_TRUE(settle());
+    const Backdrop below(windowArea());
+    showAndSettle(PillState::inserted("Notes"));
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(readAround("before").outsideNotBelow, 0);
+
+    // A compositor takes over: the window is whole again, for it to blend.
+    CompositorClaim compositor;
+    ASSERT_TRUE(compositor.ok());
+    ASSERT_TRUE(loop.runUntil([&] { return driver->composited(); }, 30));
+    ASSERT_TRUE(settle());
+    EXPECT_GT(readAround("composited").outsideNotBelow, 10000);
+
+    // It leaves: the window is cut to the body again, and what lies below shows beside it.
+    compositor.release();
+    ASSERT_TRUE(loop.runUntil([&] { return !driver->composited(); }, 30));
+    ASSERT_TRUE(settle());
+    const AroundThePill after = readAround("after");
+    EXPECT_EQ(after.outsideNotBelow, 0);
+    EXPECT_EQ(after.insideBelow, 0);
 }
 
 TEST(PillWindowDriverGtkAlone, WithoutADisplayThePillIsUnavailable) {
