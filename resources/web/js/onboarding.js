@@ -5,7 +5,7 @@ import { on, send } from './bridge.js';
 import { h, fill } from './dom.js';
 import { holdKeySection, keyName } from './holdkey.js';
 import { permissionList, refreshPermissions } from './permissions.js';
-import { adoptSettings, settingsMark, store, saveSettings, subscribe } from './store.js';
+import { adoptSettings, loadState, settingsMark, store, saveSettings, subscribe } from './store.js';
 import { t } from './texts.js';
 
 export const firstStep = 1;
@@ -37,6 +37,8 @@ export function showOnboarding(root, routeStep) {
       await saveSettings({ onboardingStep: target });
       step = target;
       if (step === 2) refreshPermissions();
+      // Whether a tray is there may have changed since the page loaded.
+      if (step === lastStep) loadState().catch(() => {});
     } catch {
       /* the failure toast shows why; the step stays */
     } finally {
@@ -100,6 +102,13 @@ export function showOnboarding(root, routeStep) {
     }
   }
 
+  // The last step says where Talverin lives: in the tray, or, where no tray shows its icon,
+  // in its pill and in the window that starting it again opens.
+  function bodyText() {
+    if (step === lastStep && !store.trayHost) return t('obBody' + step + 'NoTray');
+    return t('obBody' + step);
+  }
+
   function render() {
     fill(nav, Array.from({ length: lastStep }, (_, i) => i + 1).map((n) =>
       h('li', { class: 'ob-nav-item' + (n === step ? ' current' : n < step ? ' done' : '') },
@@ -110,7 +119,7 @@ export function showOnboarding(root, routeStep) {
     fill(body, h('p', { class: 'ob-count muted small', id: 'ob-step', dataset: { step: String(step) } },
       t('obStep', { n: step, total: lastStep })),
     h('h1', { class: 'ob-title' }, t('obTitle' + step)),
-    h('p', { class: 'ob-text' }, t('obBody' + step)),
+    h('p', { class: 'ob-text', id: 'ob-text' }, bodyText()),
     h('div', { class: 'ob-step-content' }, stepContent()),
     finished ? h('p', { class: 'ok-text', id: 'ob-finished' }, t('finished')) : null);
     const back = step > firstStep
@@ -134,6 +143,10 @@ export function showOnboarding(root, routeStep) {
     if (changes.settings || changes.cloudConfigured !== undefined) {
       renderKeyTest();
       renderConsent();
+    }
+    if (changes.trayHost !== undefined) {
+      const text = document.getElementById('ob-text');
+      if (text) text.textContent = bodyText();
     }
   });
 

@@ -13,6 +13,22 @@ const icons = {
   speech: '<path d="M4 5h16v10H9l-5 4z"/><path d="M8 9h8M8 12h5"/>',
 };
 
+// Accessibility here is the desktop's accessibility bus being on, which the application can
+// switch on itself: its button asks instead of sending the user to a settings pane.
+const switchable = new Set(['accessibility']);
+
+// Kinds whose request is under way, and kinds whose last request did not grant them: those
+// say what the user can do instead, until the permission is granted. Shared by every list, so
+// the popover and the onboarding agree.
+const asking = new Set();
+const unanswered = new Set();
+// The render of every list on the page.
+const lists = new Set();
+
+function renderLists() {
+  for (const render of lists) render();
+}
+
 function icon(kind) {
   const element = h('span', { class: 'perm-icon', 'aria-hidden': 'true' });
   element.innerHTML = '<svg viewBox="0 0 24 24" width="18" height="18" fill="none" stroke="currentColor" ' +
@@ -21,18 +37,35 @@ function icon(kind) {
 }
 
 async function ask(kind) {
+  if (asking.has(kind)) return;
+  asking.add(kind);
+  renderLists();
   let state;
   try {
     state = await send('permissionsRequest', { kind });
   } catch {
-    return;
+    // The failure toast says why; the button is offered again.
   }
-  if (store.permissions) update({ permissions: { ...store.permissions, [kind]: state } });
+  asking.delete(kind);
+  if (state === 'granted') unanswered.delete(kind);
+  else if (state && switchable.has(kind)) unanswered.add(kind);
+  if (state && store.permissions) update({ permissions: { ...store.permissions, [kind]: state } });
+  else renderLists();
 }
 
 export async function refreshPermissions() {
   const permissions = await request('permissionsStatus');
   if (permissions) update({ permissions });
+}
+
+function actionFor(kind, state) {
+  if (state === 'granted') return null;
+  if (state === 'notDetermined' || switchable.has(kind)) {
+    const label = switchable.has(kind) ? t('turnOn') : t('allow');
+    return h('button', { class: 'button primary', dataset: { ask: kind }, disabled: asking.has(kind),
+      onclick: () => ask(kind) }, label);
+  }
+  return h('button', { class: 'button', dataset: { pane: kind }, onclick: () => request('permissionsOpenPane', { kind }) }, t('openPane'));
 }
 
 export function permissionList() {
@@ -43,24 +76,26 @@ export function permissionList() {
     if (!permissions) return;
     fill(list, kinds.map((kind) => {
       const state = permissions[kind];
-      let action = null;
-      if (state === 'notDetermined') {
-        action = h('button', { class: 'button primary', dataset: { ask: kind }, onclick: () => ask(kind) }, t('allow'));
-      } else if (state !== 'granted') {
-        action = h('button', { class: 'button', dataset: { pane: kind }, onclick: () => request('permissionsOpenPane', { kind }) }, t('openPane'));
-      }
+      if (state === 'granted') unanswered.delete(kind);
+      const help = unanswered.has(kind)
+        ? h('p', { class: 'note note-warn perm-help', dataset: { help: kind } }, t('permHelp_' + kind)) : null;
       return h('div', { class: 'perm card', dataset: { kind, state } },
-        icon(kind),
-        h('div', { class: 'perm-text' },
-          h('div', { class: 'perm-name' }, t('perm_' + kind)),
-          h('div', { class: 'muted small' }, t('permHint_' + kind))),
-        h('div', { class: 'perm-side' },
-          h('span', { class: 'badge badge-' + state }, t('state_' + state)),
-          action));
+        h('div', { class: 'perm-row' },
+          icon(kind),
+          h('div', { class: 'perm-text' },
+            h('div', { class: 'perm-name' }, t('perm_' + kind)),
+            h('div', { class: 'muted small' }, t('permHint_' + kind))),
+          h('div', { class: 'perm-side' },
+            h('span', { class: 'badge badge-' + state }, t('state_' + state)),
+            actionFor(kind, state))),
+        help);
     }));
   }
 
-  subscribe(render);
+  lists.add(render);
+  subscribe((changes) => {
+    if ('permissions' in changes) render();
+  });
   render();
   return list;
 }

@@ -228,7 +228,9 @@ export function settingsPanel() {
     theme.render(settings.theme);
     version.textContent = t('version', { v: store.version });
   }
-  subscribe(render);
+  subscribe((changes) => {
+    if (['settings', 'microphones', 'cloudConfigured', 'version'].some((key) => key in changes)) render();
+  });
   render();
   return panel;
 }
