@@ -11,7 +11,11 @@ const char* __asan_default_options() {
 // GLib, GTK, fontconfig and the X libraries keep some memory for the life of the process.
 const char* __lsan_default_options() { return "suppressions=" TALVERIN_LSAN_SUPPRESSIONS; }
 
-const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+// The web engine's JavaScript library reaches the program's instrumented shared pointers (see
+// the suppressions file): without them any test of a page may stop when its collector runs.
+const char* __ubsan_default_options() {
+    return "print_stacktrace=1:halt_on_error=1:suppressions=" TALVERIN_UBSAN_SUPPRESSIONS;
+}
 
 const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_stack=1"; }
 }
