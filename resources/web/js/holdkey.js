@@ -1,7 +1,7 @@
 // Choosing the hold key: the three offered keys, capturing any other, and the caveat of the
 // chosen key. Used by the settings and by the onboarding's key step.
 import { on, request, send } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { store, saveSettings, subscribe } from './store.js';
 import { t } from './texts.js';
 
@@ -29,7 +29,8 @@ export function holdKeySection() {
   const root = h('div', { class: 'holdkey' });
   const choices = h('div', { class: 'segmented', role: 'radiogroup' });
   const current = h('div', { class: 'key-current' });
-  const status = h('div', { class: 'key-status', 'aria-live': 'polite' });
+  // In the tree even while empty: a live region that appears with its words is not announced.
+  const status = h('div', { class: 'key-status', role: 'status', 'aria-atomic': 'true' });
   const warning = h('div', { class: 'note note-warn', hidden: true });
   const fnHint = h('div', { class: 'note', hidden: true });
   const fnReason = h('p', { class: 'muted small key-reason', id: 'fn-reason' }, t('fnUnavailable'));
@@ -106,9 +107,8 @@ export function holdKeySection() {
       h('span', { class: 'muted' }, t('keyHint')));
     captureButton.textContent = capturing ? t('stopCapture') : t('captureKey');
     captureButton.classList.toggle('live', capturing);
-    status.hidden = !message;
-    status.className = 'key-status' + (message ? ' status-' + message.kind : '');
-    status.textContent = message ? message.text : '';
+    status.className = 'key-status' + (message ? ' status-' + message.kind : ' empty');
+    setLiveText(status, message ? message.text : '');
     const caveat = warnings[key];
     warning.hidden = !caveat;
     warning.textContent = caveat ? t('warn_' + caveat) : '';

@@ -2,7 +2,7 @@
 // cloud consent, done. The step reached is kept in the settings, so the window opens where the
 // user left it.
 import { on, send } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { holdKeySection, keyName } from './holdkey.js';
 import { permissionList, refreshPermissions } from './permissions.js';
 import { adoptSettings, loadState, settingsMark, store, saveSettings, subscribe } from './store.js';
@@ -26,8 +26,11 @@ export function showOnboarding(root, routeStep) {
   const footer = h('footer', { class: 'ob-footer' });
   const holdKey = holdKeySection();
   const permissions = permissionList();
-  const keyTest = h('div', { class: 'key-test', id: 'key-test' });
-  const tryArea = h('div', { class: 'try', id: 'try-result' });
+  // The key test's result is a live region changed in place, so a screen reader announces it.
+  const keyCap = h('span', { class: 'keycap big', 'aria-hidden': 'true' });
+  const keyResult = h('span', { class: 'key-result', role: 'status', 'aria-atomic': 'true' });
+  const keyTest = h('div', { class: 'key-test', id: 'key-test' }, keyCap, keyResult);
+  const tryArea = h('div', { class: 'try', id: 'try-result', 'aria-live': 'polite' });
   const consentArea = h('div', { class: 'consent' });
 
   async function go(target) {
@@ -64,10 +67,11 @@ export function showOnboarding(root, routeStep) {
   }
 
   function renderKeyTest() {
-    const key = store.settings ? keyName(store.settings.holdKey) : '';
-    fill(keyTest, h('span', { class: 'keycap big' + (keyDown ? ' down' : '') }, key),
-      h('span', { class: keySeen ? 'ok-text' : 'muted' },
-        keyDown ? t('keyTestDown') : keySeen ? t('keyTestSeen') : t('keyTestIdle')));
+    keyCap.textContent = store.settings ? keyName(store.settings.holdKey) : '';
+    keyCap.classList.toggle('down', keyDown);
+    keyResult.className = 'key-result ' + (keySeen ? 'ok-text' : 'muted');
+    const text = keyDown ? t('keyTestDown') : keySeen ? t('keyTestSeen') : t('keyTestIdle');
+    setLiveText(keyResult, text);
   }
 
   function renderTry() {

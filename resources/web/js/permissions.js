@@ -1,7 +1,7 @@
 // The three permissions with their states, and the button that asks for each or opens the
 // system's pane for it.
 import { send, request } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { store, subscribe, update } from './store.js';
 import { t } from './texts.js';
 
@@ -68,28 +68,58 @@ function actionFor(kind, state) {
   return h('button', { class: 'button', dataset: { pane: kind }, onclick: () => request('permissionsOpenPane', { kind }) }, t('openPane'));
 }
 
+// Each card is made once and then changed in place: its badge is a live region, so a screen
+// reader announces the new state when it changes, which it cannot do for a badge drawn anew.
+function permissionCard(kind) {
+  const badge = h('div', { class: 'badge', role: 'status', 'aria-atomic': 'true' });
+  const side = h('div', { class: 'perm-side' }, badge);
+  const help = h('p', { class: 'note note-warn perm-help', dataset: { help: kind }, role: 'status' });
+  const name = h('div', { class: 'perm-name', id: 'perm-name-' + kind }, t('perm_' + kind));
+  const card = h('div', { class: 'perm card', dataset: { kind }, role: 'group', 'aria-labelledby': name.id },
+    h('div', { class: 'perm-row' },
+      icon(kind),
+      h('div', { class: 'perm-text' }, name, h('div', { class: 'muted small' }, t('permHint_' + kind))),
+      side),
+    help);
+  let action = null;
+  let actionKey = '';
+
+  function render(state) {
+    card.dataset.state = state;
+    badge.className = 'badge badge-' + state;
+    setLiveText(badge, t('state_' + state));
+    const key = state === 'granted' ? '' : state + (asking.has(kind) ? ':asking' : '');
+    if (key !== actionKey) {
+      if (action) action.remove();
+      action = actionFor(kind, state);
+      if (action) side.append(action);
+      actionKey = key;
+    }
+    // The help stays in the tree, empty while there is nothing to say, so that its words are
+    // announced when they come.
+    const text = unanswered.has(kind) ? t('permHelp_' + kind) : '';
+    setLiveText(help, text);
+    help.classList.toggle('empty', !text);
+  }
+
+  return { card, render };
+}
+
 export function permissionList() {
   const list = h('div', { class: 'perm-list' });
+  let cards = null;
 
   function render() {
     const permissions = store.permissions;
     if (!permissions) return;
-    fill(list, kinds.map((kind) => {
-      const state = permissions[kind];
-      if (state === 'granted') unanswered.delete(kind);
-      const help = unanswered.has(kind)
-        ? h('p', { class: 'note note-warn perm-help', dataset: { help: kind } }, t('permHelp_' + kind)) : null;
-      return h('div', { class: 'perm card', dataset: { kind, state } },
-        h('div', { class: 'perm-row' },
-          icon(kind),
-          h('div', { class: 'perm-text' },
-            h('div', { class: 'perm-name' }, t('perm_' + kind)),
-            h('div', { class: 'muted small' }, t('permHint_' + kind))),
-          h('div', { class: 'perm-side' },
-            h('span', { class: 'badge badge-' + state }, t('state_' + state)),
-            actionFor(kind, state))),
-        help);
-    }));
+    if (!cards) {
+      cards = kinds.map(permissionCard);
+      fill(list, cards.map((c) => c.card));
+    }
+    kinds.forEach((kind, i) => {
+      if (permissions[kind] === 'granted') unanswered.delete(kind);
+      cards[i].render(permissions[kind]);
+    });
   }
 
   lists.add(render);

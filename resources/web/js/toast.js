@@ -21,7 +21,7 @@ export const maxToasts = 3;
 // leaves by itself.
 export function toast(text, kind = 'info') {
   const item = h('div', { class: `toast toast-${kind}` },
-    h('span', { class: 'toast-text' }, text),
+    h('div', { class: 'toast-text' }, text),
     h('button', { class: 'toast-close', 'aria-label': t('dismiss'), onclick: () => item.remove() }, '×'));
   const area = ensureArea();
   area.append(item);
@@ -31,3 +31,7 @@ export function toast(text, kind = 'info') {
 }
 
 onFailure((cmd, text) => toast(t('errorPrefix') + text, 'error'));
+
+// The area is in the page from the start: a screen reader announces a toast added to a live
+// region it already knows, not one that arrives together with its region.
+ensureArea();

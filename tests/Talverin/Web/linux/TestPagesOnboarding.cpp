@@ -35,7 +35,7 @@ TEST_F(Onboarding, FromTheFirstStepToDone) {
     EXPECT_TRUE(waitFor("document.querySelector('.keycap.big.down')"));
     keyTap.sendHoldKeyChange(false);
     EXPECT_EQ(
-        waitForText("document.querySelector('#key-test .ok-text').innerText", "The key works"),
+        waitForText("document.querySelector('#key-test .ok-text').innerText.trim()", "The key works"),
         "The key works");
     // A key captured here becomes the hold key.
     click("#capture-key");
