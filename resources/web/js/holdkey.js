@@ -107,7 +107,7 @@ export function holdKeySection() {
       h('span', { class: 'muted' }, t('keyHint')));
     captureButton.textContent = capturing ? t('stopCapture') : t('captureKey');
     captureButton.classList.toggle('live', capturing);
-    status.className = 'key-status' + (message ? ' status-' + message.kind : ' empty');
+    status.className = 'key-status' + (message ? ' status-' + message.kind : ' quiet');
     setLiveText(status, message ? message.text : '');
     const caveat = warnings[key];
     warning.hidden = !caveat;

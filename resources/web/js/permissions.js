@@ -99,7 +99,7 @@ function permissionCard(kind) {
     // announced when they come.
     const text = unanswered.has(kind) ? t('permHelp_' + kind) : '';
     setLiveText(help, text);
-    help.classList.toggle('empty', !text);
+    help.classList.toggle('quiet', !text);
   }
 
   return { card, render };

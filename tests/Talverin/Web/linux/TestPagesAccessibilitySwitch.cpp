@@ -74,7 +74,7 @@ TEST_F(PagesAccessibilitySwitch, TheButtonSwitchesTheBusOnAndTheBadgeTurnsToAllo
     EXPECT_TRUE(waitForNative([&] { return accessibilityGranted == 1; }));
     EXPECT_EQ(monitor->current().accessibility, Wire::PermissionState::granted);
     EXPECT_TRUE(openedPanes.empty()) << "no settings pane is needed";
-    EXPECT_EQ(run("return String(!!document.querySelector('[data-help]:not(.empty)'));"), "false");
+    EXPECT_EQ(run("return String(!!document.querySelector('[data-help]:not(.quiet)'));"), "false");
 }
 
 // Nobody owns the accessibility bus: switching it on fails, and the page says what to do, in the
@@ -100,7 +100,7 @@ TEST_P(PagesAccessibilityRefused, ThePageSaysWhatToDo) {
     ASSERT_EQ(waitForText(accessibilityState, "denied"), "denied");
 
     click("[data-ask=accessibility]");
-    ASSERT_TRUE(waitFor("document.querySelector('[data-help=accessibility]:not(.empty)')"));
+    ASSERT_TRUE(waitFor("document.querySelector('[data-help=accessibility]:not(.quiet)')"));
     EXPECT_NE(text("[data-help=accessibility]").find(GetParam().help), std::string::npos)
         << text("[data-help=accessibility]");
     EXPECT_EQ(run(std::string("return ") + accessibilityState + ";"), "denied");
@@ -110,7 +110,7 @@ TEST_P(PagesAccessibilityRefused, ThePageSaysWhatToDo) {
     center->post(PermissionsMonitor::accessibilityNotification);
     EXPECT_EQ(waitForText(accessibilityState, "granted"), "granted");
     EXPECT_EQ(text("[data-kind=accessibility] .badge"), GetParam().allowed);
-    EXPECT_EQ(run("return String(!!document.querySelector('[data-help]:not(.empty)'));"), "false");
+    EXPECT_EQ(run("return String(!!document.querySelector('[data-help]:not(.quiet)'));"), "false");
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, PagesAccessibilityRefused,

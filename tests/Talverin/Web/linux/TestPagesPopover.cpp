@@ -284,7 +284,7 @@ TEST_F(Pages, PermissionsAreRequestedAndTheirPanesOpened) {
     // page says what the user can do, until the permission arrives.
     EXPECT_EQ(text("[data-ask=accessibility]"), "Turn on");
     click("[data-ask=accessibility]");
-    ASSERT_TRUE(waitFor("document.querySelector('[data-help=accessibility]:not(.empty)')"));
+    ASSERT_TRUE(waitFor("document.querySelector('[data-help=accessibility]:not(.quiet)')"));
     EXPECT_EQ(permissionsFake.log.count("request"), 2u);
     EXPECT_NE(text("[data-help=accessibility]").find("toolkit-accessibility true"),
               std::string::npos);
@@ -295,7 +295,7 @@ TEST_F(Pages, PermissionsAreRequestedAndTheirPanesOpened) {
     EXPECT_EQ(
         waitForText("document.querySelector('[data-kind=accessibility]').dataset.state", "granted"),
         "granted");
-    EXPECT_EQ(run("return String(document.querySelectorAll('.perm-help:not(.empty), .perm button').length);"),
+    EXPECT_EQ(run("return String(document.querySelectorAll('.perm-help:not(.quiet), .perm button').length);"),
               "0");
 }
 
