@@ -118,7 +118,8 @@ private:
 // that a test that crashes leaves no server behind.
 class PrivateXServer {
 public:
-    PrivateXServer() {
+    // `screen` is Xvfb's size and depth, "WIDTHxHEIGHTxDEPTH".
+    explicit PrivateXServer(const char* screen = "640x480x24") {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -128,7 +129,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         const char* argv[] = {"Xvfb",       "-displayfd", "3", "-nolisten",  "tcp",
-                              "-terminate", "-screen",    "0", "640x480x24", nullptr};
+                              "-terminate", "-screen",    "0", screen,       nullptr};
         if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);

@@ -34,3 +34,12 @@ export function fill(element, ...children) {
   append(element, children);
   return element;
 }
+
+// Changes the words of a live region (role "status", or aria-live) so that a screen reader hears
+// them: the words go into a new block child. WebKit announces a child added to a live region,
+// but not a change of the text already in it.
+export function setLiveText(element, text) {
+  const current = element.firstElementChild;
+  if (current && current.textContent === text) return;
+  element.replaceChildren(text ? h('div', { class: 'live-text' }, text) : '');
+}

@@ -32,6 +32,13 @@ export function historyPanel({ refreshWordsToday }) {
   let confirmingClear = false;
   let expanded = null; // the id whose word field is open
   const outcomes = new Map(); // id → the last outcome shown under that item: { text, kind }
+  // The drawn row of each listed item. A change draws only the rows it touches, so a long
+  // session of dictations adds and drops one row at a time instead of redrawing the list.
+  const rows = new Map(); // id → element
+  // How many items the list holds at most: a page, and another for each "Show older". A new
+  // dictation beyond it pushes the oldest row out, which "Show older" brings back.
+  let shown = pageSize;
+  const empty = h('p', { class: 'empty muted' });
 
   const search = h('input', { type: 'search', class: 'field search', id: 'history-search',
     placeholder: t('searchPlaceholder'), oninput: () => { query = search.value.trim(); reload(); } });
@@ -59,6 +66,7 @@ export function historyPanel({ refreshWordsToday }) {
     const page = await fetch(null);
     if (!page) return;
     items = page;
+    shown = pageSize;
     more = page.length >= pageSize;
     render();
   }
@@ -69,6 +77,7 @@ export function historyPanel({ refreshWordsToday }) {
     if (!page) return;
     const known = new Set(items.map((item) => item.id));
     items = items.concat(page.filter((item) => !known.has(item.id)));
+    shown = Math.max(shown + pageSize, items.length);
     more = page.length >= pageSize;
     render();
   }
@@ -92,7 +101,7 @@ export function historyPanel({ refreshWordsToday }) {
   function show(item, text, kind) {
     outcomes.set(item.id, { text, kind });
     toast(text, kind === 'error' ? 'warn' : kind);
-    render();
+    redraw(item.id);
   }
 
   async function copy(item, which) {
@@ -111,8 +120,7 @@ export function historyPanel({ refreshWordsToday }) {
       return;
     }
     // The "historyRemoved" event removes it; an item that was already gone goes too.
-    items = items.filter((other) => other.id !== item.id);
-    render();
+    drop(item.id);
     refreshWordsToday();
   }
 
@@ -144,6 +152,30 @@ export function historyPanel({ refreshWordsToday }) {
     refreshWordsToday();
   }
 
+  // Draws one row again, in place, after its outcome or its word field changed.
+  function redraw(id) {
+    const old = rows.get(id);
+    const item = items.find((other) => other.id === id);
+    if (!old || !item) return;
+    const fresh = itemRow(item);
+    rows.set(id, fresh);
+    old.replaceWith(fresh);
+  }
+
+  // Takes one item out of the list and its row off the page.
+  function drop(id) {
+    const count = items.length;
+    items = items.filter((item) => item.id !== id);
+    outcomes.delete(id);
+    if (expanded === id) expanded = null;
+    if (items.length === count) return;
+    const row = rows.get(id);
+    rows.delete(id);
+    if (row) row.remove();
+    if (items.length === 0) render();
+    else renderFooter();
+  }
+
   function itemRow(item) {
     const actions = h('div', { class: 'item-actions' },
       h('button', { class: 'button small', dataset: { action: 'copy' }, onclick: () => copy(item, 'clean') }, t('copy')),
@@ -152,7 +184,10 @@ export function historyPanel({ refreshWordsToday }) {
     again.addEventListener('click', () => insertAgain(item, again));
     actions.append(again,
       h('button', { class: 'button small', dataset: { action: 'addWord' }, onclick: () => {
-        expanded = expanded === item.id ? null : item.id; render();
+        const before = expanded;
+        expanded = expanded === item.id ? null : item.id;
+        if (before !== null && before !== item.id) redraw(before);
+        redraw(item.id);
       } }, t('addWord')),
       h('button', { class: 'button small danger', dataset: { action: 'delete' }, 'aria-label': t('delete'), onclick: () => remove(item) }, t('delete')));
     let wordForm = null;
@@ -162,7 +197,7 @@ export function historyPanel({ refreshWordsToday }) {
       field.value = selected && selected.length <= 64 ? selected : '';
       wordForm = h('form', { class: 'add-row', onsubmit: async (event) => {
         event.preventDefault();
-        if (await addWord(item, field.value)) { expanded = null; render(); }
+        if (await addWord(item, field.value)) { expanded = null; redraw(item.id); }
       } }, field, h('button', { class: 'button', type: 'submit' }, t('add')));
       setTimeout(() => field.focus(), 0);
     }
@@ -182,19 +217,45 @@ export function historyPanel({ refreshWordsToday }) {
         outcomes.get(item.id).text) : null);
   }
 
+  // Puts the rows of `items` on the page in order, keeping the rows already drawn.
   function render() {
-    fill(list, items.length === 0
-      ? h('p', { class: 'empty muted' }, query ? t('historyNoMatch') : t('historyEmpty'))
-      : items.map(itemRow));
+    const wanted = new Set(items.map((item) => item.id));
+    for (const [id, row] of rows) {
+      if (!wanted.has(id)) {
+        row.remove();
+        rows.delete(id);
+      }
+    }
+    for (const id of outcomes.keys()) if (!wanted.has(id)) outcomes.delete(id);
+    if (items.length === 0) {
+      empty.textContent = query ? t('historyNoMatch') : t('historyEmpty');
+      fill(list, empty);
+    } else {
+      empty.remove();
+      let next = list.firstChild;
+      for (const item of items) {
+        let row = rows.get(item.id);
+        if (!row) {
+          row = itemRow(item);
+          rows.set(item.id, row);
+        }
+        if (row === next) next = next.nextSibling;
+        else list.insertBefore(row, next);
+      }
+    }
+    renderFooter();
+  }
+
+  function renderFooter() {
     moreButton.hidden = !more;
     if (items.length === 0 && !query) {
       fill(clearArea);
     } else if (confirmingClear) {
       fill(clearArea, h('span', { class: 'small' }, t('clearConfirm')),
         h('button', { class: 'button small danger', id: 'history-clear-yes', onclick: clearAll }, t('clearHistory')),
-        h('button', { class: 'button small', onclick: () => { confirmingClear = false; render(); } }, t('cancel')));
+        h('button', { class: 'button small', onclick: () => { confirmingClear = false; renderFooter(); } }, t('cancel')));
     } else {
-      fill(clearArea, h('button', { class: 'link danger-text', id: 'history-clear', onclick: () => { confirmingClear = true; render(); } }, t('clearHistory')));
+      fill(clearArea, h('button', { class: 'link danger-text', id: 'history-clear', onclick: () => { confirmingClear = true; renderFooter(); } }, t('clearHistory')));
     }
   }
 
@@ -202,14 +263,21 @@ export function historyPanel({ refreshWordsToday }) {
     const item = event.item;
     if (!item || items.some((other) => other.id === item.id)) return;
     if (matches(item, query)) {
-      items = [item, ...items];
-      render();
+      items.unshift(item);
+      const row = itemRow(item);
+      rows.set(item.id, row);
+      empty.remove();
+      list.prepend(row);
+      while (items.length > shown) {
+        drop(items[items.length - 1].id);
+        more = true;
+      }
+      renderFooter();
     }
     refreshWordsToday();
   });
   on('historyRemoved', (event) => {
-    items = items.filter((item) => item.id !== event.id);
-    render();
+    drop(event.id);
     refreshWordsToday();
   });
   on('historyCleared', () => {

@@ -1,14 +1,18 @@
 // Choosing the hold key: the three offered keys, capturing any other, and the caveat of the
 // chosen key. Used by the settings and by the onboarding's key step.
 import { on, request, send } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { store, saveSettings, subscribe } from './store.js';
 import { t } from './texts.js';
 
 const presets = ['fn', 'rightOption', 'rightCommand'];
+// Keys offered but not choosable here: X11 reports no event for fn, so a hold of it is never
+// heard. A stored fn stays stored, and its caveat says why it does nothing.
+const unavailable = new Set(['fn']);
 
 // The caveat each key carries; keys without one are absent.
 const warnings = {
+  fn: 'fnUnheard',
   leftOption: 'shortcuts', leftCommand: 'shortcuts', leftControl: 'shortcuts',
   leftShift: 'shortcuts', rightShift: 'shortcuts',
   f14: 'brightness', f15: 'brightness',
@@ -25,9 +29,11 @@ export function holdKeySection() {
   const root = h('div', { class: 'holdkey' });
   const choices = h('div', { class: 'segmented', role: 'radiogroup' });
   const current = h('div', { class: 'key-current' });
-  const status = h('div', { class: 'key-status', 'aria-live': 'polite' });
+  // In the tree even while empty: a live region that appears with its words is not announced.
+  const status = h('div', { class: 'key-status', role: 'status', 'aria-atomic': 'true' });
   const warning = h('div', { class: 'note note-warn', hidden: true });
   const fnHint = h('div', { class: 'note', hidden: true });
+  const fnReason = h('p', { class: 'muted small key-reason', id: 'fn-reason' }, t('fnUnavailable'));
   let capturing = false;
   let message = null; // { text, kind }
 
@@ -90,15 +96,19 @@ export function holdKeySection() {
       class: 'segment' + (preset === key ? ' selected' : ''),
       role: 'radio', 'aria-checked': preset === key ? 'true' : 'false',
       dataset: { key: preset },
+      disabled: unavailable.has(preset),
+      'aria-disabled': unavailable.has(preset) ? 'true' : null,
+      'aria-describedby': unavailable.has(preset) ? fnReason.id : null,
+      title: unavailable.has(preset) ? t('fnUnavailable') : null,
       onclick: () => choose(preset),
     }, keyName(preset))));
+    fnReason.hidden = unavailable.has(key);
     fill(current, h('span', { class: 'keycap', id: 'hold-key' }, keyName(key)),
       h('span', { class: 'muted' }, t('keyHint')));
     captureButton.textContent = capturing ? t('stopCapture') : t('captureKey');
     captureButton.classList.toggle('live', capturing);
-    status.hidden = !message;
-    status.className = 'key-status' + (message ? ' status-' + message.kind : '');
-    status.textContent = message ? message.text : '';
+    status.className = 'key-status' + (message ? ' status-' + message.kind : ' quiet');
+    setLiveText(status, message ? message.text : '');
     const caveat = warnings[key];
     warning.hidden = !caveat;
     warning.textContent = caveat ? t('warn_' + caveat) : '';
@@ -109,8 +119,10 @@ export function holdKeySection() {
     fnHint.hidden = !showFn;
   }
 
-  subscribe(render);
+  subscribe((changes) => {
+    if ('settings' in changes || 'fnAction' in changes) render();
+  });
   render();
-  root.append(choices, current, h('div', { class: 'row-actions' }, captureButton), status, warning, fnHint);
+  root.append(choices, fnReason, current, h('div', { class: 'row-actions' }, captureButton), status, warning, fnHint);
   return root;
 }

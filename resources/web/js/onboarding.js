@@ -2,10 +2,10 @@
 // cloud consent, done. The step reached is kept in the settings, so the window opens where the
 // user left it.
 import { on, send } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { holdKeySection, keyName } from './holdkey.js';
 import { permissionList, refreshPermissions } from './permissions.js';
-import { adoptSettings, settingsMark, store, saveSettings, subscribe } from './store.js';
+import { adoptSettings, loadState, settingsMark, store, saveSettings, subscribe } from './store.js';
 import { t } from './texts.js';
 
 export const firstStep = 1;
@@ -26,8 +26,11 @@ export function showOnboarding(root, routeStep) {
   const footer = h('footer', { class: 'ob-footer' });
   const holdKey = holdKeySection();
   const permissions = permissionList();
-  const keyTest = h('div', { class: 'key-test', id: 'key-test' });
-  const tryArea = h('div', { class: 'try', id: 'try-result' });
+  // The key test's result is a live region changed in place, so a screen reader announces it.
+  const keyCap = h('span', { class: 'keycap big', 'aria-hidden': 'true' });
+  const keyResult = h('span', { class: 'key-result', role: 'status', 'aria-atomic': 'true' });
+  const keyTest = h('div', { class: 'key-test', id: 'key-test' }, keyCap, keyResult);
+  const tryArea = h('div', { class: 'try', id: 'try-result', 'aria-live': 'polite' });
   const consentArea = h('div', { class: 'consent' });
 
   async function go(target) {
@@ -37,6 +40,8 @@ export function showOnboarding(root, routeStep) {
       await saveSettings({ onboardingStep: target });
       step = target;
       if (step === 2) refreshPermissions();
+      // Whether a tray is there may have changed since the page loaded.
+      if (step === lastStep) loadState().catch(() => {});
     } catch {
       /* the failure toast shows why; the step stays */
     } finally {
@@ -62,10 +67,11 @@ export function showOnboarding(root, routeStep) {
   }
 
   function renderKeyTest() {
-    const key = store.settings ? keyName(store.settings.holdKey) : '';
-    fill(keyTest, h('span', { class: 'keycap big' + (keyDown ? ' down' : '') }, key),
-      h('span', { class: keySeen ? 'ok-text' : 'muted' },
-        keyDown ? t('keyTestDown') : keySeen ? t('keyTestSeen') : t('keyTestIdle')));
+    keyCap.textContent = store.settings ? keyName(store.settings.holdKey) : '';
+    keyCap.classList.toggle('down', keyDown);
+    keyResult.className = 'key-result ' + (keySeen ? 'ok-text' : 'muted');
+    const text = keyDown ? t('keyTestDown') : keySeen ? t('keyTestSeen') : t('keyTestIdle');
+    setLiveText(keyResult, text);
   }
 
   function renderTry() {
@@ -100,6 +106,13 @@ export function showOnboarding(root, routeStep) {
     }
   }
 
+  // The last step says where Talverin lives: in the tray, or, where no tray shows its icon,
+  // in its pill and in the window that starting it again opens.
+  function bodyText() {
+    if (step === lastStep && !store.trayHost) return t('obBody' + step + 'NoTray');
+    return t('obBody' + step);
+  }
+
   function render() {
     fill(nav, Array.from({ length: lastStep }, (_, i) => i + 1).map((n) =>
       h('li', { class: 'ob-nav-item' + (n === step ? ' current' : n < step ? ' done' : '') },
@@ -110,7 +123,7 @@ export function showOnboarding(root, routeStep) {
     fill(body, h('p', { class: 'ob-count muted small', id: 'ob-step', dataset: { step: String(step) } },
       t('obStep', { n: step, total: lastStep })),
     h('h1', { class: 'ob-title' }, t('obTitle' + step)),
-    h('p', { class: 'ob-text' }, t('obBody' + step)),
+    h('p', { class: 'ob-text', id: 'ob-text' }, bodyText()),
     h('div', { class: 'ob-step-content' }, stepContent()),
     finished ? h('p', { class: 'ok-text', id: 'ob-finished' }, t('finished')) : null);
     const back = step > firstStep
@@ -134,6 +147,10 @@ export function showOnboarding(root, routeStep) {
     if (changes.settings || changes.cloudConfigured !== undefined) {
       renderKeyTest();
       renderConsent();
+    }
+    if (changes.trayHost !== undefined) {
+      const text = document.getElementById('ob-text');
+      if (text) text.textContent = bodyText();
     }
   });
 

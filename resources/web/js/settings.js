@@ -1,7 +1,7 @@
 // The settings: every field of the settings record, each change sent as a patch and drawn
 // from the settings the native side answers with.
 import { on, send, request } from './bridge.js';
-import { h, fill } from './dom.js';
+import { h, fill, setLiveText } from './dom.js';
 import { holdKeySection } from './holdkey.js';
 import { store, saveSettings, subscribe, update } from './store.js';
 import { t } from './texts.js';
@@ -113,7 +113,7 @@ function microphoneSection() {
   const select = h('select', { class: 'field', id: 'microphone', onchange: () =>
     save({ microphoneID: select.value === '' ? null : select.value }).then(render) });
   const meter = h('div', { class: 'meter', hidden: true }, h('div', { class: 'meter-fill' }));
-  const reason = h('div', { class: 'small muted', id: 'mic-reason' });
+  const reason = h('div', { class: 'small muted', id: 'mic-reason', 'aria-live': 'polite' });
   let testing = false;
   const button = h('button', { class: 'button', id: 'mic-test', onclick: () => setTest(!testing) });
 
@@ -124,14 +124,14 @@ function microphoneSection() {
       return;
     }
     testing = wanted;
-    if (!wanted) reason.textContent = '';
+    if (!wanted) setLiveText(reason, '');
     render();
   }
   on('micLevel', (event) => {
     if (!testing) return;
     const level = Math.max(0, Math.min(1, Number(event.level) || 0));
     meter.firstChild.style.width = Math.round(level * 100) + '%';
-    reason.textContent = event.reason ? t('mic_' + event.reason) : t('micHearing');
+    setLiveText(reason, event.reason ? t('mic_' + event.reason) : t('micHearing'));
     reason.classList.toggle('warn-text', !!event.reason);
   });
   on('hidden', () => { if (testing) setTest(false); });
@@ -228,7 +228,9 @@ export function settingsPanel() {
     theme.render(settings.theme);
     version.textContent = t('version', { v: store.version });
   }
-  subscribe(render);
+  subscribe((changes) => {
+    if (['settings', 'microphones', 'cloudConfigured', 'version'].some((key) => key in changes)) render();
+  });
   render();
   return panel;
 }

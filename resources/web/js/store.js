@@ -14,6 +14,8 @@ export const store = {
   wordsToday: 0,
   hasNotch: false,
   fnAction: 'unknown',
+  // Whether a tray shows Talverin's icon; without one the pages say where Talverin is instead.
+  trayHost: true,
 };
 
 const subscribers = new Set();
@@ -29,7 +31,11 @@ export function settingsMark() {
 
 // Takes settings from an answer to a command sent when settingsMark() was `mark`.
 export function adoptSettings(settings, mark) {
-  if (settings && mark === settingsEvents) update({ settings });
+  if (settings && mark === settingsEvents && !same(settings, store.settings)) update({ settings });
+}
+
+function same(a, b) {
+  return JSON.stringify(a) === JSON.stringify(b);
 }
 
 export function subscribe(listener) {
@@ -64,7 +70,7 @@ export async function loadState() {
   const state = await send('getState');
   setLang(state.lang);
   adoptSettings(state.settings, mark);
-  update({
+  const fresh = {
     permissions: state.permissions,
     microphones: state.microphones || [],
     version: state.version,
@@ -73,7 +79,15 @@ export async function loadState() {
     wordsToday: state.wordsToday,
     hasNotch: state.hasNotch,
     fnAction: state.fnAction,
-  });
+    trayHost: state.trayHost !== false,
+  };
+  // Only what changed is told: the state is asked for again after every dictation, and views
+  // draw again only for what they show.
+  const changes = {};
+  for (const [key, value] of Object.entries(fresh)) {
+    if (!same(value, store[key])) changes[key] = value;
+  }
+  if (Object.keys(changes).length > 0) update(changes);
   return true;
 }
 

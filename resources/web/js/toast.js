@@ -13,15 +13,25 @@ function ensureArea() {
   return area;
 }
 
+// At most this many toasts are on screen; a new one makes the oldest leave, so the stack never
+// grows over the page.
+export const maxToasts = 3;
+
 // Shows `text`; an error stays until dismissed, any other message ("info", "ok", "warn")
 // leaves by itself.
 export function toast(text, kind = 'info') {
   const item = h('div', { class: `toast toast-${kind}` },
-    h('span', { class: 'toast-text' }, text),
+    h('div', { class: 'toast-text' }, text),
     h('button', { class: 'toast-close', 'aria-label': t('dismiss'), onclick: () => item.remove() }, '×'));
-  ensureArea().append(item);
+  const area = ensureArea();
+  area.append(item);
+  while (area.children.length > maxToasts) area.firstElementChild.remove();
   if (kind !== 'error') setTimeout(() => item.remove(), 4000);
   return item;
 }
 
 onFailure((cmd, text) => toast(t('errorPrefix') + text, 'error'));
+
+// The area is in the page from the start: a screen reader announces a toast added to a live
+// region it already knows, not one that arrives together with its region.
+ensureArea();

@@ -56,6 +56,7 @@ Bridge::Bridge(DefaultsStore& defaults, std::shared_ptr<HistoryStore> history,
     onKeyCapture = [](bool, ViewRole) { return KeyCaptureAnswer::off; };
     fnAction = [] { return Wire::FnAction::unknown; };
     openKeyboardSettings = [] {};
+    hasTrayHost = [] { return true; };
     m_settings = Settings::load(m_defaults, Settings{});
 }
 

@@ -118,6 +118,9 @@ public:
     std::function<KeyCaptureAnswer(bool on, ViewRole role)> onKeyCapture;
     std::function<Wire::FnAction()> fnAction;
     std::function<void()> openKeyboardSettings;
+    // Whether a tray shows the status item. The pages tell a user without one where Talverin
+    // is instead; it reaches them beside the state record as "trayHost". Default true.
+    std::function<bool()> hasTrayHost;
 
     // When set, every pushed event is first appended to `sent`.
     bool recordsEvents = false;

@@ -130,9 +130,16 @@ void Bridge::handle(const Wire::Command& command, ViewRole role, Reply reply) {
     case Kind::keyCapture:
         answer(reply, onKeyCapture(command.on(), role));
         return;
-    case Kind::getState:
-        answer(reply, state());
+    case Kind::getState: {
+        auto object = Wire::object(state());
+        if (!object) {
+            answerError(reply, "encoding failed");
+            return;
+        }
+        (*object)["trayHost"] = hasTrayHost();
+        reply({std::move(*object), std::nullopt});
         return;
+    }
     case Kind::historyClear:
         m_history->clear();
         send(Wire::Event::historyCleared());

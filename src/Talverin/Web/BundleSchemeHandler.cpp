@@ -45,10 +45,27 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     return decoded;
 }
 
+// True when `path` is `folder` itself or lies below it; both are real paths.
+bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    const std::string prefix = folder.string() + (folder == folder.root_path() ? "" : "/");
+    const std::string name = path.string();
+    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The real path of a folder, links resolved, or nothing when it does not exist.
+std::optional<std::filesystem::path> realFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    auto real = std::filesystem::canonical(folder, error);
+    if (error)
+        return std::nullopt;
+    return real;
+}
+
 } // namespace
 
-BundleSchemeHandler::BundleSchemeHandler(std::filesystem::path root)
-    : m_root(std::filesystem::absolute(root).lexically_normal()) {
+BundleSchemeHandler::BundleSchemeHandler(std::filesystem::path root,
+                                         std::optional<std::filesystem::path> resources)
+    : m_root(std::filesystem::absolute(root).lexically_normal()), m_resources(std::move(resources)) {
     // "web/" normalises to "web/" with an empty last part; the prefix check wants "web".
     if (!m_root.has_filename() && m_root.has_parent_path() && m_root != m_root.root_path())
         m_root = m_root.parent_path();
@@ -70,9 +87,30 @@ BundleSchemeHandler::resolve(std::string_view encodedPath) const {
     return file;
 }
 
+// The lexical check keeps a request inside the web folder's name; a link inside the folder may
+// still lead anywhere. The folders are resolved at every request, as the file is: the bundle
+// may be replaced while the program runs, and a folder's real path read once would go stale.
+std::optional<std::filesystem::path>
+BundleSchemeHandler::servedFile(const std::filesystem::path& file) const {
+    std::error_code error;
+    const auto real = std::filesystem::canonical(file, error);
+    if (error)
+        return std::nullopt;
+    const auto root = realFolder(m_root);
+    if (!root)
+        return std::nullopt;
+    if (isInside(real, *root))
+        return real;
+    const auto resources = realFolder(m_resources.value_or(root->parent_path()));
+    if (resources && isInside(real, *resources))
+        return real;
+    return std::nullopt;
+}
+
 Result<BundleSchemeHandler::Response, BundleSchemeHandler::Failure>
 BundleSchemeHandler::respond(std::string_view encodedPath) const {
-    auto file = resolve(encodedPath);
+    auto named = resolve(encodedPath);
+    auto file = named ? servedFile(*named) : std::nullopt;
     std::error_code error;
     if (!file || !std::filesystem::is_regular_file(*file, error))
         return fail(Failure::fileDoesNotExist);
@@ -84,7 +122,8 @@ BundleSchemeHandler::respond(std::string_view encodedPath) const {
     if (stream.bad())
         return fail(Failure::fileDoesNotExist);
     Response response;
-    std::string extension = file->extension().string();
+    // The type follows the name the page asked for, not the name a link leads to.
+    std::string extension = named->extension().string();
     if (!extension.empty())
         extension.erase(0, 1);
     response.mimeType = mime(extension);

@@ -149,6 +149,9 @@ TEST_F(BridgeTest, GetStateGathersEveryCallbackAndTodaysWords) {
     EXPECT_EQ(state["hasNotch"], true);
     EXPECT_EQ(state["fnAction"], "emoji");
     EXPECT_TRUE(state["version"].is_string());
+    EXPECT_EQ(state["trayHost"], true) << "until the shell says otherwise";
+    bridge.hasTrayHost = [] { return false; };
+    EXPECT_EQ((*askOnce(R"({"cmd":"getState"})").value)["trayHost"], false);
 }
 
 // The word rule: trimmed, at most 64 user-perceived characters, new ignoring case.

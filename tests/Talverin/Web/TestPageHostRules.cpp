@@ -2,6 +2,7 @@
 #include "Talverin/Web/LinkPolicy.h"
 #include "Talverin/Web/ThemeScript.h"
 #include "Talverin/Web/WebFixtures.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,66 @@ TEST(BundleSchemeHandlerTest, ServesOnlyReadableFilesInsideTheWebFolder) {
         EXPECT_EQ(response->headers[2],
                   std::make_pair(std::string("Cache-Control"), std::string("no-cache")));
     }
+}
+
+// A bundle laid out as the build tree lays it out: the bundle's entries are links to the
+// sources, and the page folder reaches the fonts through a link of its own. Links that lead out
+// of the bundle are refused, wherever they sit on the way.
+TEST(BundleSchemeHandlerTest, ALinkServesOnlyWhatReallyLiesInTheBundle) {
+    namespace fs = std::filesystem;
+    const test::TempDir temp;
+    const fs::path sources = temp.path() / "sources";
+    const fs::path outside = temp.path() / "outside";
+    for (const fs::path& folder : {sources / "web", sources / "fonts", outside})
+        fs::create_directories(folder);
+    test::writeFile(sources / "web" / "index.html", "<p>page</p>");
+    test::writeFile(sources / "fonts" / "face.woff2", "font");
+    test::writeFile(sources / "Info.json", "{}");
+    test::writeFile(outside / "secret.txt", "secret");
+    fs::create_directory_symlink("../fonts", sources / "web" / "fonts");
+    fs::create_symlink(outside / "secret.txt", sources / "web" / "leak.png");
+    fs::create_symlink("../../outside/secret.txt", sources / "web" / "relative-leak.txt");
+    fs::create_directory_symlink(outside, sources / "web" / "away");
+    fs::create_symlink(sources / "web" / "leak.png", sources / "web" / "chain.txt");
+    fs::create_symlink(sources / "web" / "index.html", sources / "web" / "home.html");
+    const fs::path bundle = temp.path() / "build" / "share" / "talverin";
+    fs::create_directories(bundle);
+    fs::create_directory_symlink(sources / "web", bundle / "web");
+    fs::create_directory_symlink(sources / "fonts", bundle / "fonts");
+
+    struct Case {
+        std::string path;
+        std::optional<std::string> body; // none: the request fails
+    };
+    const Case cases[] = {
+        {"/index.html", "<p>page</p>"},
+        {"/fonts/face.woff2", "font"},
+        {"/home.html", "<p>page</p>"},
+        {"/fonts/../index.html", "<p>page</p>"},
+        {"/fonts/../Info.json", std::nullopt}, // ".." goes by the name, not by the link
+        {"/leak.png", std::nullopt},
+        {"/relative-leak.txt", std::nullopt},
+        {"/away/secret.txt", std::nullopt},
+        {"/chain.txt", std::nullopt},
+    };
+    for (const fs::path& root : {bundle / "web", sources / "web"}) {
+        const BundleSchemeHandler handler(root);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(root.string() + " " + c.path);
+            const auto response = handler.respond(c.path);
+            ASSERT_EQ(response.ok(), c.body.has_value());
+            if (response.ok())
+                EXPECT_EQ(response->body, *c.body);
+        }
+    }
+    // The type is the one of the name asked for.
+    EXPECT_EQ(BundleSchemeHandler(bundle / "web").respond("/fonts/face.woff2")->mimeType,
+              "font/woff2");
+
+    // Resources named elsewhere replace the folder that holds the page folder.
+    const BundleSchemeHandler strict(bundle / "web", outside);
+    EXPECT_FALSE(strict.respond("/fonts/face.woff2").ok());
+    EXPECT_EQ(strict.respond("/leak.png")->body, "secret");
 }
 
 TEST(BundleSchemeHandlerTest, MimeTypesIgnoreCase) {

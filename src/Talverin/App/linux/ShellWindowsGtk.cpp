@@ -213,6 +213,8 @@ ShellWindowsGtk::~ShellWindowsGtk() {
 
 void ShellWindowsGtk::install(Bridge& bridge) {
     m_bridge = &bridge;
+    // Without a StatusNotifierItem host the pages say where Talverin is instead of the tray.
+    bridge.hasTrayHost = [this] { return m_statusItem && m_statusItem->isRegistered(); };
     if (m_bus) {
         m_statusItem = std::make_unique<StatusItemSni>(m_bus, menuTexts());
         m_statusItem->onActivate = [this](int x, int y) { activate(x, y); };

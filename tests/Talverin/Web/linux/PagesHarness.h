@@ -189,7 +189,7 @@ protected:
     }
     std::string text(const std::string& selector) {
         return run("const e = document.querySelector(" + quoted(selector) +
-                   "); return e ? e.innerText : 'missing';");
+                   "); return e ? e.innerText.trim() : 'missing';");
     }
     // The texts of the toasts on screen, joined by "|".
     std::string toasts() {
@@ -245,7 +245,9 @@ protected:
     }
 
     TempDir temp; // HOME too: the history and WebKit's caches live there
-    PrivateXServer xserver;
+    // Large enough that the whole of the onboarding window and of the popover is on screen, so
+    // that the X server holds every pixel of them.
+    PrivateXServer xserver{"1024x768x24"};
     RealTimeLoop loop;
     DefaultsStoreMemory defaults;
     std::shared_ptr<HistoryStore> history;

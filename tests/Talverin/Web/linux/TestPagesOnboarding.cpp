@@ -35,7 +35,7 @@ TEST_F(Onboarding, FromTheFirstStepToDone) {
     EXPECT_TRUE(waitFor("document.querySelector('.keycap.big.down')"));
     keyTap.sendHoldKeyChange(false);
     EXPECT_EQ(
-        waitForText("document.querySelector('#key-test .ok-text').innerText", "The key works"),
+        waitForText("document.querySelector('#key-test .ok-text').innerText.trim()", "The key works"),
         "The key works");
     // A key captured here becomes the hold key.
     click("#capture-key");
@@ -98,6 +98,44 @@ INSTANTIATE_TEST_SUITE_P(
                     Opening{"onboarding", 0, "1"}, Opening{"onboarding?step=9", 5, "5"}),
     [](const auto& info) {
         return "route" + std::to_string(info.index) + "_kept" + std::to_string(info.param.kept);
+    });
+
+// The last step says where Talverin is: in the tray, or in its pill when no tray shows its icon.
+// The tray is asked for again when the step is reached, since it may come or go meanwhile.
+struct Ending {
+    const char* lang;
+    bool trayHost;
+    const char* says;
+};
+
+void PrintTo(const Ending& c, std::ostream* out) {
+    *out << c.lang << (c.trayHost ? " with a tray" : " without a tray");
+}
+
+class OnboardingEnding : public test::PagesHarness, public testing::WithParamInterface<Ending> {};
+
+TEST_P(OnboardingEnding, SaysWhereTalverinLives) {
+    setenv("LANGUAGE", GetParam().lang, 1);
+    bool trayHost = !GetParam().trayHost;
+    makeBridge().hasTrayHost = [&trayHost] { return trayHost; };
+    show("onboarding?step=5", Bridge::ViewRole::onboarding);
+    EXPECT_EQ(waitForText(shownStep, "5"), "5");
+    trayHost = GetParam().trayHost;
+    click("#ob-next");
+    EXPECT_EQ(waitForText(shownStep, "6"), "6");
+    EXPECT_TRUE(waitFor("document.getElementById('ob-text').innerText.includes(" +
+                        quoted(GetParam().says) + ")"))
+        << text("#ob-text");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trays, OnboardingEnding,
+    testing::Values(Ending{"en", true, "lives in the tray"},
+                    Ending{"en", false, "lives in its pill on the screen. Start Talverin again"},
+                    Ending{"ru", true, "живёт в трее"},
+                    Ending{"ru", false, "живёт в своей пилюле на экране"}),
+    [](const auto& info) {
+        return std::string(info.param.lang) + (info.param.trayHost ? "_tray" : "_noTray");
     });
 
 TEST_F(Onboarding, AStepThatCannotBeKeptIsNotLeft) {
