@@ -10,6 +10,7 @@
 #include "Talverin/Dictation/linux/LanguageRecognizingCld2.h"
 #include "Talverin/App/linux/LiveAudio.h"
 #include "TalverinAudio/AudioDevices.h"
+#include "TalverinAudio/linux/PulseConnection.h"
 #include "TalverinCloud/SecretStoreNull.h"
 #include "TalverinCloud/linux/CloudLinux.h"
 #include "TalverinCloud/linux/HttpTransportCurl.h"
@@ -112,6 +113,16 @@ std::optional<std::string> probeSoundServer() {
         Wire::PermissionState::granted)
         return "no sound server";
     return std::nullopt;
+}
+
+// The microphone check reads the connection that the audio services hold; it opens none.
+MicrophoneAccessPulse::LinkReader microphoneLink() {
+    return [connection = PulseConnection::shared()](double seconds) {
+        if (seconds > 0)
+            connection->waitReady(PulseConnection::deadlineIn(seconds));
+        const PulseConnection::ServerStatus status = connection->status();
+        return MicrophoneAccessPulse::Link{status.ready, status.error, status.unanswered};
+    };
 }
 
 std::optional<std::string> probeSpeechModel() {
@@ -285,7 +296,7 @@ LiveParts LiveSystem::parts() {
         if (m_facilities.soundServer)
             microphone = std::make_shared<MicrophoneAccessNull>(*m_facilities.soundServer);
         else
-            microphone = std::make_shared<MicrophoneAccessPulse>(m_accessibilityCenter);
+            microphone = std::make_shared<MicrophoneAccessPulse>(microphoneLink());
         auto reader = std::make_shared<SystemPermissions>(m_trust, microphone);
         return std::make_shared<PermissionsMonitor>(
             reader, PermissionsMonitor::fastPoll, PermissionsMonitor::slowPoll,
