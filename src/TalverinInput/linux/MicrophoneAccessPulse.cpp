@@ -54,7 +54,7 @@ PermissionState MicrophoneAccessPulse::state() {
         std::lock_guard lock(m_mutex);
         first = !m_last;
     }
-    return answer(m_link(first ? connectTimeout : 0));
+    return answer(m_link(first ? firstAnswerTimeout : 0));
 }
 
 PermissionState MicrophoneAccessPulse::check() {

@@ -20,6 +20,10 @@ namespace talverin {
 class MicrophoneAccessPulse final : public MicrophoneAccess {
 public:
     static constexpr double connectTimeout = 1.0;
+    // The launch found a server moments before the first question; a connection still being
+    // made to it on a busy machine is waited for this long rather than read as undecided, which
+    // would send an onboarded user back to the onboarding.
+    static constexpr double firstAnswerTimeout = 5.0;
 
     // The application's connection to the sound server as the check reads it.
     struct Link {
@@ -33,8 +37,8 @@ public:
 
     explicit MicrophoneAccessPulse(LinkReader link);
 
-    // Any thread. The first call waits up to connectTimeout for a connection being made; later
-    // calls never wait.
+    // Any thread. The first call waits up to firstAnswerTimeout for a connection being made;
+    // later calls never wait.
     Wire::PermissionState state() override;
     // Any thread but the main one. Waits up to connectTimeout for a connection being made.
     Wire::PermissionState check() override;
