@@ -135,6 +135,28 @@ void DefaultsStoreFile::load() {
         return;
     }
     m_values = std::move(parsed).value();
+    m_loadedBytes = std::move(read.bytes);
+}
+
+Result<std::string, DefaultsBackupError> DefaultsStoreFile::keepOriginal() {
+    std::lock_guard writing(m_writeMutex);
+    if (m_keptName)
+        return *m_keptName;
+    if (!m_mayWrite)
+        return fail(DefaultsBackupError::NotWritten, "the file is not written to in this run");
+    // No file was loaded: there is nothing the user had that could be lost.
+    if (m_loadedBytes.empty())
+        return std::string();
+    const PrivateFile::Aside copy = PrivateFile::keepCopy(m_file, m_loadedBytes);
+    if (copy.error != 0) {
+        // The file is all that holds the dropped values: never write over it.
+        m_mayWrite = false;
+        return fail(DefaultsBackupError::NotWritten, errnoText(copy.error));
+    }
+    m_keptName = copy.path.filename().string();
+    m_loadedBytes.clear();
+    m_loadedBytes.shrink_to_fit();
+    return *m_keptName;
 }
 
 void DefaultsStoreFile::removeLeftoverTempFiles() const {

@@ -2,6 +2,7 @@
 
 #include "Runtime/Result.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,10 @@
 #include <nlohmann/json.hpp>
 
 namespace talverin {
+
+enum class DefaultsBackupError {
+    NotWritten, // no copy could be made; the message says why
+};
 
 // The user defaults: one loose JSON value per key. Every member may be called from any thread.
 class DefaultsStore {
@@ -28,6 +33,11 @@ public:
     virtual void set(const std::string& key, nlohmann::json value) = 0;
     // Removes the key's value, if it has one.
     virtual void remove(const std::string& key) = 0;
+    // Called before a value that was read from the store is dropped. A store with a file keeps
+    // that file as it was loaded, beside it under a name no earlier copy has, and answers the
+    // copy's name (the same one again on a later call); when no copy can be made it answers
+    // why, and from then on never writes over the file. A store without a file answers "".
+    virtual Result<std::string, DefaultsBackupError> keepOriginal() { return std::string(); }
 };
 
 // Held in memory only; for tests and for the command-line modes.
@@ -70,6 +80,8 @@ public:
     bool contains(const std::string& key) const override;
     void set(const std::string& key, nlohmann::json value) override;
     void remove(const std::string& key) override;
+    // The copy is named like a file that is set aside: defaults.corrupt-<UTC time>[-n].json.
+    Result<std::string, DefaultsBackupError> keepOriginal() override;
 
     // Receives each log line, on the thread that caused it. Replace it only before the store
     // is shared with other threads.
@@ -94,9 +106,13 @@ private:
     // Every change counts up m_generation; m_savedGeneration is the last one known on disk.
     std::uint64_t m_generation = 0;
     std::uint64_t m_savedGeneration = 0;
-    // False when the file could not be read, or was corrupt and could not be set aside: it
-    // must not be overwritten.
-    bool m_mayWrite = true;
+    // The bytes of the file as it was loaded, until keepOriginal has kept them (guarded by
+    // m_writeMutex, as is m_keptName).
+    std::string m_loadedBytes;
+    std::optional<std::string> m_keptName;
+    // False when the file could not be read, or was corrupt and could not be set aside, or its
+    // original could not be kept: it must not be overwritten.
+    std::atomic<bool> m_mayWrite = true;
 };
 
 } // namespace talverin

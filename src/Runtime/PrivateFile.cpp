@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 namespace talverin {
 namespace {
@@ -42,6 +43,33 @@ std::string utcStamp(WallTime time) {
 } // namespace
 
 PrivateFile::Aside PrivateFile::setAside(const std::filesystem::path& file) {
+    return underFreeName(file, [&file](const std::filesystem::path& target) {
+        return moveWithoutReplacing(file, target);
+    });
+}
+
+PrivateFile::Aside PrivateFile::keepCopy(const std::filesystem::path& file,
+                                         std::string_view bytes) {
+    // The copy is whole on disk under a temporary name first, then takes a free name: a crash
+    // leaves either no copy or a whole one, and an earlier copy is never replaced. The name is
+    // one removeLeftovers knows, should a crash leave it behind.
+    std::filesystem::path temporary = file;
+    temporary.replace_filename(file.filename().string() + ".tmp.copy");
+    if (const int error = replace(temporary, bytes); error != 0)
+        return Aside{{}, error};
+    Aside aside = underFreeName(file, [&temporary](const std::filesystem::path& target) {
+        return moveWithoutReplacing(temporary, target);
+    });
+    if (aside.error != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    }
+    return aside;
+}
+
+PrivateFile::Aside
+PrivateFile::underFreeName(const std::filesystem::path& file,
+                           const std::function<int(const std::filesystem::path&)>& move) {
     // The time says which copy came when; a number follows when a second one comes within
     // the same second.
     const std::string stem = file.stem().string() + ".corrupt-" + utcStamp(wallClock());
@@ -51,7 +79,7 @@ PrivateFile::Aside PrivateFile::setAside(const std::filesystem::path& file) {
         aside.path = file;
         aside.path.replace_filename(stem + (n > 1 ? "-" + std::to_string(n) : "") +
                                     file.extension().string());
-        aside.error = moveWithoutReplacing(file, aside.path);
+        aside.error = move(aside.path);
     }
     if (aside.error != 0)
         aside.path.clear();

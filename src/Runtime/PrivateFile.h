@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,11 @@ public:
     // file stays where it is and error says why.
     static Aside setAside(const std::filesystem::path& file);
 
+    // Writes the bytes beside the file under the name setAside would give it, never replacing
+    // anything there: a copy of a file that is still in use (and will be rewritten) before
+    // part of what it held is dropped. The file itself is left as it is.
+    static Aside keepCopy(const std::filesystem::path& file, std::string_view bytes);
+
     // Moves the file to `target` in the same folder unless something is already there: never
     // replaces, answering EEXIST instead, so that an earlier copy the user may need survives.
     static int moveWithoutReplacing(const std::filesystem::path& file,
@@ -56,6 +62,11 @@ public:
 
     // The errno value as its symbolic name and number, such as "ENOSPC 28".
     static std::string describe(int error);
+
+private:
+    // Tries the names of setAside in turn with `move`, which answers EEXIST for a taken name.
+    static Aside underFreeName(const std::filesystem::path& file,
+                               const std::function<int(const std::filesystem::path&)>& move);
 };
 
 } // namespace talverin

@@ -96,8 +96,11 @@ struct Settings {
     nlohmann::json json() const;
 
     // The base with what is stored under defaultsKey applied to it as a patch. Nothing stored,
-    // or something that is not a dictionary, gives the base unchanged. Never fails.
-    static Settings load(const DefaultsStore& store, Settings base);
+    // or something that is not a dictionary, gives the base unchanged. Never fails. When any
+    // stored value has to be dropped (a wrong type, a key the record does not know, the record
+    // itself not a dictionary), the store keeps its original first, one line names what was
+    // dropped, and the record as read is saved at once.
+    static Settings load(DefaultsStore& store, Settings base);
     // Writes plist() under defaultsKey, replacing what was there.
     void save(DefaultsStore& store) const;
 

@@ -3,8 +3,10 @@
 #include "TalverinCore/Settings.h"
 
 #include "Runtime/DefaultsStore.h"
+#include "TalverinCore/CoreLog.h"
 #include "TalverinCore/EnumTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -61,6 +63,90 @@ void readKey(const nlohmann::json& dictionary, const char* key, std::optional<T>
     auto it = dictionary.find(key);
     if (it != dictionary.end())
         field = read(*it);
+}
+
+// Whether every part of a stored value reads in the accepted form, so that nothing of it is
+// dropped on the way into the record. Only a missing "to" in a rule is no loss: such a rule
+// deletes its phrase.
+template <typename E> bool wholeEnum(const nlohmann::json& value) {
+    return looseEnum<E>(value).has_value();
+}
+
+bool wholeStrings(const nlohmann::json& value) {
+    return value.is_array() &&
+           std::all_of(value.begin(), value.end(), [](const auto& e) { return e.is_string(); });
+}
+
+bool wholeReplacements(const nlohmann::json& value) {
+    return value.is_array() && std::all_of(value.begin(), value.end(), [](const auto& rule) {
+               if (!rule.is_object())
+                   return false;
+               auto from = rule.find("from");
+               auto to = rule.find("to");
+               return from != rule.end() && from->is_string() &&
+                      (to == rule.end() || to->is_string());
+           });
+}
+
+bool wholeMicrophoneID(const nlohmann::json& value) {
+    return looseMicrophoneID(value).has_value();
+}
+bool wholeBool(const nlohmann::json& value) {
+    return Settings::Patch::boolValue(value).has_value();
+}
+bool wholeInt(const nlohmann::json& value) {
+    return Settings::Patch::intValue(value).has_value();
+}
+
+struct StoredKey {
+    std::string_view name;
+    bool (*whole)(const nlohmann::json&);
+};
+
+constexpr StoredKey storedKeys[] = {
+    {"holdKey", wholeEnum<HoldKey>},
+    {"languages", wholeStrings},
+    {"textMode", wholeEnum<TextMode>},
+    {"words", wholeStrings},
+    {"replacements", wholeReplacements},
+    {"microphoneID", wholeMicrophoneID},
+    {"sounds", wholeBool},
+    {"duckMusic", wholeBool},
+    {"theme", wholeEnum<ThemeSetting>},
+    {"sendContext", wholeBool},
+    {"onboarded", wholeBool},
+    {"cloudConsent", wholeBool},
+    {"pillSpot", wholeEnum<PillSpot>},
+    {"pillIdle", wholeBool},
+    {"onboardingStep", wholeInt},
+};
+
+// The stored keys that lose all or part of their value on the way into the record, in the
+// record's order; a key the record does not know is lost too. A stored value that is no
+// dictionary is lost whole.
+std::vector<std::string> droppedValues(const nlohmann::json& stored) {
+    if (!stored.is_object())
+        return {"the whole record: " + std::string(stored.type_name()) + ", not a dictionary"};
+    std::vector<std::string> dropped;
+    for (const StoredKey& key : storedKeys) {
+        auto value = stored.find(key.name);
+        if (value != stored.end() && !key.whole(*value))
+            dropped.emplace_back(key.name);
+    }
+    for (const auto& [name, value] : stored.items()) {
+        const bool known = std::any_of(std::begin(storedKeys), std::end(storedKeys),
+                                       [&name](const StoredKey& key) { return key.name == name; });
+        if (!known)
+            dropped.push_back(name);
+    }
+    return dropped;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
 }
 
 } // namespace
@@ -143,10 +229,29 @@ nlohmann::json Settings::json() const {
     return record;
 }
 
-Settings Settings::load(const DefaultsStore& store, Settings base) {
+Settings Settings::load(DefaultsStore& store, Settings base) {
     // The store hands out a copy, so a reader cannot change the stored record by accident.
-    if (auto stored = store.get(std::string(defaultsKey)); stored && stored->is_object())
+    const auto stored = store.get(std::string(defaultsKey));
+    if (!stored)
+        return base;
+    if (stored->is_object())
         base.apply(Patch::fromDictionary(*stored));
+    const std::vector<std::string> dropped = droppedValues(*stored);
+    if (dropped.empty())
+        return base;
+    // The next save would write over what was dropped: the original is kept first, and the
+    // record is written back at once, so that a later launch neither drops nor keeps it again.
+    auto kept = store.keepOriginal();
+    std::string line = "Defaults: dropped stored settings that do not read (" + joined(dropped) +
+                       ")" + (stored->is_object() ? "; every other value is kept" : "");
+    if (!kept)
+        line +=
+            "; the original could not be kept (" + kept.message() + "): changes will not be saved";
+    else if (!kept->empty())
+        line += "; the original is set aside as " + *kept;
+    CoreLog::write(line);
+    if (kept)
+        base.save(store);
     return base;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,13 @@ struct DraftTranscript {
         std::string frozen;
         // The segment's latest text, its words joined by single spaces.
         std::string current;
+        // Where each frozen utterance starts, counted in words of `frozen`.
+        std::vector<std::size_t> utteranceStarts;
 
-        bool operator==(const Part&) const = default;
+        // Equal when they read the same; where the utterances start is only bookkeeping.
+        bool operator==(const Part& other) const {
+            return frozen == other.frozen && current == other.current;
+        }
     };
 
     std::vector<Part> parts;

@@ -27,26 +27,33 @@ RecognizerDraftEngine::begin(const std::vector<std::string>& contextualStrings,
                                    // has no one to go to.
                                    if (auto queue = callbacks.lock())
                                        queue->async([onEvent, report = std::move(report)] {
-                                           if (auto event = eventOf(report))
-                                               onEvent(std::move(*event));
+                                           for (DraftEvent& event : eventsOf(report))
+                                               onEvent(std::move(event));
                                        });
                                });
 }
 
-std::optional<DraftEvent> RecognizerDraftEngine::eventOf(const RecognitionReport& report) {
+std::vector<DraftEvent> RecognizerDraftEngine::eventsOf(const RecognitionReport& report) {
+    std::vector<DraftEvent> events;
     if (report.result) {
         const RecognitionResult& result = *report.result;
-        if (!result.isFinal)
-            return DraftEvent::partial(result.text);
-        const auto& confidences = result.segmentConfidences;
-        bool confident =
-            !confidences.empty() && std::all_of(confidences.begin(), confidences.end(),
-                                                [](float c) { return c >= confidentSegment; });
-        return DraftEvent::final(result.text, confident);
+        if (result.isFinal) {
+            const auto& confidences = result.segmentConfidences;
+            const bool confident =
+                !confidences.empty() && std::all_of(confidences.begin(), confidences.end(),
+                                                    [](float c) { return c >= confidentSegment; });
+            // The segment is complete: an error that came with it changes nothing.
+            events.push_back(DraftEvent::final(result.text, confident));
+            return events;
+        }
+        events.push_back(DraftEvent::partial(result.text));
     }
+    // An error after an interim text still ends the segment: without it the session would
+    // wait for a final that never comes.
     if (report.error)
-        return DraftEvent::failed(report.error->domain + " " + std::to_string(report.error->code));
-    return std::nullopt;
+        events.push_back(
+            DraftEvent::failed(report.error->domain + " " + std::to_string(report.error->code)));
+    return events;
 }
 
 } // namespace talverin

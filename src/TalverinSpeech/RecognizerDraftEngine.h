@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talverin {
 
@@ -26,9 +27,9 @@ public:
     std::unique_ptr<DraftChannel> begin(const std::vector<std::string>& contextualStrings,
                                         std::function<void(DraftEvent)> onEvent) override;
 
-    // The event a report stands for, none for a report that carries nothing. A final result
-    // wins over an error reported with it.
-    static std::optional<DraftEvent> eventOf(const RecognitionReport& report);
+    // The events a report stands for, in order, none for a report that carries nothing. A final
+    // result wins over an error reported with it; an interim one is followed by the failure.
+    static std::vector<DraftEvent> eventsOf(const RecognitionReport& report);
 
 private:
     std::string m_localeId;

@@ -2,10 +2,14 @@
 #include "TalverinCore/SettingsCoding.h"
 
 #include "Runtime/DefaultsStore.h"
+#include "Runtime/VirtualWorld.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -232,6 +236,132 @@ TEST(SettingsStorage, SavedRecordsComeBackEqualThroughTheFileStore) {
         EXPECT_EQ(reopened.get("settings")->contains("microphoneID"),
                   saved.microphoneID.has_value());
     }
+}
+
+// A stored record that loses any value on the way in is treated like a file that does not
+// read: its original is kept beside it under a name of its own, one line names what was lost,
+// and every value that did read stays.
+struct IllTypedCase {
+    const char* name;
+    const char* settings; // the stored record, as JSON
+    const char* said;     // what the log line says was dropped and kept
+    std::function<void(Settings&)> kept;
+};
+
+void PrintTo(const IllTypedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class IllTypedRecord : public testing::TestWithParam<IllTypedCase> {
+protected:
+    void SetUp() override { std::filesystem::create_directories(file().parent_path()); }
+
+    std::filesystem::path file() const { return dir.configHome() / "Talverin" / "defaults.json"; }
+    std::filesystem::path copy() const {
+        return dir.configHome() / "Talverin" / "defaults.corrupt-20260610T232805Z.json";
+    }
+
+    test::TempDir dir;
+    VirtualWorld world;
+};
+
+const IllTypedCase illTypedCases[] = {
+    {"WrongScalars", R"({"onboarded": "yes", "holdKey": 5, "sounds": false, "pillSpot": "tl"})",
+     "(holdKey, onboarded); every other value is kept",
+     [](Settings& s) {
+         s.sounds = false;
+         s.pillSpot = PillSpot::topLeft;
+     }},
+    {"ListInPlaceOfTheRecord", R"([{"onboarded": true}])",
+     "(the whole record: array, not a dictionary)", [](Settings&) {}},
+    {"ElementsOfAList", R"({"onboarded": true, "words": ["Foo", 3, "Bar"], "languages": "en"})",
+     "(languages, words); every other value is kept",
+     [](Settings& s) {
+         s.onboarded = true;
+         s.words = {"Foo", "Bar"};
+     }},
+    {"RuleWithAnIllTypedTarget",
+     R"({"onboarded": true, "replacements": [{"from": "um", "to": 5}, {"from": "er"}]})",
+     "(replacements); every other value is kept",
+     [](Settings& s) {
+         s.onboarded = true;
+         s.replacements = {{"um", ""}, {"er", ""}};
+     }},
+    {"UnknownKeyAndStepAsText", R"({"onboarded": true, "onboardingStep": "3", "laterKey": 1})",
+     "(onboardingStep, laterKey); every other value is kept",
+     [](Settings& s) { s.onboarded = true; }},
+};
+
+TEST_P(IllTypedRecord, KeepsTheOriginalNamesTheDroppedKeysAndEveryValidValue) {
+    const IllTypedCase& c = GetParam();
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085))); // 2026-06-10 23:28:05 UTC
+    const std::string original =
+        std::string(R"({"other": [1, 2], "settings": )") + c.settings + "}";
+    test::writeFile(file(), original);
+    Settings expected;
+    c.kept(expected);
+
+    test::LogLines log;
+    {
+        DefaultsStoreFile store(file());
+        EXPECT_EQ(Settings::load(store, Settings{}), expected);
+    }
+    EXPECT_EQ(log.take(),
+              std::vector<std::string>{"Defaults: dropped stored settings that do not read " +
+                                       std::string(c.said) +
+                                       "; the original is set aside as "
+                                       "defaults.corrupt-20260610T232805Z.json"});
+    EXPECT_EQ(test::readFile(copy()), original);
+
+    // The record was written back as read, with the other keys of the file: the next launch
+    // loads the same settings without a word and makes no second copy.
+    DefaultsStoreFile reopened(file());
+    EXPECT_EQ(reopened.get("other"), json({1, 2}));
+    EXPECT_EQ(Settings::load(reopened, Settings{}), expected);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file().parent_path()),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, IllTypedRecord, testing::ValuesIn(illTypedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(IllTypedRecord, AWellTypedRecordLeavesTheFileAsItIs) {
+    const std::string original =
+        R"({"settings": {"onboarded": true, "onboardingStep": 3.0, "microphoneID": null, "words": []}})";
+    test::writeFile(file(), original);
+    test::LogLines log;
+    DefaultsStoreFile store(file());
+    EXPECT_TRUE(Settings::load(store, Settings{}).onboarded);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(test::readFile(file()), original);
+    EXPECT_FALSE(std::filesystem::exists(copy()));
+}
+
+// With every name for the copy taken, the file is all that holds the dropped values: no save
+// of this run may replace it.
+TEST_F(IllTypedRecord, AnOriginalThatCannotBeKeptIsNeverWrittenOver) {
+    world.setWallClock(WallTime(std::chrono::seconds(1'781'134'085)));
+    test::writeFile(copy(), "taken");
+    for (int n = 2; n <= 1000; ++n)
+        test::writeFile(file().parent_path() /
+                            ("defaults.corrupt-20260610T232805Z-" + std::to_string(n) + ".json"),
+                        "taken");
+    const std::string original = R"({"settings": {"onboarded": "yes", "sounds": false}})";
+    test::writeFile(file(), original);
+
+    test::LogLines log;
+    DefaultsStoreFile store(file());
+    Settings loaded = Settings::load(store, Settings{});
+    EXPECT_FALSE(loaded.sounds);
+    loaded.apply(Settings::Patch{.onboarded = true});
+    loaded.save(store);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
+                               "Defaults: dropped stored settings that do not read (onboarded); "
+                               "every other value is kept; the original could not be kept (File "
+                               "exists): changes will not be saved"});
+    EXPECT_EQ(test::readFile(file()), original);
 }
 
 } // namespace

@@ -66,11 +66,32 @@ TEST(DraftTranscript, MergesReportsForBothKindsOfRecogniser) {
          {{0, "one two three four"}, {0, "five six"}, {0, "five six seven eight"}, {0, "nine"}},
          "one two three four five six seven eight nine",
          "nine"},
-        // An unstable early partial of a whole-utterance recogniser is not a new utterance.
+        // An unstable early partial looks like a restart; the report after it revises the
+        // frozen words, and stands for them.
         {"an early re-guess",
          {{0, "the cat sat on the"}, {0, "a"}, {0, "the cat sat on a mat"}},
-         "the cat sat on the the cat sat on a mat",
+         "the cat sat on a mat",
          "the cat sat on a mat"},
+        {"a final that revises a frozen word",
+         {{0, "so I went to the store and"}, {0, "then"}, {0, "So I went to a store, and then."}},
+         "So I went to a store, and then.",
+         "So I went to a store, and then."},
+        {"a final that drops a frozen word",
+         {{0, "so I went to the store and"}, {0, "then"}, {0, "so I went to store and then"}},
+         "so I went to store and then",
+         "so I went to store and then"},
+        {"a final that repeats only the latest utterance",
+         {{0, "one two three four"},
+          {0, "five six"},
+          {0, "five six seven eight"},
+          {0, "nine"},
+          {0, "Five six seven eight nine."}},
+         "one two three four Five six seven eight nine.",
+         "Five six seven eight nine."},
+        {"a new utterance that shares a few words is no repeat",
+         {{0, "we went to the park"}, {0, "and"}, {0, "and then we went home"}},
+         "we went to the park and then we went home",
+         "and then we went home"},
         {"segments join in order", {{1, "world"}, {0, "hello"}}, "hello world", "hello world"},
         {"Chinese segments join without a space",
          {{0, "你好"}, {1, "世界"}},
@@ -93,7 +114,8 @@ TEST(DraftTranscript, ALaterSegmentMakesEmptyPartsBeforeIt) {
 
     transcript.update(0, "so I went to the store and");
     transcript.update(0, "then");
-    EXPECT_EQ(transcript.parts[0], (DraftTranscript::Part{"so I went to the store and", "then"}));
+    EXPECT_EQ(transcript.parts[0].frozen, "so I went to the store and");
+    EXPECT_EQ(transcript.parts[0].current, "then");
     EXPECT_EQ(transcript.text(), "so I went to the store and then third");
 }
 

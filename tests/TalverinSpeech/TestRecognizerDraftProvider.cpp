@@ -155,31 +155,44 @@ TEST_F(RecognizerDraftProviderTest, ReportsBecomeEventsOnTheResultQueue) {
     EXPECT_TRUE(events.empty()) << "events go through the result queue";
     world.runUntilIdle();
     EXPECT_EQ(events, std::vector<DraftEvent>{DraftEvent::partial("hello")});
+
+    // A recogniser that gives up mid-utterance reports its last interim text with the error:
+    // the session hears both, the failure last.
+    task->report(
+        {RecognitionResult{"hello there", false, {}}, RecognitionError{"pocketsphinx", 3}});
+    world.runUntilIdle();
+    EXPECT_EQ(events, (std::vector<DraftEvent>{DraftEvent::partial("hello"),
+                                               DraftEvent::partial("hello there"),
+                                               DraftEvent::failed("pocketsphinx 3")}));
 }
 
-TEST(RecognizerDraftEngine, ConfidenceNeedsEverySegmentAtThreeQuarters) {
+TEST(RecognizerDraftEngine, ReportsBecomeEventsAndConfidenceNeedsEverySegmentAtThreeQuarters) {
+    using Events = std::vector<DraftEvent>;
     struct Case {
         RecognitionReport report;
-        std::optional<DraftEvent> expected;
+        Events expected;
     };
     auto finalWith = [](std::vector<float> confidences) {
         return RecognitionReport{RecognitionResult{"Hi.", true, std::move(confidences)}, {}};
     };
     const Case cases[] = {
-        {finalWith({}), DraftEvent::final("Hi.", false)},
-        {finalWith({0.9f, 0.8f, 0.74f}), DraftEvent::final("Hi.", false)},
-        {finalWith({0.74f, 0.9f}), DraftEvent::final("Hi.", false)},
-        {finalWith({0.75f, 0.75f}), DraftEvent::final("Hi.", true)},
-        {finalWith({1.0f}), DraftEvent::final("Hi.", true)},
-        {{RecognitionResult{"Hi", false, {}}, {}}, DraftEvent::partial("Hi")},
+        {finalWith({}), {DraftEvent::final("Hi.", false)}},
+        {finalWith({0.9f, 0.8f, 0.74f}), {DraftEvent::final("Hi.", false)}},
+        {finalWith({0.74f, 0.9f}), {DraftEvent::final("Hi.", false)}},
+        {finalWith({0.75f, 0.75f}), {DraftEvent::final("Hi.", true)}},
+        {finalWith({1.0f}), {DraftEvent::final("Hi.", true)}},
+        {{RecognitionResult{"Hi", false, {}}, {}}, {DraftEvent::partial("Hi")}},
         {{{}, RecognitionError{"kAFAssistantErrorDomain", 1110}},
-         DraftEvent::failed("kAFAssistantErrorDomain 1110")},
+         {DraftEvent::failed("kAFAssistantErrorDomain 1110")}},
         {{RecognitionResult{"Hi.", true, {0.8f}}, RecognitionError{"x", 1}},
-         DraftEvent::final("Hi.", true)},
-        {{}, std::nullopt},
+         {DraftEvent::final("Hi.", true)}},
+        // An interim text that comes with an error: the text, then the failure.
+        {{RecognitionResult{"Hi", false, {}}, RecognitionError{"x", 1}},
+         {DraftEvent::partial("Hi"), DraftEvent::failed("x 1")}},
+        {{}, {}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(RecognizerDraftEngine::eventOf(c.report), c.expected);
+        EXPECT_EQ(RecognizerDraftEngine::eventsOf(c.report), c.expected);
 }
 
 TEST(DraftLocaleSource, TheRegionComesFromTheLocaleNotTheLanguageList) {

@@ -2,7 +2,7 @@
 
 #include "Runtime/Paths.h"
 #include "Runtime/StandardError.h"
-#include "Talverin/App/LogFile.h"
+#include "Talverin/App/LogOutputs.h"
 #include "TalverinCore/CoreLog.h"
 
 #include <chrono>
@@ -21,27 +21,28 @@ std::atomic<bool> tlLogToStderr{talverinTestInstance != nullptr};
 
 namespace {
 
-struct Outputs {
+struct Process {
     std::mutex lock;
     std::shared_ptr<LogJournal> journal;
+    LogOutputs* outputs = nullptr;
 };
 
 // Never destroyed: other threads may still log while the process runs its exit handlers.
-Outputs& outputs() {
-    static Outputs* const instance = new Outputs;
+Process& process() {
+    static Process* const instance = new Process;
     return *instance;
 }
 
-// Made at the first file line, so that the standard-error mode never touches the log folder.
-LogFile& logFile() {
-    static LogFile* const instance = new LogFile(Paths::appStateDir());
-    return *instance;
-}
-
-std::shared_ptr<LogJournal> journal() {
-    Outputs& o = outputs();
-    std::lock_guard guard(o.lock);
-    return o.journal;
+// Made at the first line outside the standard-error mode, so that this mode never touches the
+// log folder (and a test's folder is the one it names).
+LogOutputs& outputs() {
+    Process& p = process();
+    std::lock_guard guard(p.lock);
+    if (!p.outputs) {
+        p.outputs = new LogOutputs(Paths::appStateDir());
+        p.outputs->setJournal(p.journal);
+    }
+    return *p.outputs;
 }
 
 // A line that the core log has already made one line.
@@ -50,9 +51,7 @@ void writeLine(const std::string& line) {
         StandardError::write(line + "\n");
         return;
     }
-    if (auto j = journal())
-        j->write(line);
-    logFile().write(line, std::chrono::system_clock::now());
+    outputs().write(line, std::chrono::system_clock::now());
 }
 
 // Depth of tlLog on this thread: a call made while one is already running is the core log
@@ -78,14 +77,21 @@ void tlLog(const std::string& message) {
 }
 
 void tlLogSetJournal(std::shared_ptr<LogJournal> journal) {
-    Outputs& o = outputs();
-    std::lock_guard guard(o.lock);
-    o.journal = std::move(journal);
+    Process& p = process();
+    std::lock_guard guard(p.lock);
+    p.journal = journal;
+    if (p.outputs)
+        p.outputs->setJournal(std::move(journal));
+}
+
+void tlLogOpen() {
+    if (!tlLogToStderr.load())
+        outputs().open();
 }
 
 void tlLogFlush() {
     if (!tlLogToStderr.load())
-        logFile().flush();
+        outputs().flush();
 }
 
 } // namespace talverin

@@ -16,7 +16,9 @@ namespace talverin {
 // shell's lines too. The launch points the core log at this same function,
 // `CoreLog::setSink(tlLog)`, and from then on every line of every module lands here: on
 // standard error in the standard-error mode, otherwise in the journal and, stamped with the
-// local time, in $XDG_STATE_HOME/Talverin/Talverin.log (see LogFile).
+// local time, in $XDG_STATE_HOME/Talverin/Talverin.log (see LogFile). Until the launch opens
+// the log (tlLogOpen), such lines go to standard error and are kept for the file and the
+// journal (see LogOutputs).
 void tlLog(const std::string& message);
 
 // The standard-error mode: lines go to standard error as they are, and no log file is opened,
@@ -27,6 +29,11 @@ extern std::atomic<bool> tlLogToStderr;
 // Any thread. Where lines also go from now on; the launch installs the real journal or its
 // Null backend. None is installed at first.
 void tlLogSetJournal(std::shared_ptr<LogJournal> journal);
+
+// Any thread. The launch calls this once it knows it is the only instance: the lines kept until
+// now go to the journal and the file first, in order, and later lines go there directly.
+// Nothing happens in the standard-error mode.
+void tlLogOpen();
 
 // Any thread but the log's own. Returns once the lines logged before are in the file, so that
 // the last lines of a shutdown are not lost.

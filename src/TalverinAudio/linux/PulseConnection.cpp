@@ -258,6 +258,15 @@ void PulseConnection::removeObserver(ObserverID id) {
     m_observers.erase(id);
 }
 
+PulseConnection::ServerStatus PulseConnection::status() const {
+    Lock lock(*this);
+    ServerStatus status;
+    status.ready = m_state == State::ready;
+    status.error = status.ready ? 0 : m_error;
+    status.unanswered = status.ready && m_stalled;
+    return status;
+}
+
 pa_context* PulseConnection::readyContext() const {
     return m_state == State::ready ? m_context.get() : nullptr;
 }

@@ -120,6 +120,15 @@ public:
     // Any thread but the mainloop's. No call of the observer starts after it returns.
     void removeObserver(ObserverID id);
 
+    // What the connection knows of the server now, without asking it.
+    struct ServerStatus {
+        bool ready = false; // connected and ready for requests
+        int error = 0; // while not ready: the libpulse error code that ended the last attempt, or 0
+        bool unanswered = false; // ready, but the server did not answer a request in time
+    };
+    // Any thread; takes the lock for a moment and never waits for the server.
+    ServerStatus status() const;
+
     // With the lock held: the context while it is ready for requests, else null.
     pa_context* readyContext() const;
     // With the lock held: the latest error of the connection, a libpulse error code.

@@ -1,12 +1,10 @@
 #include "TalverinInput/linux/MicrophoneAccessPulse.h"
 
-#include "Runtime/MainQueue.h"
-#include "TalverinInput/PermissionsMonitor.h"
+#include "TalverinCore/CoreLog.h"
 
 #include <chrono>
 #include <cmath>
-#include <mutex>
-#include <optional>
+#include <string>
 
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -40,34 +38,56 @@ PermissionState stateOfFailure(int error) {
 
 } // namespace
 
-struct MicrophoneAccessPulse::Shared {
-    explicit Shared(std::shared_ptr<NotificationCenter> c) : center(std::move(c)) {}
+MicrophoneAccessPulse::MicrophoneAccessPulse(LinkReader link) : m_link(std::move(link)) {}
 
-    const std::shared_ptr<NotificationCenter> center;
-    std::mutex mutex;
-    std::optional<PermissionState> state;
-    // Uptime of the last answer.
-    double checkedAt = 0;
-    bool checking = false;
+std::optional<PermissionState> MicrophoneAccessPulse::stateOf(const Link& link) {
+    if (link.ready)
+        return link.unanswered ? std::nullopt : std::optional(PermissionState::granted);
+    if (link.error == PA_ERR_ACCESS)
+        return PermissionState::denied;
+    return std::nullopt;
+}
 
-    void store(PermissionState fresh) {
-        bool changed = false;
-        {
-            std::lock_guard lock(mutex);
-            changed = state && *state != fresh;
-            state = fresh;
-            checkedAt = Clock::uptime();
-            checking = false;
-        }
-        if (changed && center)
-            center->post(PermissionsMonitor::microphoneNotification);
+PermissionState MicrophoneAccessPulse::state() {
+    bool first = false;
+    {
+        std::lock_guard lock(m_mutex);
+        first = !m_last;
     }
-};
+    return answer(m_link(first ? firstAnswerTimeout : 0));
+}
 
-MicrophoneAccessPulse::MicrophoneAccessPulse(std::shared_ptr<NotificationCenter> center)
-    : m_shared(std::make_shared<Shared>(std::move(center))) {}
+PermissionState MicrophoneAccessPulse::check() {
+    return answer(m_link(connectTimeout));
+}
 
-MicrophoneAccessPulse::~MicrophoneAccessPulse() = default;
+PermissionState MicrophoneAccessPulse::answer(const Link& link) {
+    const std::optional<PermissionState> fresh = stateOf(link);
+    std::string line;
+    PermissionState answered = PermissionState::notDetermined;
+    {
+        std::lock_guard lock(m_mutex);
+        if (fresh) {
+            if (m_silenceLogged)
+                line = "mic: the sound server answers again";
+            m_silenceLogged = false;
+            m_last = fresh;
+        } else if (!m_silenceLogged) {
+            m_silenceLogged = true;
+            const std::string silence =
+                link.ready        ? std::string("does not answer")
+                : link.error != 0 ? "is gone (" + std::string(pa_strerror(link.error)) + ")"
+                                  : std::string("is still being connected to");
+            line = "mic: the sound server " + silence + ": the microphone " +
+                   (m_last ? "stays " + std::string(toString(*m_last))
+                           : std::string("is not determined"));
+        }
+        answered = m_last.value_or(PermissionState::notDetermined);
+    }
+    if (!line.empty())
+        CoreLog::write(line);
+    return answered;
+}
 
 PermissionState MicrophoneAccessPulse::probe(double timeout) {
     MainloopPtr loop(pa_mainloop_new());
@@ -95,31 +115,6 @@ PermissionState MicrophoneAccessPulse::probe(double timeout) {
             break;
     }
     return stateOfFailure(pa_context_errno(context.get()));
-}
-
-PermissionState MicrophoneAccessPulse::check() {
-    const PermissionState fresh = probe(connectTimeout);
-    m_shared->store(fresh);
-    return fresh;
-}
-
-PermissionState MicrophoneAccessPulse::state() {
-    std::optional<PermissionState> known;
-    bool stale = false;
-    {
-        std::lock_guard lock(m_shared->mutex);
-        known = m_shared->state;
-        const double period =
-            known == PermissionState::notDetermined ? recheckUnanswered : recheckAfter;
-        stale = !m_shared->checking && Clock::uptime() - m_shared->checkedAt > period;
-        if (known && stale)
-            m_shared->checking = true;
-    }
-    if (!known)
-        return check();
-    if (stale)
-        WorkerPool::async([shared = m_shared] { shared->store(probe(connectTimeout)); });
-    return *known;
 }
 
 } // namespace talverin

@@ -1,48 +1,63 @@
 #pragma once
 
 #include "TalverinInput/MicrophoneAccess.h"
-#include "TalverinInput/NotificationCenter.h"
 
-#include <memory>
+#include <functional>
+#include <mutex>
+#include <optional>
 
 namespace talverin {
 
-// The microphone permission on Linux: whether the sound server accepts a connection. Access
-// refused (a rejected cookie, a socket not ours) is denied. A server that does not answer in
-// time (stopped, overloaded) or is not there at all has decided nothing about us: that is
-// notDetermined, never denied or restricted, so that a slow server does not send the user to
-// grant a permission nobody refused. The check never starts a server and gives up after a
-// short timeout; after the first one it runs in the background, so that a poll on the main
-// queue never waits for the server.
+// The microphone permission on Linux: whether the sound server takes the application's own
+// connection, the one that records and plays. The check reads the state of that connection and
+// opens none of its own, so that watching the permission costs the server nothing.
+//
+// Access refused (a rejected cookie, a socket not ours) is denied. A server that stops
+// answering, or goes away, has decided nothing about us: the last state stands (a user who was
+// granted the microphone is not sent to grant it again because the server restarts), and one
+// log line says so; another says when it answers again. Before any answer at all, such a server
+// leaves the microphone notDetermined.
 class MicrophoneAccessPulse final : public MicrophoneAccess {
 public:
     static constexpr double connectTimeout = 1.0;
-    // A state older than this is checked again, in the background, when asked for.
-    static constexpr double recheckAfter = 2.0;
-    // While the server has not answered, every question starts a check of its own, at most this
-    // often; a check that finds the state changed posts microphoneNotification at once, so a
-    // server that appears is seen within one poll.
-    static constexpr double recheckUnanswered = 0.25;
+    // The launch found a server moments before the first question; a connection still being
+    // made to it on a busy machine is waited for this long rather than read as undecided, which
+    // would send an onboarded user back to the onboarding.
+    static constexpr double firstAnswerTimeout = 5.0;
 
-    // `center` may be null; it hears PermissionsMonitor::microphoneNotification.
-    explicit MicrophoneAccessPulse(std::shared_ptr<NotificationCenter> center = nullptr);
-    ~MicrophoneAccessPulse() override;
-    MicrophoneAccessPulse(const MicrophoneAccessPulse&) = delete;
-    MicrophoneAccessPulse& operator=(const MicrophoneAccessPulse&) = delete;
+    // The application's connection to the sound server as the check reads it.
+    struct Link {
+        bool ready = false; // connected and ready for requests
+        int error = 0;      // while not ready: the libpulse error code of the last attempt, or 0
+        bool unanswered = false; // ready, but the server did not answer a request in time
+    };
+    // Answers the connection's state, first waiting up to `seconds` while it is being made
+    // (never with 0). Called on any thread but the connection's own.
+    using LinkReader = std::function<Link(double seconds)>;
 
-    // Any thread. The first call waits for a check; later calls answer the last result at
-    // once.
+    explicit MicrophoneAccessPulse(LinkReader link);
+
+    // Any thread. The first call waits up to firstAnswerTimeout for a connection being made;
+    // later calls never wait.
     Wire::PermissionState state() override;
-    // Any thread. Checks now, waiting up to the timeout.
+    // Any thread but the main one. Waits up to connectTimeout for a connection being made.
     Wire::PermissionState check() override;
 
-    // One connection attempt to the sound server named by the environment and client.conf.
+    // What the link says about the permission; nothing when the server gave no answer.
+    static std::optional<Wire::PermissionState> stateOf(const Link& link);
+
+    // One connection attempt of its own to the sound server named by the environment and
+    // client.conf; for the launch, which asks once whether there is a server at all.
     static Wire::PermissionState probe(double timeout);
 
-    struct Shared;
-
 private:
-    std::shared_ptr<Shared> m_shared;
+    Wire::PermissionState answer(const Link& link);
+
+    const LinkReader m_link;
+    std::mutex m_mutex;
+    std::optional<Wire::PermissionState> m_last;
+    // Whether the server's silence has been logged, so that it is logged once.
+    bool m_silenceLogged = false;
 };
 
 } // namespace talverin

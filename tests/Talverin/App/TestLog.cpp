@@ -1,10 +1,12 @@
 // labels: unit tsan
 #include "Talverin/App/Log.h"
 #include "Talverin/App/LogFile.h"
+#include "Talverin/App/LogOutputs.h"
 
 #include "TalverinCore/CoreLog.h"
 #include "fakes/LogJournalFake.h"
 #include "support/LogLines.h"
+#include "support/StderrCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +168,106 @@ TEST_F(LocalTime, TheStampIsHoursMinutesSecondsAndMilliseconds) {
             << c.millisSinceEpoch;
 }
 
+// The first lines of a launch, logged before it may touch the file, reach the journal and the
+// file once it opens, first, in order and stamped with the time they were logged.
+TEST(LogOutputs, LinesBeforeTheOpenAreKeptAndGoFirstOnceItOpens) {
+    test::TempDir temp;
+    const fs::path folder = temp.stateHome() / "Talverin";
+    fs::create_directories(folder);
+    test::writeFile(folder / "Talverin.log", "12:00:00.000 the run before\n");
+    auto journal = std::make_shared<test::LogJournalFake>();
+    const auto early = system_clock::now() - std::chrono::seconds(5);
+    {
+        LogOutputs outputs(folder);
+        test::StderrCapture capture;
+        outputs.write("Defaults: could not read defaults.json (the file is empty): set aside as "
+                      "defaults.corrupt-20261211T124500Z.json",
+                      early);
+        outputs.write("Launch: second", early + milliseconds(1));
+        outputs.setJournal(journal);
+        outputs.flush();
+        // Nothing reached the file or the journal: the log of the run before is untouched.
+        EXPECT_EQ(test::readFile(folder / "Talverin.log"), "12:00:00.000 the run before\n");
+        EXPECT_TRUE(journal->lines().empty());
+        EXPECT_EQ(capture.text(), "Defaults: could not read defaults.json (the file is empty): "
+                                  "set aside as defaults.corrupt-20261211T124500Z.json\n"
+                                  "Launch: second\n");
+
+        outputs.open();
+        outputs.write("Launch: after the open", system_clock::now());
+        outputs.open();
+        outputs.flush();
+        EXPECT_EQ(capture.text().find("after the open"), std::string::npos);
+    }
+    const std::vector<std::string> expected = {
+        "Defaults: could not read defaults.json (the file is empty): set aside as "
+        "defaults.corrupt-20261211T124500Z.json",
+        "Launch: second", "Launch: after the open"};
+    EXPECT_EQ(journal->lines(), expected);
+    const auto written = linesOf(folder / "Talverin.log");
+    ASSERT_EQ(written.size(), 3u);
+    for (std::size_t i = 0; i < written.size(); ++i)
+        EXPECT_EQ(messageOf(written[i]), expected[i]);
+    EXPECT_EQ(written[0].substr(0, 12), LogFile::stamp(early));
+    EXPECT_EQ(test::readFile(folder / "Talverin.previous.log"), "12:00:00.000 the run before\n");
+}
+
+// Lines from many threads around the open: none is lost or doubled, and each thread's lines
+// keep their order across it.
+TEST(LogOutputs, AnOpenAmongWritersKeepsEveryLineOnceAndInOrder) {
+    test::TempDir temp;
+    const fs::path folder = temp.stateHome() / "Talverin";
+    constexpr int threads = 4;
+    constexpr int perThread = 200; // below maxKeptLines together: every line is kept
+    {
+        LogOutputs outputs(folder);
+        test::StderrCapture capture;
+        std::vector<std::thread> writers;
+        for (int t = 0; t < threads; ++t)
+            writers.emplace_back([&outputs, t] {
+                for (int i = 0; i < perThread; ++i)
+                    outputs.write("T" + std::to_string(t) + " " + std::to_string(i),
+                                  system_clock::now());
+            });
+        outputs.open();
+        for (auto& writer : writers)
+            writer.join();
+        outputs.flush();
+    }
+    std::map<int, int> next;
+    const auto lines = linesOf(folder / "Talverin.log");
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(threads * perThread));
+    for (const auto& line : lines) {
+        std::istringstream in(messageOf(line));
+        char letter = 0;
+        int t = 0;
+        int i = 0;
+        in >> letter >> t >> i;
+        EXPECT_EQ(i, next[t]++) << "thread " << t;
+    }
+}
+
+// A launch that logs a flood before it opens keeps the first lines and says how many more
+// there were.
+TEST(LogOutputs, KeptLinesAreCappedAndTheRestCounted) {
+    test::TempDir temp;
+    const fs::path folder = temp.stateHome() / "Talverin";
+    {
+        LogOutputs outputs(folder);
+        test::StderrCapture capture;
+        for (std::size_t i = 0; i < LogOutputs::maxKeptLines + 5; ++i)
+            outputs.write("line " + std::to_string(i), system_clock::now());
+        outputs.open();
+        outputs.flush();
+    }
+    const auto lines = linesOf(folder / "Talverin.log");
+    ASSERT_EQ(lines.size(), LogOutputs::maxKeptLines + 1);
+    EXPECT_EQ(messageOf(lines[LogOutputs::maxKeptLines - 1]),
+              "line " + std::to_string(LogOutputs::maxKeptLines - 1));
+    EXPECT_EQ(messageOf(lines.back()),
+              "Log: 5 lines before the log opened are only on standard error");
+}
+
 // The process-wide log; these tests leave it in the standard-error mode they found it in.
 class ProcessLog : public ::testing::Test {
 protected:
@@ -210,15 +312,23 @@ TEST_F(ProcessLog, OutsideTheStandardErrorModeLinesGoToTheJournalAndTheStampedFi
     CoreLog::setSink(tlLog);
     tlLogToStderr = false;
 
+    {
+        test::StderrCapture capture;
+        CoreLog::write("Defaults: before the open");
+        EXPECT_FALSE(fs::exists(folder / "Talverin.previous.log"));
+    }
+    tlLogOpen();
     tlLog("Launch: one\tline");
     CoreLog::write("mic: from a module");
     tlLogFlush();
 
-    EXPECT_EQ(journal->lines(), (std::vector<std::string>{"Launch: one\\tline", "mic: from a module"}));
+    const std::vector<std::string> expected = {"Defaults: before the open", "Launch: one\\tline",
+                                               "mic: from a module"};
+    EXPECT_EQ(journal->lines(), expected);
     const auto written = linesOf(folder / "Talverin.log");
-    ASSERT_EQ(written.size(), 2u);
-    EXPECT_EQ(messageOf(written[0]), "Launch: one\\tline");
-    EXPECT_EQ(messageOf(written[1]), "mic: from a module");
+    ASSERT_EQ(written.size(), 3u);
+    for (std::size_t i = 0; i < written.size(); ++i)
+        EXPECT_EQ(messageOf(written[i]), expected[i]);
     EXPECT_EQ(test::readFile(folder / "Talverin.previous.log"),
               "12:00:00.000 Launch: the run before\n");
 }

@@ -11,6 +11,7 @@
 #include "Talverin/App/linux/LogJournalSocket.h"
 #include "Talverin/App/linux/ShellWindowsGtk.h"
 #include "Talverin/Web/linux/UrlOpeningGio.h"
+#include "TalverinCore/CoreLog.h"
 
 #include <cstdio>
 #include <fstream>
@@ -111,6 +112,8 @@ gboolean onSignal(gpointer data) {
 } // namespace
 
 int DesktopApplication::run() {
+    // Every module's lines reach the log from the start; they are kept until the log opens.
+    CoreLog::setSink(tlLog);
     const Facilities facilities = LiveSystem::probe();
     const std::string identifier = Bundle::main().identifier();
 
@@ -128,6 +131,7 @@ int DesktopApplication::run() {
         tlLogSetJournal(*journal);
     else
         tlLogSetJournal(std::make_shared<LogJournalNull>(journal.message()));
+    tlLogOpen();
     // The windows need the toolkit; a display it cannot use leaves the shell without windows.
     const bool toolkit = !facilities.display && gtk_init_check(nullptr, nullptr);
 

@@ -12,6 +12,7 @@
 #include "Talverin/Web/Bridge.h"
 #include "Talverin/App/linux/LiveAudio.h"
 #include "TalverinAudio/AudioDevices.h"
+#include "TalverinAudio/linux/PulseConnection.h"
 #include "TalverinCloud/SecretStoreNull.h"
 #include "TalverinCloud/linux/CloudLinux.h"
 #include "TalverinCloud/linux/HttpTransportCurl.h"
@@ -114,6 +115,16 @@ std::optional<std::string> probeSoundServer() {
         Wire::PermissionState::granted)
         return "no sound server";
     return std::nullopt;
+}
+
+// The microphone check reads the connection that the audio services hold; it opens none.
+MicrophoneAccessPulse::LinkReader microphoneLink() {
+    return [connection = PulseConnection::shared()](double seconds) {
+        if (seconds > 0)
+            connection->waitReady(PulseConnection::deadlineIn(seconds));
+        const PulseConnection::ServerStatus status = connection->status();
+        return MicrophoneAccessPulse::Link{status.ready, status.error, status.unanswered};
+    };
 }
 
 std::optional<std::string> probeSpeechModel() {
@@ -287,7 +298,7 @@ LiveParts LiveSystem::parts() {
         if (m_facilities.soundServer)
             microphone = std::make_shared<MicrophoneAccessNull>(*m_facilities.soundServer);
         else
-            microphone = std::make_shared<MicrophoneAccessPulse>(m_accessibilityCenter);
+            microphone = std::make_shared<MicrophoneAccessPulse>(microphoneLink());
         auto reader = std::make_shared<SystemPermissions>(m_trust, microphone);
         return std::make_shared<PermissionsMonitor>(
             reader, PermissionsMonitor::fastPoll, PermissionsMonitor::slowPoll,
