@@ -207,6 +207,27 @@ AXReply<std::int32_t> AccessibilityAtspi::pid(const AXElement& element) {
                    : AXReply<std::int32_t>{AXError::cannotComplete, 0};
 }
 
+Value AccessibilityAtspi::attributeOf(Connection& link, AtspiReader& reader,
+                                      const AtspiHandle& handle, const std::string& name) {
+    if (handle.isSystemWide()) {
+        // The system-wide element knows only the application in front.
+        if (name != "AXFocusedApplication")
+            return {AXError::attributeUnsupported, {}};
+        return focusedApplication(reader);
+    }
+    if (name == "AXFocusedUIElement" || name == "AXFocusedWindow") {
+        AtspiObject focused =
+            AtspiFocusSearch::focusedIn(reader, handle.object, link.tracker.lastFocused());
+        if (name == "AXFocusedWindow" && !focused.empty())
+            focused = atspiWindowOf(reader, focused);
+        return focused.empty() ? nothingFound(reader) : Value{AXError::success, wrap(focused)};
+    }
+    Value value = atspiAttribute(reader, handle.object, name);
+    if (reader.stalled())
+        return {AXError::cannotComplete, {}};
+    return value;
+}
+
 AXReply<AXAttributeValue> AccessibilityAtspi::copy(const AXElement& element,
                                                    const std::string& name) {
     const auto* handle = handleOf(element);
@@ -216,31 +237,26 @@ AXReply<AXAttributeValue> AccessibilityAtspi::copy(const AXElement& element,
     if (!link)
         return {AXError::cannotComplete, {}};
     AtspiReader reader(*link->bus, timeoutMsOf(element));
-    if (handle->isSystemWide()) {
-        // The system-wide element knows only the application in front.
-        if (name != "AXFocusedApplication")
-            return {AXError::attributeUnsupported, {}};
-        return focusedApplication(reader);
-    }
-    if (name == "AXFocusedUIElement" || name == "AXFocusedWindow") {
-        AtspiObject focused = AtspiFocusSearch::focusedIn(reader, handle->object,
-                                                          link->tracker.lastFocused());
-        if (name == "AXFocusedWindow" && !focused.empty())
-            focused = atspiWindowOf(reader, focused);
-        return focused.empty() ? nothingFound(reader) : Value{AXError::success, wrap(focused)};
-    }
-    Value value = atspiAttribute(reader, handle->object, name);
-    if (reader.stalled())
-        return {AXError::cannotComplete, {}};
-    return value;
+    return attributeOf(*link, reader, *handle, name);
 }
 
 AXReply<std::optional<std::vector<AXAttributeValue>>>
 AccessibilityAtspi::copyMultiple(const AXElement& element, const std::vector<std::string>& names) {
     using Many = AXReply<std::optional<std::vector<AXAttributeValue>>>;
+    const auto* handle = handleOf(element);
+    if (!handle)
+        return {AXError::invalidUIElement, std::nullopt};
+    const auto link = connection();
+    if (!link)
+        return {AXError::cannotComplete, std::nullopt};
+    // One series for all the names: the element is asked everything they need at once, and
+    // nothing twice.
+    AtspiReader reader(*link->bus, timeoutMsOf(element));
+    if (!handle->isSystemWide())
+        reader.prefetchElement(handle->object);
     std::vector<AXAttributeValue> values;
     for (const auto& name : names) {
-        auto one = copy(element, name);
+        auto one = attributeOf(*link, reader, *handle, name);
         if (one.error == AXError::cannotComplete || one.error == AXError::invalidUIElement)
             return Many{one.error, std::nullopt};
         values.push_back(one.ok() ? std::move(one.value) : AXAttributeValue(AXUnreadable{one.error}));

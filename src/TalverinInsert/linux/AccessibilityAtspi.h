@@ -65,6 +65,8 @@ private:
     // The window in front, read on our own X connection.
     std::optional<FrontWindow> frontWindow();
     AXReply<AXAttributeValue> focusedApplication(AtspiReader& reader);
+    AXReply<AXAttributeValue> attributeOf(Connection& link, AtspiReader& reader,
+                                          const AtspiHandle& handle, const std::string& name);
     // Answers that the request to build an application's accessibility tree cannot be made
     // here, and says so in the log once per process.
     int requestAccessibilityTree(const AXElement& app);

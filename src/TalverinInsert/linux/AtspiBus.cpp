@@ -107,6 +107,55 @@ AtspiBus::Reply AtspiBus::call(const AtspiObject& object, const char* interface,
     return {Failure::none, std::move(value)};
 }
 
+std::vector<AtspiBus::Reply> AtspiBus::callAll(std::vector<Request> requests, int timeoutMs) {
+    struct Batch {
+        std::vector<Reply> replies;
+        std::size_t left = 0;
+    };
+    struct Pending {
+        Batch* batch;
+        std::size_t index;
+    };
+    Batch batch;
+    batch.replies.resize(requests.size());
+    // The answers come back on a context of this call's own, so that nothing else runs here
+    // while it waits.
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        Request& request = requests[i];
+        if (request.object.empty()) {
+            if (request.parameters)
+                g_variant_unref(g_variant_ref_sink(request.parameters));
+            batch.replies[i] = {Failure::gone, nullptr};
+            continue;
+        }
+        ++batch.left;
+        g_dbus_connection_call(
+            m_connection.get(), request.object.bus.c_str(), request.object.path.c_str(),
+            request.interface, request.method, request.parameters,
+            request.replyType ? G_VARIANT_TYPE(request.replyType) : nullptr,
+            G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+                GErrorPtr error;
+                GVariantPtr value(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result,
+                                                                ErrorOut(error)));
+                Reply& reply = pending->batch->replies[pending->index];
+                reply = value ? Reply{Failure::none, std::move(value)}
+                              : Reply{error ? failureOf(error.get()) : Failure::other, nullptr};
+                --pending->batch->left;
+            },
+            new Pending{&batch, i});
+    }
+    // Every call ends by its own timeout at the latest.
+    while (batch.left > 0)
+        g_main_context_iteration(context, TRUE);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    return std::move(batch.replies);
+}
+
 AtspiBus::Reply AtspiBus::property(const AtspiObject& object, const char* interface,
                                    const char* name, int timeoutMs) {
     Reply reply = call(object, "org.freedesktop.DBus.Properties", "Get",

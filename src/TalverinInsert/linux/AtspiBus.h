@@ -57,6 +57,18 @@ public:
     // Any thread. One method call, waiting at most `timeoutMs` for the answer.
     Reply call(const AtspiObject& object, const char* interface, const char* method,
                GVariant* parameters, const char* replyType, int timeoutMs);
+    // One call of a batch.
+    struct Request {
+        AtspiObject object;
+        const char* interface = nullptr;
+        const char* method = nullptr;
+        GVariant* parameters = nullptr; // floating or owned: the batch consumes it
+        const char* replyType = nullptr;
+    };
+    // Any thread. Sends every request at once and waits for all the answers, each at most
+    // `timeoutMs`: an application answers a batch in one wake-up, where one call after another
+    // costs a wake-up each, which a busy machine makes long.
+    std::vector<Reply> callAll(std::vector<Request> requests, int timeoutMs);
     // Any thread. One property, unwrapped from its variant.
     Reply property(const AtspiObject& object, const char* interface, const char* name,
                    int timeoutMs);

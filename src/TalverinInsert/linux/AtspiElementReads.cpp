@@ -13,12 +13,25 @@ namespace {
 constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 constexpr const char* textInterface = "org.a11y.atspi.Text";
 constexpr const char* editableInterface = "org.a11y.atspi.EditableText";
+constexpr const char* componentInterface = "org.a11y.atspi.Component";
+constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 // Text is read in pieces of this many code points, so that a long field costs no huge reply.
 constexpr int textChunk = 4096;
 // Parents are followed this far up at most: a tree with a loop must not hang a reading.
 constexpr int ancestorLimit = 100;
 
 using Value = AXReply<AXAttributeValue>;
+
+// What identifies one question: whom it asks, what, and with which arguments.
+std::string questionKey(const AtspiObject& object, const char* interface, const char* method,
+                        GVariant* parameters) {
+    std::string key = object.bus + "\n" + object.path + "\n" + interface + "." + method;
+    if (parameters) {
+        GCharPtr printed(g_variant_print(parameters, TRUE));
+        key += "\n" + std::string(printed.get());
+    }
+    return key;
+}
 
 Value unsupported() {
     return {AXError::attributeUnsupported, {}};
@@ -199,7 +212,7 @@ Value textAttribute(AtspiReader& reader, const AtspiObject& object, const std::s
 }
 
 Value extents(AtspiReader& reader, const AtspiObject& object, const std::string& name) {
-    const auto reply = reader.call(object, "org.a11y.atspi.Component", "GetExtents",
+    const auto reply = reader.call(object, componentInterface, "GetExtents",
                                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
     if (!reply.ok())
         return reader.failure() == AtspiBus::Failure::unsupported ? unsupported() : failed(reader);
@@ -243,19 +256,91 @@ AtspiBus::Reply AtspiReader::note(AtspiBus::Reply reply) {
 AtspiBus::Reply AtspiReader::call(const AtspiObject& object, const char* interface,
                                   const char* method, GVariant* parameters,
                                   const char* replyType) {
-    if (stalled()) {
-        if (parameters)
-            g_variant_unref(g_variant_ref_sink(parameters));
+    GVariantPtr owned(parameters ? g_variant_ref_sink(parameters) : nullptr);
+    if (stalled())
         return {AtspiBus::Failure::noAnswer, nullptr};
-    }
-    return note(m_bus.call(object, interface, method, parameters, replyType, m_timeoutMs));
+    const std::string key = questionKey(object, interface, method, owned.get());
+    if (const auto found = m_answers.find(key); found != m_answers.end())
+        return {found->second.failure,
+                GVariantPtr(found->second.value ? g_variant_ref(found->second.value.get())
+                                                : nullptr)};
+    auto reply =
+        note(m_bus.call(object, interface, method, owned.get(), replyType, m_timeoutMs));
+    remember(key, reply);
+    return reply;
 }
 
 AtspiBus::Reply AtspiReader::property(const AtspiObject& object, const char* interface,
                                       const char* name) {
+    auto reply = call(object, propertiesInterface, "Get", g_variant_new("(ss)", interface, name),
+                      "(v)");
+    if (!reply.ok())
+        return reply;
+    GVariant* inner = nullptr;
+    g_variant_get(reply.value.get(), "(v)", &inner);
+    return {AtspiBus::Failure::none, GVariantPtr(inner)};
+}
+
+void AtspiReader::remember(const std::string& key, const AtspiBus::Reply& reply) {
+    // A silence is not an answer: the series stops on it anyway.
+    if (reply.failure == AtspiBus::Failure::noAnswer)
+        return;
+    m_answers[key] = {reply.failure,
+                      GVariantPtr(reply.value ? g_variant_ref(reply.value.get()) : nullptr)};
+}
+
+void AtspiReader::prefetch(std::vector<AtspiBus::Request> requests) {
     if (stalled())
-        return {AtspiBus::Failure::noAnswer, nullptr};
-    return note(m_bus.property(object, interface, name, m_timeoutMs));
+        return;
+    std::vector<std::string> keys;
+    std::vector<AtspiBus::Request> asked;
+    for (auto& request : requests) {
+        GVariant* parameters =
+            request.parameters ? g_variant_ref_sink(request.parameters) : nullptr;
+        std::string key = questionKey(request.object, request.interface, request.method,
+                                      parameters);
+        if (m_answers.contains(key)) {
+            if (parameters)
+                g_variant_unref(parameters);
+            continue;
+        }
+        request.parameters = parameters;
+        keys.push_back(std::move(key));
+        asked.push_back(request);
+    }
+    if (asked.empty())
+        return;
+    std::vector<GVariantPtr> owned;
+    for (const auto& request : asked)
+        owned.emplace_back(request.parameters);
+    auto replies = m_bus.callAll(asked, m_timeoutMs);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        // Only a silence counts against the series: a question the element has no answer to
+        // is asked again, and answered the same, by the reading that needs it.
+        if (replies[i].failure == AtspiBus::Failure::noAnswer)
+            note(std::move(replies[i]));
+        else
+            remember(keys[i], replies[i]);
+    }
+}
+
+void AtspiReader::prefetchElement(const AtspiObject& object) {
+    using Request = AtspiBus::Request;
+    const auto get = [&](const char* interface, const char* name) {
+        return Request{object, propertiesInterface, "Get", g_variant_new("(ss)", interface, name),
+                       "(v)"};
+    };
+    prefetch({
+        Request{object, accessibleInterface, "GetRole", nullptr, "(u)"},
+        Request{object, accessibleInterface, "GetState", nullptr, "(au)"},
+        get(accessibleInterface, "Parent"),
+        get(textInterface, "CharacterCount"),
+        get(textInterface, "CaretOffset"),
+        Request{object, textInterface, "GetNSelections", nullptr, "(i)"},
+        Request{object, textInterface, "GetSelection", g_variant_new("(i)", 0), "(ii)"},
+        Request{object, componentInterface, "GetExtents",
+                g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))"},
+    });
 }
 
 std::optional<std::uint64_t> AtspiReader::states(const AtspiObject& object) {
@@ -290,7 +375,17 @@ AtspiObject AtspiReader::parent(const AtspiObject& object) {
     const auto reply = property(object, accessibleInterface, "Parent");
     if (!reply.ok() || !g_variant_is_of_type(reply.value.get(), G_VARIANT_TYPE("(so)")))
         return {};
-    return atspiObjectOf(reply.value.get());
+    AtspiObject found = atspiObjectOf(reply.value.get());
+    // Whoever climbs the tree asks each ancestor its role and states, and its own parent next:
+    // one batch per step.
+    if (!found.empty() && found.path != AtspiBus::rootPath)
+        prefetch({
+            AtspiBus::Request{found, accessibleInterface, "GetRole", nullptr, "(u)"},
+            AtspiBus::Request{found, accessibleInterface, "GetState", nullptr, "(au)"},
+            AtspiBus::Request{found, propertiesInterface, "Get",
+                              g_variant_new("(ss)", accessibleInterface, "Parent"), "(v)"},
+        });
+    return found;
 }
 
 std::vector<AtspiObject> AtspiReader::children(const AtspiObject& object) {

@@ -5,6 +5,7 @@
 #include "TalverinInsert/linux/AtspiBus.h"
 
 #include <atomic>
+#include <map>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +50,9 @@ public:
     AtspiBus::Reply call(const AtspiObject& object, const char* interface, const char* method,
                          GVariant* parameters, const char* replyType);
     AtspiBus::Reply property(const AtspiObject& object, const char* interface, const char* name);
+    // Asks in one batch what reading an element's attributes needs (role, states, text counts,
+    // caret, selection, extents, parent); later questions of this series find the answers here.
+    void prefetchElement(const AtspiObject& object);
 
     // The element's states as its application holds them now; nothing when it did not say.
     std::optional<std::uint64_t> states(const AtspiObject& object);
@@ -58,11 +62,20 @@ public:
     std::vector<AtspiObject> children(const AtspiObject& object);
 
 private:
+    struct Remembered {
+        AtspiBus::Failure failure;
+        GVariantPtr value;
+    };
     AtspiBus::Reply note(AtspiBus::Reply reply);
+    void prefetch(std::vector<AtspiBus::Request> requests);
+    void remember(const std::string& key, const AtspiBus::Reply& reply);
 
     AtspiBus& m_bus;
     int m_timeoutMs;
     AtspiBus::Failure m_failure = AtspiBus::Failure::none;
+    // The answers of this series by question: one reading sees one state of the element, and
+    // asks nothing twice.
+    std::map<std::string, Remembered> m_answers;
 };
 
 // The attribute an element answers under the names the context reader and the inserter use.
