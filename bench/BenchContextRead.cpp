@@ -108,6 +108,7 @@ enum class Order { fieldFirst, backendFirst };
 void BM_ContextRead(benchmark::State& state) {
     const auto order = static_cast<Order>(state.range(0));
     const bool loaded = state.range(1) != 0;
+    test::RealTimeLoop loop;
     test::PrivateXServer server;
     if (server.display().empty()) {
         state.SkipWithError("no Xvfb");
