@@ -174,8 +174,11 @@ struct ShellWindowsGtk::Callbacks {
         auto* self = static_cast<ShellWindowsGtk*>(data);
         // A menu of the page took the pointer for a while; back in the popover, a press
         // outside closes it again.
-        if (window == self->m_popover && self->isPopoverShown() && !self->m_grabbed)
-            self->grabPointer(self->m_showing, grabRetries);
+        if (window == self->m_popover && self->isPopoverShown()) {
+            self->m_focusedInShowing = true;
+            if (!self->m_grabbed)
+                self->grabPointer(self->m_showing, grabRetries);
+        }
         if (self->onActivated)
             self->onActivated();
         return FALSE;
@@ -307,6 +310,7 @@ void ShellWindowsGtk::showPopoverAt(std::optional<std::pair<int, int>> point) {
     }
     gtk_window_move(GTK_WINDOW(m_popover), left, top);
     m_popoverOpen = true;
+    m_focusedInShowing = false;
     const std::uint64_t showing = ++m_showing;
     m_bridge->send(Wire::Event::shown(), Bridge::ViewRole::main);
     if (onScreenChange)
@@ -361,10 +365,17 @@ GtkWidget* ShellWindowsGtk::focusedWindow() const {
     GdkDisplay* display = gdk_display_get_default();
     if (!display || !GDK_IS_X11_DISPLAY(display))
         return nullptr;
-    Display* x = GDK_DISPLAY_XDISPLAY(display);
     Window focus = None;
     int revert = 0;
-    XGetInputFocus(x, &focus, &revert);
+    XGetInputFocus(GDK_DISPLAY_XDISPLAY(display), &focus, &revert);
+    return windowOwning(focus);
+}
+
+GtkWidget* ShellWindowsGtk::windowOwning(unsigned long focus) const {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display || !GDK_IS_X11_DISPLAY(display))
+        return nullptr;
+    Display* x = GDK_DISPLAY_XDISPLAY(display);
     // The focus may sit on a child of a toplevel: walk up to a window of ours.
     for (Window w = focus; w != None && w != PointerRoot;) {
         for (GtkWidget* ours : {m_popover, m_onboarding}) {
@@ -405,18 +416,16 @@ void ShellWindowsGtk::openLog() {
 bool ShellWindowsGtk::hasFocus() const { return focusedWindow() != nullptr; }
 
 void ShellWindowsGtk::popoverLostFocus() {
-    if (!isPopoverShown() || !gtk_widget_get_mapped(m_popover))
+    if (!isPopoverShown() || !gtk_widget_get_mapped(m_popover) || !m_focusedInShowing)
         return;
     // GTK reports a focus-out also while the focus is being handed to the popover (a server
     // without a window manager, where the focus follows the pointer until it is set) and when
-    // it goes nowhere; only another window that holds it now is a real move.
-    if (focusedWindow() == m_popover)
-        return;
-    GdkDisplay* display = gtk_widget_get_display(m_popover);
+    // it goes nowhere; only another window that holds it now is a real move. One answer of
+    // the server decides: the window manager may be moving the focus meanwhile.
     Window focus = None;
     int revert = 0;
-    XGetInputFocus(GDK_DISPLAY_XDISPLAY(display), &focus, &revert);
-    if (focus == None || focus == PointerRoot)
+    XGetInputFocus(GDK_DISPLAY_XDISPLAY(gtk_widget_get_display(m_popover)), &focus, &revert);
+    if (focus == None || focus == PointerRoot || windowOwning(focus) == m_popover)
         return;
     m_focusLostAt = Clock::uptime();
     closePopover();

@@ -109,6 +109,8 @@ private:
     void pressedOutside();
     // Which of our windows holds the X input focus now, by asking the server: null for none.
     GtkWidget* focusedWindow() const;
+    // Which of our windows is the focus window or holds it; null for none.
+    GtkWidget* windowOwning(unsigned long focus) const;
     // Answers whether the key was taken.
     bool keyPressed(GtkWidget* window, GdkEventKey* event);
     void onboardingClosed();
@@ -126,6 +128,10 @@ private:
     // Counts the showings; a late page load or grab retry acts only for the showing it was for.
     std::uint64_t m_showing = 0;
     bool m_grabbed = false;
+    // The popover has had the focus in this showing. A focus-out before that belongs to an
+    // earlier showing: the window manager takes the focus from a closed popover late, and the
+    // popover may already be open again when that is reported.
+    bool m_focusedInShowing = false;
     std::unique_ptr<Page> m_onboardingPage;
     GtkWidget* m_onboarding = nullptr;
     bool m_onboardingIconified = false;

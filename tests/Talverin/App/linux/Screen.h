@@ -5,11 +5,13 @@
 
 #include "support/LinuxTestSupport.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -173,9 +175,45 @@ public:
         return sent;
     }
 
+    // Waits, without handling any event of the product, until the X input focus is no longer
+    // on the window or inside it.
+    bool waitForFocusToLeave(unsigned long window, double seconds) {
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(seconds));
+        while (std::chrono::steady_clock::now() < end) {
+            Window focus = None;
+            int revert = 0;
+            XGetInputFocus(m_display, &focus, &revert);
+            if (!holds(window, focus))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     _XDisplay* display() const { return m_display; }
 
 private:
+    // Whether the focus window is the window or one of its descendants.
+    bool holds(Window window, Window focus) {
+        for (Window w = focus; w != None && w != PointerRoot;) {
+            if (w == window)
+                return true;
+            Window root = None, parent = None;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(m_display, w, &root, &parent, &children, &count))
+                return false;
+            if (children)
+                XFree(children);
+            if (parent == root || parent == None)
+                return false;
+            w = parent;
+        }
+        return false;
+    }
+
     std::optional<ScreenRect> find(Window window, const std::string& title, int width,
                                    int depth) {
         XWindowAttributes attributes{};
@@ -238,6 +276,10 @@ public:
     }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
+
+    // Stops the program and lets it go on: a window manager that is slow to answer.
+    void pause() { kill(m_pid, SIGSTOP); }
+    void resume() { kill(m_pid, SIGCONT); }
 
     // Waits for the program to end by itself; its exit code, or -1.
     int wait() {

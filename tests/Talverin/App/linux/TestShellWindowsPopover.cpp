@@ -181,6 +181,45 @@ TEST_P(PopoverOnScreen, TheWindowManagersCloseIsTheOneClose) {
     windows->onScreenChange = nullptr;
 }
 
+// Closed and opened again before the focus-out of the closing is handled (a busy machine, a
+// slow window manager, a quick second click), the popover stays open: that focus-out was the
+// closed showing's, and the window manager holds the focus on a window of its own meanwhile.
+TEST_P(PopoverOnScreen, OpenedAgainBeforeTheCloseIsReportedItStays) {
+    auto active = [&] { return gtk_window_is_active(GTK_WINDOW(windows->popoverWidget())) != 0; };
+    windows->showPopover();
+    ASSERT_TRUE(pageDrawn());
+    ASSERT_TRUE(loop.runUntil(active, 60)) << "the popover never had the focus";
+    const unsigned long xid =
+        gdk_x11_window_get_xid(gtk_widget_get_window(windows->popoverWidget()));
+    int focusOuts = 0;
+    const gulong handler = g_signal_connect_swapped(
+        windows->popoverWidget(), "focus-out-event",
+        G_CALLBACK(+[](int* count) -> gboolean {
+            ++*count;
+            return FALSE;
+        }),
+        &focusOuts);
+
+    windows->closePopover();
+    gdk_display_flush(gdk_display_get_default());
+    // This process handles none of its events meanwhile, so the focus-out waits for it.
+    ASSERT_TRUE(screen->waitForFocusToLeave(xid, 60)) << "the focus stayed on the closed popover";
+    // The window manager is held until the popover has seen that focus-out.
+    if (windowManager)
+        windowManager->pause();
+    windows->showPopover();
+    const bool handled = loop.runUntil([&] { return focusOuts > 0; }, 60);
+    if (windowManager)
+        windowManager->resume();
+    g_signal_handler_disconnect(windows->popoverWidget(), handler);
+    ASSERT_TRUE(handled) << "the closing was never reported";
+
+    EXPECT_TRUE(pageDrawn()) << "the popover closed itself";
+    EXPECT_TRUE(loop.runUntil(active, 60));
+    EXPECT_TRUE(windows->isPopoverShown());
+    EXPECT_EQ(hiddenEvents(), 1);
+}
+
 // Opened and closed again and again, with pages pushed events between, the popover shows its
 // page every time.
 TEST_P(PopoverOnScreen, ReopenedManyTimesItDrawsItsPageEveryTime) {
