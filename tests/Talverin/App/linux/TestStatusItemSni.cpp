@@ -41,6 +41,21 @@ protected:
         item->onOpenOnboarding = [this] { heard.push_back("onboarding"); };
         item->onOpenLog = [this] { heard.push_back("log"); };
         item->onQuit = [this] { heard.push_back("quit"); };
+        // The item answers on the bus once it owns its name, which it asks for without waiting.
+        ASSERT_TRUE(loop.runUntil([&] { return nameOwned(item->busName()); }, 60));
+    }
+
+    bool nameOwned(const std::string& name) {
+        GVariant* reply = g_dbus_connection_call_sync(
+            panel, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "NameHasOwner", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
+            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        gboolean owned = FALSE;
+        if (reply) {
+            g_variant_get(reply, "(b)", &owned);
+            g_variant_unref(reply);
+        }
+        return owned == TRUE;
     }
 
     GVariant* call(const char* path, const char* interface, const char* method,
