@@ -156,17 +156,6 @@ std::vector<AtspiBus::Reply> AtspiBus::callAll(std::vector<Request> requests, in
     return std::move(batch.replies);
 }
 
-AtspiBus::Reply AtspiBus::property(const AtspiObject& object, const char* interface,
-                                   const char* name, int timeoutMs) {
-    Reply reply = call(object, "org.freedesktop.DBus.Properties", "Get",
-                       g_variant_new("(ss)", interface, name), "(v)", timeoutMs);
-    if (!reply.ok())
-        return reply;
-    GVariant* inner = nullptr;
-    g_variant_get(reply.value.get(), "(v)", &inner);
-    return {Failure::none, GVariantPtr(inner)};
-}
-
 std::int32_t AtspiBus::processOf(const std::string& bus, int timeoutMs) {
     {
         std::lock_guard lock(m_mutex);

@@ -69,9 +69,6 @@ public:
     // `timeoutMs`: an application answers a batch in one wake-up, where one call after another
     // costs a wake-up each, which a busy machine makes long.
     std::vector<Reply> callAll(std::vector<Request> requests, int timeoutMs);
-    // Any thread. One property, unwrapped from its variant.
-    Reply property(const AtspiObject& object, const char* interface, const char* name,
-                   int timeoutMs);
     // Any thread. The process behind a unique bus name, asked of the bus once per name (a
     // unique name is never given to another connection); 0 when the bus does not say.
     std::int32_t processOf(const std::string& bus, int timeoutMs);

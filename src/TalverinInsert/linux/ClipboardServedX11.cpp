@@ -15,14 +15,17 @@ void ClipboardConnectionX11::deliveredText(Window requestor, std::int64_t of) {
 std::optional<ClipboardConnectionX11::Client> ClipboardConnectionX11::clientOf(Window w) {
     if (!hasXRes || w == None)
         return std::nullopt;
-    XResClientIdSpec spec{w, XRES_CLIENT_ID_XID_MASK | XRES_CLIENT_ID_PID_MASK};
+    // What we ask of the window's client: its resource base and its process.
+    XResClientIdSpec asked{w, XRES_CLIENT_ID_XID_MASK | XRES_CLIENT_ID_PID_MASK};
     long n = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display, 1, &spec, &n, &values) != Success)
+    if (XResQueryClientIds(display, 1, &asked, &n, &values) != Success)
         return std::nullopt;
     Client client;
     for (long i = 0; i < n; ++i) {
-        client.base = values[i].spec.client;
+        // XRes returns each answer with the request it answers; that request names the base.
+        const XResClientIdSpec& answered = values[i].spec;
+        client.base = answered.client;
         if (const pid_t pid = XResGetClientPid(&values[i]); pid > 0)
             client.pid = pid;
     }
